@@ -33,7 +33,9 @@ void WaitEvent(EventHandle event);  // no time limit; consumes the signal
 void CloseEvent(EventHandle event);
 
 // Dynamic libraries by UTF-8 path. LibraryError copies the loader's last error text.
-void* OpenLibrary(const char* path);
+// keepMapped leaves the image in memory after CloseLibrary (for libraries that carry their own
+// C++ runtime, whose process-lifetime allocations must stay owned).
+void* OpenLibrary(const char* path, bool keepMapped = false);
 void* LibrarySymbol(void* library, const char* name);
 void CloseLibrary(void* library);
 void LibraryError(char* out, size_t size);

@@ -87,7 +87,10 @@ void CloseEvent(EventHandle handle) {
     ascommon::MemFree(event);
 }
 
-void* OpenLibrary(const char* path) { return path ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr; }
+void* OpenLibrary(const char* path, bool keepMapped) {
+    if (path == nullptr) return nullptr;
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL | (keepMapped ? RTLD_NODELETE : 0));
+}
 
 void* LibrarySymbol(void* library, const char* name) {
     return (library && name) ? dlsym(library, name) : nullptr;

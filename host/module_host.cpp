@@ -9,7 +9,9 @@ namespace host {
 
 bool ModuleLibrary::Open(const std::string& path) {
     Close();
-    m_library = platform::OpenLibrary(path.c_str());
+    // The module links its own C++ runtime, which keeps an exception-handling pool for the life
+    // of the process: keep the image mapped after Close so that pool stays owned.
+    m_library = platform::OpenLibrary(path.c_str(), true);
     if (m_library == nullptr) {
         char text[1024];
         platform::LibraryError(text, sizeof text);

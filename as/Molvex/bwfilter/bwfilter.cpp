@@ -11,7 +11,7 @@ namespace nsEmlModules {
 CBWFilter::CBWFilter(const ascommon::sstring& name) { m_name = name; }
 
 CBWFilter::~CBWFilter() {
-    AS_TRACE(4, "Destructing the Black/White List filter with name %s", m_name.c_str());
+    AS_TRACE(4, "Destructing the Black/White List filter with name %s", DisplayName());
 }
 
 bool CBWFilter::IsEnabled(uint64_t session) {

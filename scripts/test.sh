@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: the regular build, then the same suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+dump=$(scripts/ucd_check.sh)
+if [ -n "$dump" ]; then export MOLVEX_UCD_LOWER_DUMP="$dump"; fi
+
+for preset in default asan; do
+  echo "== $preset build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
