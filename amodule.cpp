@@ -24,7 +24,8 @@ bool CAModule::IsEnabledByKey(uint64_t session, const char16_t* filterKey) {
 
 int32_t CAFilter::SessionSettingsFailed(const char* file, int line, const std::exception& e) {
     AS_TRACE_FULL_AT(2, file, line,
-                     AS_TRACE_PREFIX "Module %s failed to apply session settings with message: %s\n",
+                     AS_TRACE_PREFIX
+                     "Module %s failed to apply session settings with message: %s\n",
                      DisplayName(), e.what());
     return ascommon::installed_hooks._as_set_err(-104, "%s", e.what());
 }

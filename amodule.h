@@ -12,7 +12,7 @@
 #include "notifobj.h"
 
 class CAModule : public CNotifiableObject {
-public:
+  public:
     CAModule();
     ~CAModule() override;
 
@@ -29,7 +29,7 @@ public:
     ascommon::sstring m_fallbackName;
     Settings* m_settings;
 
-protected:
+  protected:
     // True when the global switch is 1, or the filter's own key is 1 or absent.
     bool IsEnabledByKey(uint64_t session, const char16_t* filterKey);
 };
@@ -45,12 +45,12 @@ struct ModuleLayout {
 };
 
 class CAFilter : public CAModule {
-public:
+  public:
     virtual uint8_t GetVerbMode(uint32_t verb) = 0;
     virtual int32_t ProcessEntity(uint64_t session, ASEntity* entity, uint32_t verb) = 0;
     virtual int32_t ProcessCommand(uint64_t session, uint32_t command, BlackBox* io) = 0;
 
-protected:
+  protected:
     // The exception boundary of the four operations that work on the host's behalf: run the
     // body, return 0, or turn an exception into -104 and the host error message. `file` and
     // `line` name the filter's own source for the trace lines (use AS_HERE).

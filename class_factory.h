@@ -12,7 +12,7 @@
 #include "common/trace.h"
 
 class CAClassFactory {
-public:
+  public:
     virtual ~CAClassFactory() {}
     virtual uint64_t GetModuleCount() = 0;
     // The type's name; throws InvalidIndexException for an index past the last type.
@@ -23,7 +23,7 @@ public:
 
 // Makes modules of one type.
 class CBasicAllocator {
-public:
+  public:
     virtual CAModule* Create() = 0;
     virtual const ascommon::sstring* GetName() { return &m_name; }
     virtual ~CBasicAllocator() {}
@@ -36,7 +36,7 @@ void ReportSharedDataFailure();
 
 template <class T>
 class TAllocator : public CBasicAllocator {
-public:
+  public:
     explicit TAllocator(const char* name) { m_name = name; }
 
     // A new module named after the type, with its shared data when that could be allocated.
@@ -54,7 +54,7 @@ public:
 };
 
 class CClassFactory : public CAClassFactory {
-public:
+  public:
     CClassFactory() {}
     ~CClassFactory() override;
 
@@ -62,7 +62,7 @@ public:
     const ascommon::sstring* GetModuleName(uint64_t index) override;
     CAModule* CreateModule(uint64_t index) override;
 
-protected:
+  protected:
     ascommon::CArray<CBasicAllocator*, 64> m_allocators;
     ascommon::CArray<CAModule*, 64> m_modules;
 };

@@ -19,7 +19,7 @@ enum ASBlackBoxType : uint32_t {
 };
 
 class Settings {
-public:
+  public:
     virtual ~Settings() {}
     // Host-side operations (the module never calls them).
     virtual int32_t SetString(const char16_t* key, const char* value) = 0;
@@ -34,7 +34,7 @@ public:
 };
 
 class BlackBox {
-public:
+  public:
     // 0 when stored; any other value is a failure.
     virtual int32_t Set(uint32_t key, uint32_t type, uint32_t zero, uint64_t value) = 0;
     // The stored value by type (see ASBlackBoxType), or null when absent.

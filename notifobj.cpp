@@ -5,7 +5,8 @@
 #include "common/aserrno.h"
 #include "common/trace.h"
 
-CNotifiableObject::CNotifiableObject() : m_sessions(nullptr), m_sharedDataReady(0), m_sharedData(nullptr) {
+CNotifiableObject::CNotifiableObject()
+    : m_sessions(nullptr), m_sharedDataReady(0), m_sharedData(nullptr) {
     m_sessions.rehash(64);
 }
 
@@ -40,8 +41,8 @@ void CNotifiableObject::ReleaseModule() {
             m_sessions.remove(id);
             ascommon::installed_hooks._as_get_err()->SetNumber(0);
         } else {
-            ascommon::installed_hooks._as_set_err(-104, "Session ID not defined! [%d]. Cannot release",
-                                                  static_cast<int>(id));
+            ascommon::installed_hooks._as_set_err(
+                -104, "Session ID not defined! [%d]. Cannot release", static_cast<int>(id));
             m_sessions.remove(id);
         }
     }

@@ -18,7 +18,7 @@ struct nobjSessionInfo {
 };
 
 class CNotifiableObject {
-public:
+  public:
     CNotifiableObject();
     virtual ~CNotifiableObject();
 

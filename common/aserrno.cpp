@@ -44,10 +44,14 @@ const CodeText kCodeTexts[] = {
 
 const char* Family80000000Text(uint32_t code) {
     switch (code) {
-        case 0x80000001u: return "Unknown error";
-        case 0x80000002u: return "Broken pipe";
-        case 0x80000003u: return "The specified entity is busy";
-        default: return nullptr;
+        case 0x80000001u:
+            return "Unknown error";
+        case 0x80000002u:
+            return "Broken pipe";
+        case 0x80000003u:
+            return "The specified entity is busy";
+        default:
+            return nullptr;
     }
 }
 
@@ -145,6 +149,8 @@ int32_t DefaultSetErr(int32_t code, const char* format, ...) {
     return code;
 }
 
-AbstractASErrno* DefaultGetErr() { return &g_errno; }
+AbstractASErrno* DefaultGetErr() {
+    return &g_errno;
+}
 
 }  // namespace ascommon

@@ -7,7 +7,7 @@
 
 // Interface of the object _as_get_err returns; slot order is fixed.
 class AbstractASErrno {
-public:
+  public:
     virtual AbstractASErrno* SetText(const char* text) = 0;
     virtual AbstractASErrno* SetNumber(uint32_t number) = 0;
     virtual uint32_t GetNumber() = 0;
@@ -30,7 +30,7 @@ struct ErrorRecord {
 ErrorRecord* ThreadErrorRecord();
 
 class ASErrno : public AbstractASErrno {
-public:
+  public:
     AbstractASErrno* SetText(const char* text) override;
     AbstractASErrno* SetNumber(uint32_t number) override;
     uint32_t GetNumber() override;

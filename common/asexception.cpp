@@ -5,7 +5,9 @@
 
 namespace ascommon {
 
-ASException::ASException() : m_flag(false), m_code(-1) { m_message[0] = '\0'; }
+ASException::ASException() : m_flag(false), m_code(-1) {
+    m_message[0] = '\0';
+}
 
 ASException::ASException(Unformatted, int32_t code) : m_flag(false), m_code(code) {
     m_message[0] = '\0';
@@ -35,8 +37,7 @@ const char* ASException::what() const noexcept {
     return m_message[0] != '\0' ? m_message : "unknown exception";
 }
 
-ASInternalException::ASInternalException(const char* format, ...)
-    : ASException(Unformatted(), -3) {
+ASInternalException::ASInternalException(const char* format, ...) : ASException(Unformatted(), -3) {
     va_list args;
     va_start(args, format);
     Format(-3, format, args);

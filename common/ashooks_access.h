@@ -14,9 +14,15 @@ namespace ascommon {
 extern ASHookTable installed_hooks;
 
 // Non-throwing allocation through the hooks: null on failure.
-inline void* MemAlloc(size_t size) { return installed_hooks._as_new(size, false); }
+inline void* MemAlloc(size_t size) {
+    return installed_hooks._as_new(size, false);
+}
 // Throwing allocation through the hooks: never returns null.
-inline void* MemAllocOrThrow(size_t size) { return installed_hooks._as_new(size, true); }
-inline void MemFree(void* block) { installed_hooks._as_delete(block); }
+inline void* MemAllocOrThrow(size_t size) {
+    return installed_hooks._as_new(size, true);
+}
+inline void MemFree(void* block) {
+    installed_hooks._as_delete(block);
+}
 
 }  // namespace ascommon

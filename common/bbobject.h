@@ -5,7 +5,7 @@
 namespace ascommon {
 
 class CBlackBoxObject {
-public:
+  public:
     virtual ~CBlackBoxObject() {}
 };
 

@@ -23,7 +23,7 @@ class CArray : public CBlackBoxObject {
     static_assert(Step > 0, "growth step must be positive");
     static constexpr bool kPlain = std::is_trivially_copyable<T>::value;
 
-public:
+  public:
     CArray() : m_data(nullptr), m_count(0), m_capacity(0), m_step(Step) {}
     CArray(const CArray&) = delete;
     CArray& operator=(const CArray&) = delete;
@@ -70,7 +70,7 @@ public:
         m_capacity = 0;
     }
 
-private:
+  private:
     friend struct ArrayLayout;
 
     // New capacity: the next multiple of the step above m.

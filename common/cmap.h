@@ -16,7 +16,9 @@
 namespace ascommon {
 
 // Default key hashes.
-inline uint32_t DefaultHash(const sstring& key) { return hash_sstring(key); }
+inline uint32_t DefaultHash(const sstring& key) {
+    return hash_sstring(key);
+}
 // h = 5381, then h = h * 33 ^ (signed byte) over the key's eight bytes, low byte first.
 inline uint32_t DefaultHash(const uint64_t& key) {
     uint32_t h = 5381;
@@ -36,14 +38,18 @@ struct CMapNode {
 
 template <class K, class V>
 class CMap : public CBlackBoxObject {
-public:
+  public:
     typedef CMapNode<K, V> Node;
     typedef uint32_t (*HashFunction)(const K& key);
 
     static constexpr uint32_t kInitialBuckets = 32;
 
     explicit CMap(HashFunction hash = nullptr)
-        : m_bucketCount(0), m_count(0), m_heads(nullptr), m_tails(nullptr), m_ordered(false),
+        : m_bucketCount(0),
+          m_count(0),
+          m_heads(nullptr),
+          m_tails(nullptr),
+          m_ordered(false),
           m_hash(hash) {
         m_heads = static_cast<Node**>(MemAllocOrThrow(kInitialBuckets * sizeof(Node*)));
         try {
@@ -169,7 +175,7 @@ public:
         return nullptr;
     }
 
-private:
+  private:
     friend struct MapLayout;
 
     uint32_t Bucket(const K& key, uint32_t buckets) const {

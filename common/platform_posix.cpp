@@ -36,9 +36,15 @@ void InitSection(CriticalSection* section) {
     pthread_mutexattr_destroy(&attr);
 }
 
-void EnterSection(CriticalSection* section) { pthread_mutex_lock(MutexOf(section)); }
-void LeaveSection(CriticalSection* section) { pthread_mutex_unlock(MutexOf(section)); }
-void DeleteSection(CriticalSection* section) { pthread_mutex_destroy(MutexOf(section)); }
+void EnterSection(CriticalSection* section) {
+    pthread_mutex_lock(MutexOf(section));
+}
+void LeaveSection(CriticalSection* section) {
+    pthread_mutex_unlock(MutexOf(section));
+}
+void DeleteSection(CriticalSection* section) {
+    pthread_mutex_destroy(MutexOf(section));
+}
 
 namespace {
 struct Event {

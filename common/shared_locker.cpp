@@ -15,8 +15,9 @@ shared_locker::shared_locker() : m_event(nullptr), m_readers(0), m_delete(false)
 shared_locker::~shared_locker() {
     m_delete = true;
     if (m_readers > 0) {
-        AS_TRACE(1, "WARNING: Destroying the resource locker without releasing all the Read Only "
-                    "Locks!");
+        AS_TRACE(1,
+                 "WARNING: Destroying the resource locker without releasing all the Read Only "
+                 "Locks!");
     }
     platform::CloseEvent(m_event);
     platform::DeleteSection(&m_countSection);
@@ -27,7 +28,8 @@ void shared_locker::LockReadOnly() {
     platform::EnterSection(&m_writeSection);
     if (m_delete) {
         platform::LeaveSection(&m_writeSection);
-        throw ASInternalException(0, "Unable to lock resource read only because it is being deleted!");
+        throw ASInternalException(0,
+                                  "Unable to lock resource read only because it is being deleted!");
     }
     platform::LeaveSection(&m_writeSection);
     platform::EnterSection(&m_countSection);
@@ -64,7 +66,9 @@ void shared_locker::AcquireExclusive() {
     }
 }
 
-void shared_locker::LockWrite() { AcquireExclusive(); }
+void shared_locker::LockWrite() {
+    AcquireExclusive();
+}
 
 void shared_locker::UnlockWrite() {
     platform::LeaveSection(&m_countSection);
@@ -80,8 +84,8 @@ void shared_locker::LockForDelete() {
 
 void shared_locker::ResetDeleteFlag() {
     if (!m_delete) {
-        AS_THROW_INTERNAL_CODE(
-            0, "The resource is not being deleted! Cannot reset its delete flag.");
+        AS_THROW_INTERNAL_CODE(0,
+                               "The resource is not being deleted! Cannot reset its delete flag.");
     }
     m_delete = false;
 }

@@ -12,7 +12,7 @@
 namespace ascommon {
 
 class shared_locker {
-public:
+  public:
     shared_locker();
     ~shared_locker();
     shared_locker(const shared_locker&) = delete;
@@ -30,7 +30,7 @@ public:
     uint32_t readers();  // read under the count section
     bool marked_for_delete() const { return m_delete; }
 
-private:
+  private:
     friend struct LockerLayout;
     // Enters both sections once no reader is left; throws when marked for deletion.
     void AcquireExclusive();
@@ -55,7 +55,7 @@ struct LockerLayout {
 };
 
 class auto_locker {
-public:
+  public:
     enum Mode : int32_t { kReadOnly = 0, kExclusive = 1 };
     // Takes the lock of the mode; a null locker throws ASInternalException.
     auto_locker(shared_locker* locker, int32_t mode);
@@ -65,7 +65,7 @@ public:
     // Gives the lock back; does nothing when none is held.
     void release();
 
-private:
+  private:
     int32_t m_held;
     int32_t m_mode;
     shared_locker* m_locker;

@@ -32,7 +32,9 @@ sstring::sstring(const sstring& other) : sstring() {
     if (CopyIn(other.m_data, other.m_length + 1)) m_length = other.m_length;
 }
 
-sstring::~sstring() { FreeHeap(); }
+sstring::~sstring() {
+    FreeHeap();
+}
 
 sstring& sstring::operator=(const sstring& other) {
     if (this == &other) return *this;
@@ -294,7 +296,8 @@ const char* stristr(const char* haystack, const char* needle) {
         if (f[static_cast<unsigned char>(*h)] != first) continue;
         const char* a = h + 1;
         const char* b = needle + 1;
-        while (*b != '\0' && f[static_cast<unsigned char>(*a)] == f[static_cast<unsigned char>(*b)]) {
+        while (*b != '\0' &&
+               f[static_cast<unsigned char>(*a)] == f[static_cast<unsigned char>(*b)]) {
             ++a;
             ++b;
         }

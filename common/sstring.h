@@ -13,7 +13,7 @@
 namespace ascommon {
 
 class sstring : public CBlackBoxObject {
-public:
+  public:
     static constexpr size_t kInlineSize = 24;
 
     sstring();
@@ -49,7 +49,7 @@ public:
     bool operator!=(const sstring& other) const;
     bool operator<(const sstring& other) const;
 
-private:
+  private:
     void Reset();
     // Makes the string hold `size` bytes copied from source, the last one replaced by a NUL.
     bool CopyIn(const char* source, size_t size);
@@ -64,7 +64,6 @@ private:
     uint64_t m_capacity;
     int32_t m_lastError;
 };
-
 
 // The layout shared with the host: vtable, marker, data, inline buffer, length, capacity, error.
 struct StringLayout {

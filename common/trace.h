@@ -34,21 +34,21 @@ inline void CheckTraceFormat(const char*, ...) {}
 }  // namespace ascommon
 
 // Trace with an explicit source file and line (for helpers that trace on a caller's behalf).
-#define AS_TRACE_FULL_AT(level, file, line, fullfmt, ...)                                        \
-    do {                                                                                         \
-        if (false) ::ascommon::detail::CheckTraceFormat(fullfmt, 0u, "", 0, ##__VA_ARGS__);      \
-        ::ascommon::installed_hooks._as_trace(                                                   \
-            (level), fullfmt, ::platform::CurrentThreadId(), ::ascommon::SourceBaseName(file),   \
-            static_cast<int>(line), ##__VA_ARGS__);                                              \
+#define AS_TRACE_FULL_AT(level, file, line, fullfmt, ...)                                      \
+    do {                                                                                       \
+        if (false) ::ascommon::detail::CheckTraceFormat(fullfmt, 0u, "", 0, ##__VA_ARGS__);    \
+        ::ascommon::installed_hooks._as_trace((level), fullfmt, ::platform::CurrentThreadId(), \
+                                              ::ascommon::SourceBaseName(file),                \
+                                              static_cast<int>(line), ##__VA_ARGS__);          \
     } while (0)
 
 // A whole-format trace from the current source line; the format carries its own prefix.
-#define AS_TRACE_FULL(level, fullfmt, ...)                                                       \
-    do {                                                                                         \
-        static constexpr const char* kAsTraceSource = ::ascommon::SourceBaseName(__FILE__);     \
-        if (false) ::ascommon::detail::CheckTraceFormat(fullfmt, 0u, "", 0, ##__VA_ARGS__);      \
-        ::ascommon::installed_hooks._as_trace((level), fullfmt, ::platform::CurrentThreadId(),  \
-                                              kAsTraceSource, __LINE__, ##__VA_ARGS__);          \
+#define AS_TRACE_FULL(level, fullfmt, ...)                                                     \
+    do {                                                                                       \
+        static constexpr const char* kAsTraceSource = ::ascommon::SourceBaseName(__FILE__);    \
+        if (false) ::ascommon::detail::CheckTraceFormat(fullfmt, 0u, "", 0, ##__VA_ARGS__);    \
+        ::ascommon::installed_hooks._as_trace((level), fullfmt, ::platform::CurrentThreadId(), \
+                                              kAsTraceSource, __LINE__, ##__VA_ARGS__);        \
     } while (0)
 
 // An ordinary trace line: AS_TRACE(4, "Releasing %s", name).

@@ -22,7 +22,9 @@ char16_t* AllocUnits(uint64_t units) {
 usstring::usstring()
     : m_marker('Y'), m_data(nullptr), m_length(0), m_capacity(0), m_caseFlag(0), m_lastError(0) {}
 
-usstring::usstring(const usstring& other) : usstring() { *this = other; }
+usstring::usstring(const usstring& other) : usstring() {
+    *this = other;
+}
 
 usstring::~usstring() {
     if (m_data) MemFree(m_data);
@@ -115,7 +117,8 @@ bool usstring::find(char16_t c, uint64_t* position) const {
 
 sstring usstring::to_sstring() const {
     if (m_data == nullptr) {
-        AS_TRACE(1, "%s - trying to convert an uninitialized string", "ascommon::usstring::to_sstring");
+        AS_TRACE(1, "%s - trying to convert an uninitialized string",
+                 "ascommon::usstring::to_sstring");
         return sstring();
     }
     // wcstombs takes the platform's wide form: widen UTF-16 (pairing surrogates) first.
@@ -133,7 +136,8 @@ sstring usstring::to_sstring() const {
     }
     wide[n] = L'\0';
     const size_t bytes = std::wcstombs(nullptr, wide, 0);
-    char* narrow = bytes != static_cast<size_t>(-1) ? static_cast<char*>(MemAlloc(bytes + 1)) : nullptr;
+    char* narrow =
+        bytes != static_cast<size_t>(-1) ? static_cast<char*>(MemAlloc(bytes + 1)) : nullptr;
     if (narrow == nullptr) {
         MemFree(wide);
         AS_THROW_LEVEL(2, ASException, "conversion failed");

@@ -13,7 +13,7 @@
 namespace ascommon {
 
 class usstring : public CBlackBoxObject {
-public:
+  public:
     usstring();
     usstring(const usstring& other);
     ~usstring() override;
@@ -39,7 +39,7 @@ public:
     bool initialised() const { return m_data != nullptr; }
     void set_length(uint64_t length) { m_length = length; }
 
-private:
+  private:
     friend struct UStringLayout;
     void Release();
 

@@ -3,7 +3,9 @@
 
 namespace host {
 
-BlackBoxStore::~BlackBoxStore() { Clear(); }
+BlackBoxStore::~BlackBoxStore() {
+    Clear();
+}
 
 void BlackBoxStore::Drop(Entry& entry) {
     if (entry.owned) delete entry.object;

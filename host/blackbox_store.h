@@ -20,7 +20,7 @@ namespace host {
 typedef ascommon::CArray<ascommon::usstring, 64> WideTextList;
 
 class BlackBoxStore : public BlackBox {
-public:
+  public:
     BlackBoxStore() = default;
     BlackBoxStore(const BlackBoxStore&) = delete;
     BlackBoxStore& operator=(const BlackBoxStore&) = delete;
@@ -41,14 +41,14 @@ public:
     int32_t SetWideText(uint32_t key, const std::u16string& text);
     bool Has(uint32_t key);
     int64_t IntValue(uint32_t key, int64_t fallback);
-    std::string Text(uint32_t key);  // "" when absent
+    std::string Text(uint32_t key);   // "" when absent
     uint32_t SetCalls(uint32_t key);  // how many times the module wrote the key
     WideTextList* List(uint32_t key);
 
     // Keys under which a module hands over lists of wide texts with SetObject.
     static bool IsListKey(uint32_t key) { return key == 1001 || key == 1002; }
 
-private:
+  private:
     struct Entry {
         uint32_t type = 0;
         int32_t number = 0;

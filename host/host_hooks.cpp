@@ -88,7 +88,9 @@ constexpr ASHookTable kHostHooks = {HostNew,
 
 }  // namespace
 
-const ASHookTable& HostHooks() { return kHostHooks; }
+const ASHookTable& HostHooks() {
+    return kHostHooks;
+}
 
 HookCounters Counters() {
     return HookCounters{g_allocations.load(), g_frees.load(), g_untagged.load(), g_liveBytes.load(),
@@ -103,7 +105,9 @@ void ResetCounters() {
     g_failed = 0;
 }
 
-void FailAllocationNumber(uint64_t n) { g_failCountdown = n; }
+void FailAllocationNumber(uint64_t n) {
+    g_failCountdown = n;
+}
 
 void CaptureTraces(int32_t maxLevel) {
     std::lock_guard<std::mutex> lock(g_traceMutex);

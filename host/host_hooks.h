@@ -15,10 +15,10 @@
 namespace host {
 
 struct HookCounters {
-    uint64_t allocations;     // successful _as_new calls
-    uint64_t frees;           // _as_delete calls on tagged blocks
-    uint64_t untaggedFrees;   // _as_delete calls on blocks these hooks never made
-    uint64_t liveBytes;       // bytes allocated and not yet freed
+    uint64_t allocations;    // successful _as_new calls
+    uint64_t frees;          // _as_delete calls on tagged blocks
+    uint64_t untaggedFrees;  // _as_delete calls on blocks these hooks never made
+    uint64_t liveBytes;      // bytes allocated and not yet freed
     uint64_t failedAllocations;
 };
 

@@ -11,7 +11,7 @@
 namespace host {
 
 class ModuleLibrary {
-public:
+  public:
     ModuleLibrary() = default;
     ~ModuleLibrary() { Close(); }
     ModuleLibrary(const ModuleLibrary&) = delete;
@@ -27,7 +27,7 @@ public:
     ReleaseClassFactoryFn ReleaseClassFactory = nullptr;
     GetASVersionFn GetASVersion = nullptr;
 
-private:
+  private:
     void* m_library = nullptr;
     std::string m_error;
 };

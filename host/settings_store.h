@@ -15,7 +15,7 @@
 namespace host {
 
 class SettingsStore : public Settings {
-public:
+  public:
     ~SettingsStore() override;
 
     int32_t SetString(const char16_t* key, const char* value) override;
@@ -33,7 +33,7 @@ public:
     // Number of GetInt/GetString calls so far (tests check what a module reads).
     uint64_t reads() const { return m_reads; }
 
-private:
+  private:
     struct Entry {
         std::unique_ptr<std::string> text;  // stable address for GetString
         bool hasInt = false;

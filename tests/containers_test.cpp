@@ -63,7 +63,8 @@ TEST(CArrayTest, ClassElementsAreCopiedAndReleased) {
     {
         CArray<sstring, 64> array;
         for (int i = 0; i < 200; ++i) {
-            ASSERT_EQ(array.add(sstring(("a long element text number " + std::to_string(i)).c_str())), 0);
+            ASSERT_EQ(
+                array.add(sstring(("a long element text number " + std::to_string(i)).c_str())), 0);
         }
         EXPECT_STREQ(array.at(150).c_str(), "a long element text number 150");
         CArray<ascommon::usstring, 64> wide;
@@ -98,7 +99,9 @@ TEST(CMapTest, DefaultHashes) {
 }
 
 // All keys in one bucket, to check chain order.
-uint32_t OneBucket(const sstring&) { return 3; }
+uint32_t OneBucket(const sstring&) {
+    return 3;
+}
 
 TEST(CMapTest, OrderedChainsKeepAscendingKeys) {
     CMap<sstring, int> map(OneBucket);

@@ -125,7 +125,8 @@ TEST(TraceTest, ThrowWritesTheExceptionLineThenThrowsTheSameText) {
     try {
         AS_THROW_INTERNAL_CODE(0, "Null locker data in auto_locker!");
     } catch (const ascommon::ASInternalException& e) {
-        EXPECT_STREQ(e.what(), "ASInternalException - CODE: 0 MESSAGE: Null locker data in auto_locker!");
+        EXPECT_STREQ(e.what(),
+                     "ASInternalException - CODE: 0 MESSAGE: Null locker data in auto_locker!");
         EXPECT_EQ(e.GetCode(), 0);
     }
     AS_TRACE(3, "a notice from a source file whose name is longer than twenty: %d", 5);
@@ -133,7 +134,8 @@ TEST(TraceTest, ThrowWritesTheExceptionLineThenThrowsTheSameText) {
     const auto lines = host::TakeTraces();
     host::CaptureTraces(0);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_NE(lines[3].find("][a_source_name_longer_than_twenty.cpp:7   ] - x\n"), std::string::npos)
+    EXPECT_NE(lines[3].find("][a_source_name_longer_than_twenty.cpp:7   ] - x\n"),
+              std::string::npos)
         << lines[3];
     const std::regex exceptionLine(
         R"(\[ANTISPAM EXCEPTION\] \[[0-9A-F]{8}\]\[ {5}errors_test\.cpp:\d+ *\] - )"
@@ -141,6 +143,7 @@ TEST(TraceTest, ThrowWritesTheExceptionLineThenThrowsTheSameText) {
     EXPECT_TRUE(std::regex_match(lines[0], exceptionLine)) << lines[0];
     EXPECT_NE(lines[1].find("] - ASInternalException - CODE: 0 MESSAGE: Null locker data"),
               std::string::npos);
-    const std::regex plainLine(R"(\[ANTISPAM          \] \[[0-9A-F]{8}\]\[ {5}errors_test\.cpp:\d+ *\] - a notice .*: 5\n)");
+    const std::regex plainLine(
+        R"(\[ANTISPAM          \] \[[0-9A-F]{8}\]\[ {5}errors_test\.cpp:\d+ *\] - a notice .*: 5\n)");
     EXPECT_TRUE(std::regex_match(lines[2], plainLine)) << lines[2];
 }

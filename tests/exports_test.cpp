@@ -21,14 +21,16 @@ std::set<std::string> ExportedSymbols(const std::string& path) {
     std::set<std::string> names;
     if (image.size() < sizeof(Elf64_Ehdr)) return names;
     const auto* header = reinterpret_cast<const Elf64_Ehdr*>(image.data());
-    if (std::memcmp(header->e_ident, ELFMAG, SELFMAG) != 0 || header->e_ident[EI_CLASS] != ELFCLASS64) {
+    if (std::memcmp(header->e_ident, ELFMAG, SELFMAG) != 0 ||
+        header->e_ident[EI_CLASS] != ELFCLASS64) {
         return names;
     }
     const auto* sections = reinterpret_cast<const Elf64_Shdr*>(image.data() + header->e_shoff);
     for (int i = 0; i < header->e_shnum; ++i) {
         if (sections[i].sh_type != SHT_DYNSYM) continue;
         const Elf64_Shdr& strings = sections[sections[i].sh_link];
-        const auto* symbols = reinterpret_cast<const Elf64_Sym*>(image.data() + sections[i].sh_offset);
+        const auto* symbols =
+            reinterpret_cast<const Elf64_Sym*>(image.data() + sections[i].sh_offset);
         const size_t count = sections[i].sh_size / sizeof(Elf64_Sym);
         for (size_t k = 0; k < count; ++k) {
             const Elf64_Sym& s = symbols[k];
@@ -42,7 +44,8 @@ std::set<std::string> ExportedSymbols(const std::string& path) {
 
 TEST(ExportsTest, ExactlyTheThreeEntryPoints) {
     const std::set<std::string> names = ExportedSymbols(host::DefaultModulePath());
-    EXPECT_EQ(names, (std::set<std::string>{"GetASVersion", "GetClassFactory", "ReleaseClassFactory"}));
+    EXPECT_EQ(names,
+              (std::set<std::string>{"GetASVersion", "GetClassFactory", "ReleaseClassFactory"}));
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ enum ModuleIndex : uint64_t { kBW = 0, kURL = 1, kMulti = 2 };
 void QuietTrace(int32_t, const char*, ...) {}
 
 class ModuleTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(library.Open(host::DefaultModulePath())) << library.error();
         host::ResetCounters();
@@ -172,9 +172,10 @@ TEST_F(ModuleTest, UnknownSessionsFailWithTheFilterMessage) {
     EXPECT_EQ(multi->ApplySessionSettings(4242), -104);
     EXPECT_TRUE(host::TraceContains("invalid session or session not initialized for ID (4242)"));
     EXPECT_TRUE(host::TraceContains("ASInternalException - MESSAGE: No session data struct!\n"));
-    EXPECT_TRUE(host::TraceContains("Module Eml Multipurpose Filter failed to apply session "
-                                    "settings with message: ASInternalException - MESSAGE: No "
-                                    "session data struct!\n"));
+    EXPECT_TRUE(
+        host::TraceContains("Module Eml Multipurpose Filter failed to apply session "
+                            "settings with message: ASInternalException - MESSAGE: No "
+                            "session data struct!\n"));
     EXPECT_EQ(HostErrorText(), "ASInternalException - MESSAGE: No session data struct!");
     EXPECT_EQ(ascommon::DefaultGetErr()->GetNumber(), static_cast<uint32_t>(-104));
 }

@@ -22,7 +22,9 @@ void WaitUntil(Pred pred) {
     while (!pred()) std::this_thread::yield();
 }
 
-void SettleBriefly() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
+void SettleBriefly() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+}
 
 }  // namespace
 
@@ -99,8 +101,9 @@ TEST(SharedLockerTest, DeleteFlagRefusesHoldersUntilReset) {
         auto_locker hold(&locker, auto_locker::kExclusive);
         FAIL();
     } catch (const ascommon::ASInternalException& e) {
-        EXPECT_STREQ(e.what(), "ASInternalException - CODE: 0 MESSAGE: Unable to lock resource "
-                               "read only because it is being deleted!");
+        EXPECT_STREQ(e.what(),
+                     "ASInternalException - CODE: 0 MESSAGE: Unable to lock resource "
+                     "read only because it is being deleted!");
     }
     EXPECT_THROW(locker.LockForDelete(), ascommon::ASInternalException);
     EXPECT_EQ(locker.readers(), 0u);
@@ -108,8 +111,8 @@ TEST(SharedLockerTest, DeleteFlagRefusesHoldersUntilReset) {
     locker.LockReadOnly();
     locker.UnlockReadOnly();
     EXPECT_THROW(locker.ResetDeleteFlag(), ascommon::ASInternalException);
-    EXPECT_TRUE(host::TraceContains(
-        "The resource is not being deleted! Cannot reset its delete flag."));
+    EXPECT_TRUE(
+        host::TraceContains("The resource is not being deleted! Cannot reset its delete flag."));
     host::CaptureTraces(0);
     host::TakeTraces();
 }

@@ -17,7 +17,9 @@ using ascommon::usstring;
 
 namespace {
 
-std::string Bytes(const sstring& s) { return std::string(s.c_str(), s.length()); }
+std::string Bytes(const sstring& s) {
+    return std::string(s.c_str(), s.length());
+}
 
 uint64_t AllocationsDuring(const std::function<void()>& work) {
     const uint64_t before = host::Counters().allocations;
@@ -145,8 +147,11 @@ TEST(SstringTest, Utf8ToLower) {
         const char* input;
         const char* expected;
     } rows[] = {
-        {"\xC3\x80" "B", "\xC3\xA0" "b"},         // U+00C0 U+0042
-        {"\xC4\xB0", "i"},                        // U+0130 shrinks by one byte
+        {"\xC3\x80"
+         "B",
+         "\xC3\xA0"
+         "b"},                                     // U+00C0 U+0042
+        {"\xC4\xB0", "i"},                         // U+0130 shrinks by one byte
         {"\xF0\x90\x95\xB0", "\xF0\x90\x96\x97"},  // U+10570 -> U+10597
         {"\xF0\x9E\xA4\x80", "\xF0\x9E\xA4\xA2"},  // U+1E900 -> U+1E922
         {"\xF0\x90\x90\xA8", "\xF0\x90\x90\xA8"},  // U+10428 is lower case already

@@ -22,7 +22,7 @@ const char kURLFilterName[] = "Eml URL Filter";
 const char kMultiFilterName[] = "Eml Multipurpose Filter";
 
 class CMolvexClassFactory : public CClassFactory {
-public:
+  public:
     CMolvexClassFactory() {
         try {
             AddType(new TAllocator<nsEmlModules::CBWFilter>(kBWFilterName));
@@ -36,7 +36,7 @@ public:
 
     ~CMolvexClassFactory() override { AS_TRACE(4, "Releasing CMolvexClassFactory"); }
 
-private:
+  private:
     void AddType(CBasicAllocator* allocator) {
         if (m_allocators.add(allocator) != 0) {
             delete allocator;

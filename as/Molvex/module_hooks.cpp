@@ -12,7 +12,7 @@
 namespace {
 
 class BadAllocation : public std::bad_alloc {
-public:
+  public:
     const char* what() const noexcept override { return "bad allocation"; }
 };
 
@@ -22,7 +22,9 @@ void* DefaultNew(uint64_t size, bool throwOnFailure) {
     return block;
 }
 
-void DefaultDelete(void* block) { std::free(block); }
+void DefaultDelete(void* block) {
+    std::free(block);
+}
 
 void DefaultTrace(int32_t, const char*, ...) {}
 
@@ -40,8 +42,12 @@ ASHookTable installed_hooks = {DefaultNew,    DefaultDelete, DefaultSetErrMsg,
 }  // namespace ascommon
 
 // Global operators: the throwing forms rely on _as_new never returning null with the flag set.
-void* operator new(std::size_t size) { return ascommon::installed_hooks._as_new(size, true); }
-void* operator new[](std::size_t size) { return ascommon::installed_hooks._as_new(size, true); }
+void* operator new(std::size_t size) {
+    return ascommon::installed_hooks._as_new(size, true);
+}
+void* operator new[](std::size_t size) {
+    return ascommon::installed_hooks._as_new(size, true);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     try {
         return ascommon::installed_hooks._as_new(size, false);
@@ -56,9 +62,15 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
         return nullptr;
     }
 }
-void operator delete(void* block) noexcept { ascommon::installed_hooks._as_delete(block); }
-void operator delete[](void* block) noexcept { ascommon::installed_hooks._as_delete(block); }
-void operator delete(void* block, std::size_t) noexcept { ascommon::installed_hooks._as_delete(block); }
+void operator delete(void* block) noexcept {
+    ascommon::installed_hooks._as_delete(block);
+}
+void operator delete[](void* block) noexcept {
+    ascommon::installed_hooks._as_delete(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    ascommon::installed_hooks._as_delete(block);
+}
 void operator delete[](void* block, std::size_t) noexcept {
     ascommon::installed_hooks._as_delete(block);
 }
@@ -90,8 +102,12 @@ void AlignedDelete(void* block) {
 }
 }  // namespace
 
-void* operator new(std::size_t size, std::align_val_t a) { return AlignedNew(size, a, true); }
-void* operator new[](std::size_t size, std::align_val_t a) { return AlignedNew(size, a, true); }
+void* operator new(std::size_t size, std::align_val_t a) {
+    return AlignedNew(size, a, true);
+}
+void* operator new[](std::size_t size, std::align_val_t a) {
+    return AlignedNew(size, a, true);
+}
 void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
     try {
         return AlignedNew(size, a, false);
@@ -106,10 +122,18 @@ void* operator new[](std::size_t size, std::align_val_t a, const std::nothrow_t&
         return nullptr;
     }
 }
-void operator delete(void* block, std::align_val_t) noexcept { AlignedDelete(block); }
-void operator delete[](void* block, std::align_val_t) noexcept { AlignedDelete(block); }
-void operator delete(void* block, std::size_t, std::align_val_t) noexcept { AlignedDelete(block); }
-void operator delete[](void* block, std::size_t, std::align_val_t) noexcept { AlignedDelete(block); }
+void operator delete(void* block, std::align_val_t) noexcept {
+    AlignedDelete(block);
+}
+void operator delete[](void* block, std::align_val_t) noexcept {
+    AlignedDelete(block);
+}
+void operator delete(void* block, std::size_t, std::align_val_t) noexcept {
+    AlignedDelete(block);
+}
+void operator delete[](void* block, std::size_t, std::align_val_t) noexcept {
+    AlignedDelete(block);
+}
 void operator delete(void* block, std::align_val_t, const std::nothrow_t&) noexcept {
     AlignedDelete(block);
 }

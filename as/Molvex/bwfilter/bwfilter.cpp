@@ -8,7 +8,9 @@
 
 namespace nsEmlModules {
 
-CBWFilter::CBWFilter(const ascommon::sstring& name) { m_name = name; }
+CBWFilter::CBWFilter(const ascommon::sstring& name) {
+    m_name = name;
+}
 
 CBWFilter::~CBWFilter() {
     AS_TRACE(4, "Destructing the Black/White List filter with name %s", DisplayName());
@@ -18,13 +20,21 @@ bool CBWFilter::IsEnabled(uint64_t session) {
     return IsEnabledByKey(session, u"/eml/filter/bwfilter/Enabled");
 }
 
-void* CBWFilter::CreateSharedData() { return new (std::nothrow) BWFilterSharedData(); }
+void* CBWFilter::CreateSharedData() {
+    return new (std::nothrow) BWFilterSharedData();
+}
 
-void CBWFilter::DestroySharedData(void* data) { delete static_cast<BWFilterSharedData*>(data); }
+void CBWFilter::DestroySharedData(void* data) {
+    delete static_cast<BWFilterSharedData*>(data);
+}
 
-void* CBWFilter::CreateSessionData() { return new (std::nothrow) BWFilterSessionData(); }
+void* CBWFilter::CreateSessionData() {
+    return new (std::nothrow) BWFilterSessionData();
+}
 
-void CBWFilter::DestroySessionData(void* data) { delete static_cast<BWFilterSessionData*>(data); }
+void CBWFilter::DestroySessionData(void* data) {
+    delete static_cast<BWFilterSessionData*>(data);
+}
 
 int32_t CBWFilter::ApplySharedSettings() {
     return GuardSharedSettings(AS_HERE, [&] {
@@ -61,9 +71,13 @@ int32_t CBWFilter::GetStatistics(uint64_t session, BlackBox* out) {
     return 0;
 }
 
-int32_t CBWFilter::ReservedOperation() { return 0; }
+int32_t CBWFilter::ReservedOperation() {
+    return 0;
+}
 
-uint8_t CBWFilter::GetVerbMode(uint32_t verb) { return (verb == 11 || verb == 12) ? 0 : 2; }
+uint8_t CBWFilter::GetVerbMode(uint32_t verb) {
+    return (verb == 11 || verb == 12) ? 0 : 2;
+}
 
 int32_t CBWFilter::ProcessEntity(uint64_t session, ASEntity* entity, uint32_t verb) {
     return GuardEntity([&] {

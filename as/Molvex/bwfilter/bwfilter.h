@@ -12,7 +12,7 @@
 namespace nsEmlModules {
 
 struct BWFilterSharedData {
-    void* regexLibrary = nullptr;           // the loaded regex library, owned
+    void* regexLibrary = nullptr;            // the loaded regex library, owned
     ascommon::sstring regexDirectory{""};    // where it was loaded from
     ascommon::sstring unicodeDirectory{""};  // where the Unicode services library was loaded from
 };
@@ -22,7 +22,7 @@ struct BWFilterSessionData {
 };
 
 class CBWFilter : public CAFilter {
-public:
+  public:
     explicit CBWFilter(const ascommon::sstring& name);
     ~CBWFilter() override;
 

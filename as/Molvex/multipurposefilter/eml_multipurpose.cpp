@@ -8,25 +8,39 @@
 
 namespace nsEmlModules {
 
-CMultiFilter::CMultiFilter(const ascommon::sstring& name) { m_name = name; }
+CMultiFilter::CMultiFilter(const ascommon::sstring& name) {
+    m_name = name;
+}
 
-CMultiFilter::~CMultiFilter() { AS_TRACE(4, "Multipurpose Filter destructor"); }
+CMultiFilter::~CMultiFilter() {
+    AS_TRACE(4, "Multipurpose Filter destructor");
+}
 
 bool CMultiFilter::IsEnabled(uint64_t session) {
     return IsEnabledByKey(session, u"/eml/filter/multi/Enabled");
 }
 
 // Nothing reads the shared data; it exists so that the module counts as ready.
-void* CMultiFilter::CreateSharedData() { return new char(0); }
+void* CMultiFilter::CreateSharedData() {
+    return new char(0);
+}
 
-void CMultiFilter::DestroySharedData(void* data) { delete static_cast<char*>(data); }
+void CMultiFilter::DestroySharedData(void* data) {
+    delete static_cast<char*>(data);
+}
 
-int32_t CMultiFilter::ApplySharedSettings() { return 0; }
+int32_t CMultiFilter::ApplySharedSettings() {
+    return 0;
+}
 
-void* CMultiFilter::CreateSessionData() { return new (std::nothrow) MultiFilterSessionData(); }
+void* CMultiFilter::CreateSessionData() {
+    return new (std::nothrow) MultiFilterSessionData();
+}
 
 // The session data is plain; a null pointer goes to the free hook as it is.
-void CMultiFilter::DestroySessionData(void* data) { ::operator delete(data); }
+void CMultiFilter::DestroySessionData(void* data) {
+    ::operator delete(data);
+}
 
 int32_t CMultiFilter::ApplySessionSettings(uint64_t session) {
     return GuardSessionSettings(AS_HERE, [&] {
@@ -48,11 +62,17 @@ int32_t CMultiFilter::ApplySessionSettings(uint64_t session) {
     });
 }
 
-int32_t CMultiFilter::GetStatistics(uint64_t, BlackBox*) { return 0; }
+int32_t CMultiFilter::GetStatistics(uint64_t, BlackBox*) {
+    return 0;
+}
 
-int32_t CMultiFilter::ReservedOperation() { return 0; }
+int32_t CMultiFilter::ReservedOperation() {
+    return 0;
+}
 
-uint8_t CMultiFilter::GetVerbMode(uint32_t) { return 1; }
+uint8_t CMultiFilter::GetVerbMode(uint32_t) {
+    return 1;
+}
 
 int32_t CMultiFilter::ProcessEntity(uint64_t session, ASEntity* entity, uint32_t verb) {
     return GuardEntity([&] {
@@ -71,6 +91,8 @@ int32_t CMultiFilter::ProcessEntity(uint64_t session, ASEntity* entity, uint32_t
     });
 }
 
-int32_t CMultiFilter::ProcessCommand(uint64_t, uint32_t, BlackBox*) { return 0; }
+int32_t CMultiFilter::ProcessCommand(uint64_t, uint32_t, BlackBox*) {
+    return 0;
+}
 
 }  // namespace nsEmlModules

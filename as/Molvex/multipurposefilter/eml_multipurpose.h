@@ -23,7 +23,7 @@ struct MultiFilterSessionData {
 };
 
 class CMultiFilter : public CAFilter {
-public:
+  public:
     explicit CMultiFilter(const ascommon::sstring& name);
     ~CMultiFilter() override;
 

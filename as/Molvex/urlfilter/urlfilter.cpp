@@ -9,7 +9,9 @@
 
 namespace nsEmlModules {
 
-CURLFilter::CURLFilter(const ascommon::sstring& name) { m_name = name; }
+CURLFilter::CURLFilter(const ascommon::sstring& name) {
+    m_name = name;
+}
 
 CURLFilter::~CURLFilter() {
     AS_TRACE(4, "The URL Filter with name %s is about to be destructed", DisplayName());
@@ -19,16 +21,22 @@ bool CURLFilter::IsEnabled(uint64_t session) {
     return IsEnabledByKey(session, u"/eml/filter/urlfilter/Enabled");
 }
 
-void* CURLFilter::CreateSharedData() { return new (std::nothrow) URLFilterSharedData(); }
+void* CURLFilter::CreateSharedData() {
+    return new (std::nothrow) URLFilterSharedData();
+}
 
 void CURLFilter::DestroySharedData(void* data) {
     delete static_cast<URLFilterSharedData*>(data);
 }
 
 // The filter keeps nothing per session: one byte stands for an open session.
-void* CURLFilter::CreateSessionData() { return new (std::nothrow) char(0); }
+void* CURLFilter::CreateSessionData() {
+    return new (std::nothrow) char(0);
+}
 
-void CURLFilter::DestroySessionData(void* data) { delete static_cast<char*>(data); }
+void CURLFilter::DestroySessionData(void* data) {
+    delete static_cast<char*>(data);
+}
 
 int32_t CURLFilter::ApplySessionSettings(uint64_t session) {
     return GuardSessionSettings(AS_HERE, [&] { DoApplySessionSettings(session); });
@@ -38,11 +46,17 @@ int32_t CURLFilter::ApplySharedSettings() {
     return GuardSharedSettings(AS_HERE, [&] { DoApplySharedSettings(); });
 }
 
-int32_t CURLFilter::GetStatistics(uint64_t, BlackBox*) { return 0; }
+int32_t CURLFilter::GetStatistics(uint64_t, BlackBox*) {
+    return 0;
+}
 
-int32_t CURLFilter::ReservedOperation() { return 0; }
+int32_t CURLFilter::ReservedOperation() {
+    return 0;
+}
 
-uint8_t CURLFilter::GetVerbMode(uint32_t) { return 1; }
+uint8_t CURLFilter::GetVerbMode(uint32_t) {
+    return 1;
+}
 
 int32_t CURLFilter::ProcessEntity(uint64_t session, ASEntity* entity, uint32_t verb) {
     return GuardEntity([&] { DoProcessEntity(session, entity, verb); });

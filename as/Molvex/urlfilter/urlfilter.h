@@ -13,12 +13,12 @@ namespace nsEmlModules {
 class CURLDB2;
 
 struct URLFilterSharedData {
-    CURLDB2* database = nullptr;     // owned; null until a black list is loaded
+    CURLDB2* database = nullptr;       // owned; null until a black list is loaded
     ascommon::sstring tempFolder{""};  // ends in a path separator once set
 };
 
 class CURLFilter : public CAFilter {
-public:
+  public:
     explicit CURLFilter(const ascommon::sstring& name);
     ~CURLFilter() override;
 
