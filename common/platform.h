@@ -43,4 +43,7 @@ void LibraryError(char* out, size_t size);
 // The path separator of this platform's file names.
 constexpr char kPathSeparator = '/';
 
+// The file name of the Unicode services library, looked for in a configured folder.
+constexpr const char* kGlyphkitLibraryName = "libglyphkit.so";
+
 }  // namespace platform

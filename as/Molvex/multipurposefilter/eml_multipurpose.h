@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "amodule.h"
+#include "engines/htmlparser/structs/bbfacilitator.h"
 
 namespace nsEmlModules {
 
@@ -39,6 +40,20 @@ class CMultiFilter : public CAFilter {
     uint8_t GetVerbMode(uint32_t verb) override;
     int32_t ProcessEntity(uint64_t session, ASEntity* entity, uint32_t verb) override;
     int32_t ProcessCommand(uint64_t session, uint32_t command, BlackBox* io) override;
+
+  private:
+    void RunGtube(nsEmlComponents::CBBFacilitator& message, BlackBox* out);
+    void RunSexuallyExplicit(nsEmlComponents::CBBFacilitator& message,
+                             const MultiFilterSessionData& data, BlackBox* out);
+    void RunCharsets(nsEmlComponents::CBBFacilitator& message, const MultiFilterSessionData& data,
+                     BlackBox* out);
+    void RunOversized(nsEmlComponents::CBBFacilitator& message, const MultiFilterSessionData& data,
+                      BlackBox* out);
+    void RunAsianShare(const MultiFilterSessionData& data, BlackBox* out);
+    void RunCyrillicShare(const MultiFilterSessionData& data, BlackBox* out);
+    // True when a header map declares a listed charset (Content-Type first, then Subject).
+    bool HeadersDeclareCharset(nsEmlComponents::THeadersMap* headers,
+                               const MultiFilterSessionData& data, bool* asianHit);
 };
 
 }  // namespace nsEmlModules

@@ -1,0 +1,248 @@
+// MessageBuilder, Message and MemorySource.
+#include "host/message_builder.h"
+
+#include <cstring>
+
+namespace host {
+
+using namespace nsEmlComponents;
+
+int32_t MemorySource::Read(void* buffer, uint64_t size, uint64_t* read) {
+    const uint64_t left = m_position < m_bytes.size() ? m_bytes.size() - m_position : 0;
+    const uint64_t n = size < left ? size : left;
+    if (n) std::memcpy(buffer, m_bytes.data() + m_position, n);
+    m_position += n;
+    if (read) *read = n;
+    return 0;
+}
+
+int32_t MemorySource::Seek(uint64_t offset) {
+    if (offset > m_bytes.size()) return -1;
+    m_position = offset;
+    return 0;
+}
+
+int32_t MemorySource::Rewind() {
+    m_position = 0;
+    return 0;
+}
+
+int32_t MemorySource::SetName(const char* name) {
+    m_name = name ? name : "";
+    return 0;
+}
+
+int32_t MemorySource::Append(const char* bytes, uint64_t size) {
+    m_bytes.append(bytes, size);
+    return 0;
+}
+
+void MemorySource::Clear() {
+    m_bytes.clear();
+    m_position = 0;
+}
+
+int32_t MemorySource::GetSize(uint64_t* size) {
+    if (size == nullptr) return -1;
+    *size = m_hasSize ? m_size : m_bytes.size();
+    return 0;
+}
+
+Message::~Message() {
+    m_blackbox.Clear();
+    m_tree.reset();
+    m_allParts.reset();
+    for (CPart* part : m_parts) delete part;
+    for (CPartBody* body : m_bodies) delete body;
+    for (THeadersMap* map : m_maps) delete map;
+    for (CHeader* header : m_headers) delete header;
+}
+
+MessageBuilder& MessageBuilder::Subject(const std::string& text, const char* charset) {
+    m_root.subject = text;
+    m_root.subjectCharset = charset;
+    m_root.hasSubject = true;
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::ContentType(const std::string& mediaType, const char* charset) {
+    m_root.mediaType = mediaType;
+    m_root.contentCharset = charset;
+    m_root.hasContentType = true;
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::From(const std::vector<std::string>& addresses) {
+    return Addresses("From", addresses);
+}
+
+MessageBuilder& MessageBuilder::To(const std::vector<std::string>& addresses) {
+    return Addresses("To", addresses);
+}
+
+MessageBuilder& MessageBuilder::Addresses(const std::string& name,
+                                          const std::vector<std::string>& addresses) {
+    m_root.addresses.emplace_back(name, addresses);
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::NullHeader(const std::string& name) {
+    m_root.nullHeaders.push_back(name);
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::Part(const PartSpec& part) {
+    m_parts.push_back(part);
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::TextPart(const std::string& text) {
+    PartSpec part;
+    part.text = text;
+    return Part(part);
+}
+
+MessageBuilder& MessageBuilder::HtmlPart(const std::string& html) {
+    PartSpec part;
+    part.kind = kBodyTextHtml;
+    part.text = html;
+    return Part(part);
+}
+
+MessageBuilder& MessageBuilder::Raw(const std::string& bytes) {
+    m_raw = bytes;
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::Size(uint64_t size) {
+    m_size = size;
+    m_hasSize = true;
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::Statistics(const std::string& json) {
+    m_statistics = json;
+    m_hasStatistics = true;
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::WithoutHeaders() {
+    m_headersMap = false;
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::WithoutPartsTree() {
+    m_partsTree = false;
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::WithoutSource() {
+    m_source = false;
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::WithoutRoot() {
+    m_rootPart = false;
+    return *this;
+}
+
+namespace {
+
+std::string Upper(const std::string& name) {
+    std::string upper = name;
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return upper;
+}
+
+}  // namespace
+
+std::unique_ptr<Message> MessageBuilder::Build() const {
+    std::unique_ptr<Message> message(new Message());
+    Message* m = message.get();
+
+    auto buildMap = [m](const HeaderSpec& spec) {
+        THeadersMap* map = new THeadersMap();
+        m->m_maps.push_back(map);
+        auto put = [&](const std::string& name, CHeader* header) {
+            if (header) m->m_headers.push_back(header);
+            map->insert(ascommon::sstring(Upper(name).c_str()), header);
+        };
+        if (spec.hasSubject) {
+            auto* subject = new CSubjectHeader();
+            subject->m_subject = spec.subject.c_str();
+            subject->m_value = spec.subject.c_str();
+            if (spec.subjectCharset) {
+                subject->m_charsetName = spec.subjectCharset;
+                subject->m_charset = subject->m_charsetName.c_str();
+            }
+            put("Subject", subject);
+        }
+        if (spec.hasContentType) {
+            auto* type = new CContentTypeHeader();
+            type->m_mediaType = spec.mediaType.c_str();
+            if (spec.contentCharset) {
+                type->m_charsetName = spec.contentCharset;
+                type->m_charset = type->m_charsetName.c_str();
+            }
+            put("Content-Type", type);
+        }
+        for (const auto& item : spec.addresses) {
+            auto* header = new CAddressHeader();
+            for (const std::string& address : item.second) {
+                auto* record = new CAddressRecord();
+                record->m_address = address.c_str();
+                header->m_addresses.add(record);
+            }
+            put(item.first, header);
+        }
+        for (const std::string& name : spec.nullHeaders) put(name, nullptr);
+        return map;
+    };
+
+    m->m_rootHeaders = buildMap(m_root);
+    if (m_headersMap) m->m_blackbox.PutObject(20001, kBBObject, m->m_rootHeaders, false);
+
+    m->m_allParts.reset(new TPartsArray());
+    m->m_tree.reset(new CPartsArray());
+    m->m_tree->m_allParts = m->m_allParts.get();
+    if (m_rootPart) {
+        CPart* root = new CPart();
+        m->m_parts.push_back(root);
+        root->m_headers = m->m_rootHeaders;
+        root->m_body = new CPartBodyOther(kBodyOther);
+        m->m_bodies.push_back(root->m_body);
+        if (m_source) {
+            m->m_source.reset(new MemorySource());
+            m->m_source->Append(m_raw.data(), m_raw.size());
+            if (m_hasSize) m->m_source->SetSize(m_size);
+            root->m_source = m->m_source.get();
+        }
+        m->m_allParts->add(root);
+        m->m_tree->m_root = root;
+    }
+    for (const PartSpec& spec : m_parts) {
+        CPart* part = new CPart();
+        m->m_parts.push_back(part);
+        part->m_headers = buildMap(spec.headers);
+        CPartBody* body;
+        if (spec.kind == kBodyTextPlain) {
+            body = new CPartBodyTextPlain();
+        } else if (spec.kind == kBodyTextHtml) {
+            body = new CPartBodyTextHtml();
+        } else {
+            body = new CPartBodyOther(spec.kind);
+        }
+        m->m_bodies.push_back(body);
+        m->m_texts.push_back(spec.text);
+        body->m_text = m->m_texts.back().c_str();
+        part->m_body = body;
+        m->m_allParts->add(part);
+    }
+    if (m_partsTree) m->m_blackbox.PutObject(20002, kBBObject, m->m_tree.get(), false);
+    if (m_hasStatistics) m->m_blackbox.SetString(21234, m_statistics.c_str());
+    return message;
+}
+
+}  // namespace host
