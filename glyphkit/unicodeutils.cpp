@@ -1,11 +1,5 @@
-// StringInfoParser.
-//
-// JsonCpp may be a shared library built against the system's C++ runtime while the module
-// carries its own. So that every block JsonCpp allocates is also freed by JsonCpp, this file only
-// uses JsonCpp objects whose construction and destruction happen inside the library: Json::Value
-// (out-of-line members) and a CharReader made by the builder and deleted through its virtual
-// destructor. The classic Json::Reader is avoided for that reason: its destructor is generated
-// here and would free the reader's buffers with the module's allocator.
+// StringInfoParser. The module compiles JsonCpp into itself, so every block JsonCpp allocates
+// comes from and returns to the same allocator as the rest of the module.
 #include "glyphkit/unicodeutils.h"
 
 #include <json/reader.h>
@@ -14,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <memory>
 
 #include "common/trace.h"
 
@@ -82,14 +75,17 @@ bool StringInfoParser::initialize(const sstring& document) {
     const char* text = document.c_str();
     const size_t length = std::strlen(text);
     try {
-        // The classic reader's rules (comments allowed but not kept, no trailing commas, no BOM
-        // skipping); what the parse returns is not looked at: what it read stays.
-        Json::CharReaderBuilder builder;
-        builder.settings_["collectComments"] = false;
-        builder.settings_["allowTrailingCommas"] = false;
-        builder.settings_["skipBom"] = false;
-        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-        reader->parse(text, text + length, &m_document, nullptr);
+        // The classic reader, comments dropped; what the parse returns is not looked at: what
+        // it read stays.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+        Json::Reader reader;
+        reader.parse(text, text + length, m_document, false);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
         m_initialised = true;
     } catch (const std::exception& e) {
         AS_TRACE(4,

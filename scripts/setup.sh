@@ -21,3 +21,4 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $sudo_cmd apt-get update -qq
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+scripts/fetch_sources.sh
