@@ -1,0 +1,137 @@
+// The facilitator and the parts tree's typed arrays, on records built like a host builds them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engines/htmlparser/structs/bbfacilitator.h"
+#include "host/host_hooks.h"
+#include "host/message_builder.h"
+
+using nsEmlComponents::CBBFacilitator;
+using nsEmlComponents::CPartsArray;
+
+namespace {
+
+std::string Texts(const nsEmlComponents::TTextArray* texts) {
+    std::string joined;
+    for (uint64_t i = 0; i < texts->size(); ++i) joined += std::string(texts->data()[i]) + "|";
+    return joined;
+}
+
+}  // namespace
+
+TEST(FacilitatorTest, CollectsHeadersAndTextsInTreeOrder) {
+    auto message = host::MessageBuilder()
+                       .Subject("Hello")
+                       .From({"a@example.com", "b@example.com"})
+                       .To({"c@example.org"})
+                       .TextPart("first")
+                       .HtmlPart("<p>html</p>")
+                       .TextPart("second")
+                       .Build();
+    CBBFacilitator facilitator(&message->blackbox());
+    ASSERT_EQ(facilitator.Initialize(), 0);
+    ASSERT_NE(facilitator.GetSubject(), nullptr);
+    EXPECT_STREQ(facilitator.GetSubject()->c_str(), "Hello");
+    ASSERT_NE(facilitator.GetFrom(), nullptr);
+    EXPECT_EQ(facilitator.GetFrom()->size(), 2u);
+    EXPECT_STREQ(facilitator.GetFrom()->at(1)->m_address.c_str(), "b@example.com");
+    EXPECT_STREQ(facilitator.GetTo()->at(0)->m_address.c_str(), "c@example.org");
+    EXPECT_EQ(Texts(facilitator.GetTextPlainTexts()), "first|second|");
+    EXPECT_EQ(Texts(facilitator.GetHtmlTexts()), "<p>html</p>|");
+}
+
+TEST(FacilitatorTest, MissingHeadersOrTreeStillInitialise) {
+    auto noHeaders = host::MessageBuilder().Subject("x").TextPart("t").WithoutHeaders().Build();
+    CBBFacilitator a(&noHeaders->blackbox());
+    EXPECT_EQ(a.Initialize(), 0);
+    EXPECT_EQ(a.GetHeadersMap(), nullptr);
+    EXPECT_EQ(a.GetSubject(), nullptr);
+    EXPECT_EQ(a.GetFrom(), nullptr);
+    EXPECT_EQ(Texts(a.GetTextPlainTexts()), "t|");
+
+    auto noTree = host::MessageBuilder().Subject("x").TextPart("t").WithoutPartsTree().Build();
+    CBBFacilitator b(&noTree->blackbox());
+    EXPECT_EQ(b.Initialize(), 0);
+    EXPECT_EQ(b.GetTextPlainTexts()->size(), 0u);
+    EXPECT_EQ(b.GetHtmlTexts()->size(), 0u);
+    EXPECT_NE(b.GetSubject(), nullptr);
+}
+
+TEST(FacilitatorTest, AddressHeaderLookup) {
+    auto message = host::MessageBuilder()
+                       .Subject("s")
+                       .Addresses("Reply-To", {"r@example.com"})
+                       .From({"f@example.com"})
+                       .Build();
+    CBBFacilitator facilitator(&message->blackbox());
+    ASSERT_EQ(facilitator.Initialize(), 0);
+    struct Row {
+        const char* name;
+        bool found;
+        int32_t error;
+    } rows[] = {
+        {"fRoM", true, 0},  // any case finds the upper-case entry
+        {"reply-to", true, 0},
+        {"SUBJECT", false, -401},  // present, but not an address header
+        {"Cc", false, 0},
+    };
+    for (const Row& row : rows) {
+        int32_t error = 99;
+        EXPECT_EQ(facilitator.GetAddressHeader(row.name, &error) != nullptr, row.found) << row.name;
+        EXPECT_EQ(error, row.error) << row.name;
+    }
+    auto bare = host::MessageBuilder().WithoutHeaders().Build();
+    CBBFacilitator none(&bare->blackbox());
+    ASSERT_EQ(none.Initialize(), 0);
+    int32_t error = 0;
+    EXPECT_EQ(none.GetAddressHeader("From", &error), nullptr);
+    EXPECT_EQ(error, -400);
+}
+
+TEST(FacilitatorTest, UnbuildablePartsArrayFailsInitialise) {
+    auto message = host::MessageBuilder().TextPart("t").Build();
+    CBBFacilitator facilitator(&message->blackbox());
+    host::CaptureTraces(1);
+    host::FailAllocationNumber(1);
+    EXPECT_EQ(facilitator.Initialize(), -3);
+    host::FailAllocationNumber(0);
+    EXPECT_TRUE(host::TraceContains(
+        "[CPartsArray] Memory allocation error while trying to create text plain parts array"));
+    host::CaptureTraces(0);
+    host::TakeTraces();
+    EXPECT_EQ(message->tree()->m_textPlainParts, nullptr);  // a later call tries again
+    EXPECT_NE(message->tree()->GetTextPlainParts(), nullptr);
+}
+
+TEST(PartsArrayTest, TypedArraysAreBuiltOnceAndCached) {
+    auto message = host::MessageBuilder().TextPart("a").HtmlPart("b").TextPart("c").Build();
+    CPartsArray* tree = message->tree();
+    nsEmlComponents::TPartsArray* html = tree->GetHtmlParts();
+    ASSERT_NE(html, nullptr);
+    EXPECT_EQ(html->size(), 1u);
+    EXPECT_EQ(tree->GetHtmlParts(), html);
+    nsEmlComponents::TPartsArray* text = tree->GetTextPlainParts();
+    ASSERT_EQ(text->size(), 2u);
+    EXPECT_STREQ(text->at(1)->m_body->m_text, "c");
+
+    // A part added afterwards does not show in the cached array.
+    nsEmlComponents::CPartBodyTextPlain body;
+    body.m_text = "late";
+    nsEmlComponents::CPart late;
+    late.m_body = &body;
+    tree->m_allParts->add(&late);
+    EXPECT_EQ(tree->GetTextPlainParts()->size(), 2u);
+}
+
+TEST(PartsArrayTest, NoKindGivesAnEmptyArrayAndNoPartsGivesNull) {
+    auto htmlOnly = host::MessageBuilder().HtmlPart("b").Build();
+    ASSERT_NE(htmlOnly->tree()->GetTextPlainParts(), nullptr);
+    EXPECT_EQ(htmlOnly->tree()->GetTextPlainParts()->size(), 0u);
+
+    CPartsArray empty;
+    EXPECT_EQ(empty.GetTextPlainParts(), nullptr);
+    EXPECT_EQ(empty.GetHtmlParts(), nullptr);
+    EXPECT_EQ(empty.m_textPlainParts, nullptr);
+    EXPECT_EQ(empty.GetRoot(), nullptr);
+}
