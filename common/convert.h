@@ -30,6 +30,8 @@ class CStringConversion {
     int32_t LoadUnicodeLibrary(const sstring& folder);
 
     const GlyphkitLib& Library() const { return m_library; }
+    // The binding record, the handle the matching lists keep.
+    GlyphkitLib* Binding() { return &m_library; }
 
   private:
     GlyphkitLib m_library;

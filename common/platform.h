@@ -46,4 +46,7 @@ constexpr char kPathSeparator = '/';
 // The file name of the Unicode services library, looked for in a configured folder.
 constexpr const char* kGlyphkitLibraryName = "libglyphkit.so";
 
+// The file name of the regular-expression library, looked for in a configured folder.
+constexpr const char* kRexkitLibraryName = "librexkit.so";
+
 }  // namespace platform

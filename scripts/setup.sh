@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libjsoncpp-dev
+  libpcre2-dev
   binutils clang lld libclang-rt-14-dev
 )
 

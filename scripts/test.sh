@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the regular build, then the same suite under
-# AddressSanitizer + UndefinedBehaviorSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer, then the multi-threaded tests under
+# ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,3 +15,8 @@ for preset in default asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "== tsan build (multi-threaded tests)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan -R 'Concurrent|SharedLocker|DefaultHooksKeepOneRecordPerThread'

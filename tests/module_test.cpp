@@ -41,6 +41,15 @@ class ModuleTest : public ::testing::Test {
         return module;
     }
 
+    // A black/white list filter whose libraries are loaded, so that its sessions can open.
+    CAFilter* ReadyBWFilter() {
+        const std::string path = host::DefaultModulePath();
+        settings.Set("/eml/global/SharedLibsPathNew", path.substr(0, path.find_last_of('/')));
+        CAFilter* bw = Filter(kBW);
+        EXPECT_EQ(bw->ApplySharedSettings(), 0) << HostErrorText();
+        return bw;
+    }
+
     CAFilter* Filter(uint64_t index) { return static_cast<CAFilter*>(Create(index)); }
 
     static std::string HostErrorText() { return ascommon::DefaultGetErr()->GetText(); }
@@ -209,7 +218,7 @@ TEST_F(ModuleTest, SessionsOpenedByTheHost) {
     EXPECT_FALSE(host::CloseSession(multi, 5));
     EXPECT_EQ(multi->m_sessions.size(), 0u);
 
-    CAFilter* bw = Filter(kBW);
+    CAFilter* bw = ReadyBWFilter();
     ASSERT_EQ(host::OpenSession(bw, 1), 0);
     EXPECT_TRUE(bw->m_sessions.lookup(1)->initialised);
     EXPECT_EQ(bw->GetStatistics(1, nullptr), -101);
@@ -222,7 +231,7 @@ TEST_F(ModuleTest, SessionsOpenedByTheHost) {
 }
 
 TEST_F(ModuleTest, ReleaseFreesOpenSessionsAndEverythingElse) {
-    CAFilter* bw = Filter(kBW);
+    CAFilter* bw = ReadyBWFilter();
     CAFilter* multi = Filter(kMulti);
     for (uint64_t id : {1, 2, 3}) ASSERT_EQ(host::OpenSession(bw, id), 0);
     ASSERT_EQ(host::OpenSession(multi, 1), 0);

@@ -1,14 +1,81 @@
 // CBWFilter.
 #include "as/Molvex/bwfilter/bwfilter.h"
 
+#include <cstring>
 #include <new>
 
 #include "common/asexception.h"
+#include "common/carray.h"
 #include "common/trace.h"
+#include "common/ustring.h"
+#include "engines/htmlparser/structs/bbfacilitator.h"
 
 namespace nsEmlModules {
 
-CBWFilter::CBWFilter(const ascommon::sstring& name) {
+using ascommon::auto_locker;
+using ascommon::CMatchingList;
+using ascommon::sstring;
+using ascommon::usstring;
+using nsEmlComponents::CBBFacilitator;
+
+namespace {
+
+enum Selector : int32_t { kBlackList = 2002, kWhiteList = 2003 };
+
+enum Key : uint32_t {
+    kKeyWhitelisted = 21001,
+    kKeyBlacklisted = 21002,
+    kKeyAdded = 21003,
+    kKeyMatched = 21004,
+    kKeySameAddress = 21005,
+    kKeySelector = 2001,
+    kKeyHeaderName = 2004,
+    kKeyAddress = 2005,
+    kKeyBlackListItems = 1001,
+    kKeyWhiteListItems = 1002,
+    kKeyBlackListSize = 1003,
+    kKeyWhiteListSize = 1004,
+    kKeyStatWhiteSize = 25001,
+    kKeyStatBlackSize = 25002,
+};
+
+const char* ListName(bool black) {
+    return black ? "Black List" : "White List";
+}
+
+bool HasText(const sstring& text) {
+    return text.c_str() != nullptr && text.length() > 0;
+}
+
+// The UTF-8 form of a wide text (what could be converted, on a conversion problem).
+sstring Narrow(const usstring& wide) {
+    sstring narrow;
+    ascommon::UsstringToSstring(wide, narrow);
+    return narrow;
+}
+
+// Converts each expression to UTF-16 and appends it to `out`: exact ones first (map walk order),
+// then wildcard ones.
+void ListExpressions(const CMatchingList& list, ascommon::CArray<usstring, 64>* out) {
+    const auto& exact = list.Exact();
+    for (uint32_t b = 0; b < exact.bucket_count(); ++b) {
+        for (auto* node = exact.head(b); node != nullptr; node = node->next) {
+            usstring wide;
+            ascommon::SstringToUsstring(node->key, wide);
+            out->add(wide);
+        }
+    }
+    const auto& wildcards = list.Wildcards();
+    for (uint64_t i = 0; i < wildcards.size(); ++i) {
+        usstring wide;
+        ascommon::SstringToUsstring(wildcards.data()[i], wide);
+        out->add(wide);
+    }
+}
+
+}  // namespace
+
+CBWFilter::CBWFilter(const sstring& name) {
     m_name = name;
 }
 
@@ -25,7 +92,10 @@ void* CBWFilter::CreateSharedData() {
 }
 
 void CBWFilter::DestroySharedData(void* data) {
-    delete static_cast<BWFilterSharedData*>(data);
+    auto* shared = static_cast<BWFilterSharedData*>(data);
+    if (shared == nullptr) return;
+    if (shared->regexLibrary != nullptr) ascommon::ReleaseRexkitLib(shared->regexLibrary);
+    delete shared;
 }
 
 void* CBWFilter::CreateSessionData() {
@@ -36,41 +106,6 @@ void CBWFilter::DestroySessionData(void* data) {
     delete static_cast<BWFilterSessionData*>(data);
 }
 
-int32_t CBWFilter::ApplySharedSettings() {
-    return GuardSharedSettings(AS_HERE, [&] {
-        ascommon::auto_locker lock(&m_locker, ascommon::auto_locker::kExclusive);
-        if (m_sharedData == nullptr) AS_THROW(ASException, "invalid pointer to shared data");
-    });
-}
-
-int32_t CBWFilter::ApplySessionSettings(uint64_t session) {
-    return GuardSessionSettings(AS_HERE, [&] {
-        ascommon::auto_locker lock(&m_locker, ascommon::auto_locker::kReadOnly);
-        if (GetSessionData(session) == nullptr) {
-            AS_THROW(ASBadPtrException, "invalid data structure pointer received");
-        }
-        if (m_sharedData == nullptr) {
-            AS_THROW(ASBadPtrException, "invalid shared data structure pointer received");
-        }
-        SetSessionInitialised(session, true);
-    });
-}
-
-int32_t CBWFilter::GetStatistics(uint64_t session, BlackBox* out) {
-    if (out == nullptr) {
-        AS_TRACE(2, "NULL pointer passed as argument");
-        return -101;
-    }
-    ascommon::auto_locker lock(&m_locker, ascommon::auto_locker::kReadOnly);
-    if (GetSessionData(session) == nullptr) {
-        AS_TRACE(2, "invalid reference to data structure");
-        return -103;
-    }
-    out->Set(25002, 3, 0, 0);
-    out->Set(25001, 3, 0, 0);
-    return 0;
-}
-
 int32_t CBWFilter::ReservedOperation() {
     return 0;
 }
@@ -79,13 +114,296 @@ uint8_t CBWFilter::GetVerbMode(uint32_t verb) {
     return (verb == 11 || verb == 12) ? 0 : 2;
 }
 
+int32_t CBWFilter::ApplySharedSettings() {
+    return GuardSharedSettings(AS_HERE, [&] {
+        auto_locker lock(&m_locker, auto_locker::kExclusive);
+        auto* shared = static_cast<BWFilterSharedData*>(m_sharedData);
+        if (shared == nullptr) AS_THROW(ASException, "invalid pointer to shared data");
+        try {
+            LoadLibraries(shared);
+        } catch (const ascommon::ASException& e) {
+            AS_TRACE(1, "could not initialize shared data structure");
+            AS_TRACE(1, "%s", e.what());
+            throw;
+        }
+    });
+}
+
+// Loads each library again only when its folder setting changed. A failed regex load keeps the
+// old folder, so the next call tries again.
+void CBWFilter::LoadLibraries(BWFilterSharedData* shared) {
+    const char* regexFolder = m_settings->GetString(u"/eml/global/SharedLibsPathNew", 0);
+    const sstring regexDirectory(regexFolder ? regexFolder : ".");
+    const char* unicodeFolder = m_settings->GetString(u"/eml/global/SharedLibsPathNew", 0);
+    const sstring unicodeDirectory(unicodeFolder ? unicodeFolder : ".");
+
+    if (std::strcmp(regexDirectory.c_str(), shared->regexDirectory.c_str()) != 0) {
+        if (shared->regexLibrary != nullptr) ascommon::ReleaseRexkitLib(shared->regexLibrary);
+        shared->regexLibrary = ascommon::LoadRexkitLib(regexDirectory);
+        if (shared->regexLibrary == nullptr) {
+            AS_THROW(ASException, "Could not get a valid handle to Rexkit Library from path %s",
+                     regexDirectory.c_str());
+        }
+        shared->regexDirectory = regexDirectory;
+    }
+    if (std::strcmp(unicodeDirectory.c_str(), shared->unicodeDirectory.c_str()) != 0) {
+        shared->conversion.LoadUnicodeLibrary(unicodeDirectory);
+        shared->unicodeDirectory = unicodeDirectory;
+    }
+}
+
+int32_t CBWFilter::ApplySessionSettings(uint64_t session) {
+    return GuardSessionSettings(AS_HERE, [&] {
+        auto_locker lock(&m_locker, auto_locker::kReadOnly);
+        auto* data = static_cast<BWFilterSessionData*>(GetSessionData(session));
+        if (data == nullptr) AS_THROW(ASBadPtrException, "invalid data structure pointer received");
+        auto* shared = static_cast<BWFilterSharedData*>(m_sharedData);
+        if (shared == nullptr) {
+            AS_THROW(ASBadPtrException, "invalid shared data structure pointer received");
+        }
+        try {
+            data->whiteList.Init(shared->conversion.Binding(), shared->regexLibrary);
+            data->blackList.Init(shared->conversion.Binding(), shared->regexLibrary);
+            SetSessionInitialised(session, true);
+        } catch (const ascommon::ASException&) {
+            AS_TRACE(1, "could not initialize matching list.");
+            SetSessionInitialised(session, false);
+            throw;
+        }
+    });
+}
+
+int32_t CBWFilter::GetStatistics(uint64_t session, BlackBox* out) {
+    if (out == nullptr) {
+        AS_TRACE(2, "NULL pointer passed as argument");
+        return -101;
+    }
+    auto_locker lock(&m_locker, auto_locker::kReadOnly);
+    auto* data = static_cast<BWFilterSessionData*>(GetSessionData(session));
+    if (data == nullptr) {
+        AS_TRACE(2, "invalid reference to data structure");
+        return -103;
+    }
+    auto_locker lists(&data->listLocker, auto_locker::kReadOnly);
+    out->Set(kKeyStatBlackSize, 3, 0, data->blackList.Size());
+    out->Set(kKeyStatWhiteSize, 3, 0, data->whiteList.Size());
+    return 0;
+}
+
 int32_t CBWFilter::ProcessEntity(uint64_t session, ASEntity* entity, uint32_t verb) {
     return GuardEntity([&] {
         if (entity == nullptr) AS_THROW(ASBadPtrException, "invalid pointer to the item");
-        if (GetSessionData(session) == nullptr) {
+        auto* data = static_cast<BWFilterSessionData*>(GetSessionData(session));
+        if (data == nullptr) {
             AS_THROW(ASBadPtrException, "CBWFilter - Invalid data structure pointer");
         }
+        const bool needsMessage = verb == 0 || verb == 6 || verb == 7 || verb == 10;
+        if (!needsMessage && verb != 11 && verb != 12) {
+            AS_TRACE(4, "this command is not supported");
+            return;
+        }
+        if (verb == 11) return AddOneAddress(data, entity->extra);
+        BlackBox* out = entity->message;
+        if (out == nullptr) AS_THROW(ASBadPtrException, "invalid pointer to the item");
+        if (verb == 12) return Query(data, out, entity->extra);
+        CBBFacilitator message(out);
+        message.Initialize();
         switch (verb) {
+            case 0:
+                Judge(message, data, out);
+                break;
+            case 6:
+            case 7:
+                AddFrom(message, data, out, verb == 6);
+                break;
+            default:
+                AddHeaderAddresses(message, data, entity->extra);
+                break;
+        }
+    });
+}
+
+// Verb 0. White list first; a sender writing to itself is never whitelisted.
+void CBWFilter::Judge(CBBFacilitator& message, BWFilterSessionData* data, BlackBox* out) {
+    const nsEmlComponents::TAddressArray* from = message.GetFrom();
+    if (from == nullptr || from->size() == 0) {
+        AS_TRACE(4, "could not obtain From Address");
+        return;
+    }
+    const sstring& address = from->at(0)->m_address;
+    bool sameAddress = false;
+    sstring matched("");
+    const nsEmlComponents::TAddressArray* to = message.GetTo();
+    if (to != nullptr && to->size() > 0 && to->at(0)->m_address == address) {
+        sameAddress = true;
+        out->Set(kKeySameAddress, 0, 0, 1);
+    }
+    out->Set(kKeyWhitelisted, 0, 0, 0);
+    out->Set(kKeyBlacklisted, 0, 0, 0);
+    if (!HasText(address)) return;
+
+    auto_locker lock(&data->listLocker, auto_locker::kReadOnly);
+    const bool white = data->whiteList.Match(address, matched);
+    const bool whitelisted = white && !sameAddress;
+    out->Set(kKeyWhitelisted, 0, 0, whitelisted ? 1 : 0);
+    out->SetString(kKeyMatched, matched.c_str());
+    AS_TRACE(4, "The addrFromess was %s found in the WhiteList", whitelisted ? "" : "not ");
+    if (!whitelisted) {
+        const bool black = data->blackList.Match(address, matched);
+        AS_TRACE(4, "The addrFromess was %sfound in the BlackList", black ? "" : "not ");
+        out->Set(kKeyBlacklisted, 0, 0, black ? 1 : 0);
+        out->SetString(kKeyMatched, matched.c_str());
+    }
+}
+
+// Verbs 6 and 7: the first From address joins the black or the white list.
+void CBWFilter::AddFrom(CBBFacilitator& message, BWFilterSessionData* data, BlackBox* out,
+                        bool black) {
+    const nsEmlComponents::TAddressArray* from = message.GetFrom();
+    if (from == nullptr || from->size() == 0) {
+        AS_TRACE(4, "could not obtain From Address");
+        return;
+    }
+    auto_locker lock(&data->listLocker, auto_locker::kExclusive);
+    const sstring& address = from->at(0)->m_address;
+    if (!HasText(address)) return;
+    CMatchingList& list = black ? data->blackList : data->whiteList;
+    if (black) {
+        AS_TRACE(4, "adding %s to black list", address.c_str());
+    } else {
+        AS_TRACE(4, "adding %s to white list", address.c_str());
+    }
+    const int32_t result = list.Add(address, ascommon::kExact);
+    if (result != 0 && result != -50) {
+        if (black) AS_THROW(ASMemException, "Problems adding an element to the blacklist");
+        AS_THROW(ASMemException, "Problems adding an element to the whitelist");
+    }
+    out->SetString(kKeyAdded, address.c_str());
+}
+
+// Verb 10: every address of a named header joins the selected list.
+void CBWFilter::AddHeaderAddresses(CBBFacilitator& message, BWFilterSessionData* data,
+                                   BlackBox* extra) {
+    if (extra == nullptr) AS_THROW(ASException, "extra blackbox not present!");
+    auto* selector = static_cast<int32_t*>(extra->Get(kKeySelector, 1, 0));
+    auto* headerName = static_cast<usstring*>(extra->Get(kKeyHeaderName, 6, 1));
+    if (selector == nullptr) AS_THROW(ASException, "list to insert addrFromesses not specified");
+    if (headerName == nullptr) AS_THROW(ASException, "addrFromess header not specified");
+
+    auto_locker lock(&data->listLocker, auto_locker::kExclusive);
+    sstring name = headerName->to_sstring();
+    if (name.c_str() != nullptr) ascommon::_strupr(name.data());
+    int32_t error = 0;
+    nsEmlComponents::CAddressHeader* header =
+        message.GetAddressHeader(name.c_str() ? name.c_str() : "", &error);
+    if (header == nullptr) {
+        AS_THROW(ASException,
+                 "header with name %s does not exist or is not an address header[ code %d]",
+                 name.c_str() ? name.c_str() : "", error);
+    }
+    if (*selector != kWhiteList && *selector != kBlackList) {
+        AS_THROW(ASException, "list to insert addresses incorrectly specified");
+    }
+    const bool black = *selector == kBlackList;
+    CMatchingList& list = black ? data->blackList : data->whiteList;
+    for (uint64_t i = 0; i < header->m_addresses.size(); ++i) {
+        const sstring& address = header->m_addresses.at(i)->m_address;
+        AS_TRACE(4, "adding %s from %s header to %s", address.c_str() ? address.c_str() : "",
+                 name.c_str(), ListName(black));
+        const int32_t result = list.Add(address, ascommon::kExact);
+        if (result != 0 && result != -50) {
+            AS_THROW(ASException, "Problems adding an element to the %s", ListName(black));
+        }
+    }
+}
+
+// Verb 11: one address (wide text) joins the selected list.
+void CBWFilter::AddOneAddress(BWFilterSessionData* data, BlackBox* extra) {
+    if (extra == nullptr) AS_THROW(ASException, "extra blackbox not present!");
+    auto* selector = static_cast<int32_t*>(extra->Get(kKeySelector, 1, 0));
+    auto* wide = static_cast<usstring*>(extra->Get(kKeyAddress, 6, 1));
+    if (selector == nullptr) AS_THROW(ASException, "list to insert addrFromess not specified");
+    if (wide == nullptr) AS_THROW(ASException, "addrFromess to insert not specified");
+    const sstring address = Narrow(*wide);
+    if (*selector != kBlackList && *selector != kWhiteList) {
+        AS_THROW(ASException, "list to insert addrFromess incorrectly specified");
+    }
+    const bool black = *selector == kBlackList;
+    auto_locker lock(&data->listLocker, auto_locker::kExclusive);
+    const int32_t result =
+        (black ? data->blackList : data->whiteList).Add(address, ascommon::kExact);
+    const char* text = address.c_str() ? address.c_str() : "";
+    if (result != 0 && result != -50) {
+        AS_THROW(ASException, "problems adding addrFromess (%s) to the %s", text, ListName(black));
+    }
+    AS_TRACE(4, "successfully added addrFromess (%s) to the %s", text, ListName(black));
+}
+
+// Verb 12: looks one address up, white list first.
+void CBWFilter::Query(BWFilterSessionData* data, BlackBox* out, BlackBox* extra) {
+    if (extra == nullptr) AS_THROW(ASException, "extra blackbox not present!");
+    auto* wide = static_cast<usstring*>(extra->Get(kKeyAddress, 6, 1));
+    if (wide == nullptr) AS_THROW(ASException, "addrFromess to query not specified");
+    sstring matched("");
+    out->Set(kKeyWhitelisted, 0, 0, 0);
+    out->Set(kKeyBlacklisted, 0, 0, 0);
+    if (wide->c_str() == nullptr || wide->length() == 0) return;
+    const sstring address = Narrow(*wide);
+    auto_locker lock(&data->listLocker, auto_locker::kReadOnly);
+    const bool white = data->whiteList.Match(address, matched);
+    out->Set(kKeyWhitelisted, 0, 0, white ? 1 : 0);
+    out->SetString(kKeyMatched, matched.c_str());
+    AS_TRACE(4, "The addrFromess was %s found in the WhiteList", white ? "" : "not ");
+    if (!white) {
+        const bool black = data->blackList.Match(address, matched);
+        AS_TRACE(4, "The addrFromess was %sfound in the BlackList", black ? "" : "not ");
+        out->Set(kKeyBlacklisted, 0, 0, black ? 1 : 0);
+        out->SetString(kKeyMatched, matched.c_str());
+    }
+}
+
+int32_t CBWFilter::ProcessCommand(uint64_t session, uint32_t command, BlackBox* io) {
+    return GuardCommand([&] {
+        auto* data = static_cast<BWFilterSessionData*>(GetSessionData(session));
+        if (data == nullptr) {
+            AS_THROW(ASBadPtrException, "Invalid data structure pointer received");
+        }
+        switch (command) {
+            case 5: {
+                if (io == nullptr) AS_THROW(ASBadPtrException, "I/O blackbox pointer is NULL");
+                auto_locker lock(&data->listLocker, auto_locker::kExclusive);
+                data->blackList.ClearExact();
+                data->whiteList.ClearExact();
+                data->blackList.ClearWildcard();
+                data->whiteList.ClearWildcard();
+                LoadList(data->blackList, io, kKeyBlackListItems);
+                LoadList(data->whiteList, io, kKeyWhiteListItems);
+                break;
+            }
+            case 8: {
+                if (io == nullptr) {
+                    AS_TRACE(4, "cannot output results because I/O blackbox pointer is NULL");
+                    break;
+                }
+                auto_locker lock(&data->listLocker, auto_locker::kReadOnly);
+                ascommon::CArray<usstring, 64> black;
+                ascommon::CArray<usstring, 64> white;
+                ListExpressions(data->blackList, &black);
+                ListExpressions(data->whiteList, &white);
+                io->SetObject(kKeyBlackListItems, &black);
+                io->SetObject(kKeyWhiteListItems, &white);
+                break;
+            }
+            case 9: {
+                if (io == nullptr) {
+                    AS_TRACE(4, "cannot output results because I/O blackbox pointer is NULL");
+                    break;
+                }
+                auto_locker lock(&data->listLocker, auto_locker::kReadOnly);
+                io->Set(kKeyBlackListSize, 1, 0, data->blackList.Size());
+                io->Set(kKeyWhiteListSize, 1, 0, data->whiteList.Size());
+                break;
+            }
             default:
                 AS_TRACE(4, "this command is not supported");
                 break;
@@ -93,8 +411,30 @@ int32_t CBWFilter::ProcessEntity(uint64_t session, ASEntity* entity, uint32_t ve
     });
 }
 
-int32_t CBWFilter::ProcessCommand(uint64_t, uint32_t, BlackBox*) {
-    return GuardCommand([&] { AS_TRACE(4, "this command is not supported"); });
+// Adds every element of the list under `key`: wildcard when it holds "*" or "?", else exact.
+void CBWFilter::LoadList(CMatchingList& list, BlackBox* io, uint32_t key) {
+    auto* items = static_cast<ascommon::CArray<usstring, 64>*>(io->Get(key, 15, 1));
+    if (items == nullptr) AS_THROW(ASBadPtrException, "Invalid data obtained from blackbox");
+    for (uint64_t i = 0; i < items->size(); ++i) {
+        const usstring& wide = items->at(i);
+        const bool wildcard = wide.find(u'*', nullptr) || wide.find(u'?', nullptr);
+        const int32_t result =
+            list.Add(Narrow(wide), wildcard ? ascommon::kWildcard : ascommon::kExact);
+        switch (result) {
+            case -50:
+                AS_TRACE(4, "element already present in the list");
+                break;
+            case -12:
+                AS_TRACE(4, "failed to compile a regular expression with the given string");
+                break;
+            case -22:
+                AS_THROW(ASException, "the matching list was not properly initialized");
+            case -10:
+                AS_THROW(ASMemException, "Could not add element to the blacklist");
+            default:
+                break;
+        }
+    }
 }
 
 }  // namespace nsEmlModules
