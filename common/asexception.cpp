@@ -21,6 +21,13 @@ ASException::ASException(const char* format, ...) : ASException(Unformatted(), -
     va_end(args);
 }
 
+ASException::ASException(int32_t code, const char* format, ...) : ASException(Unformatted(), code) {
+    va_list args;
+    va_start(args, format);
+    Format(code, format, args);
+    va_end(args);
+}
+
 void ASException::Format(int32_t code, const char* format, va_list args) {
     m_message[0] = '\0';
     m_message[kMessageSize] = '\0';

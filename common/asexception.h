@@ -24,6 +24,8 @@ class ASException : public AException {
 
     ASException();  // code -1, empty message
     explicit ASException(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // With the code given first, for messages that show it ("... - CODE: %d MESSAGE: ...").
+    ASException(int32_t code, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
     const char* what() const noexcept override;
     int32_t GetCode() const override { return m_code; }
@@ -42,16 +44,24 @@ class ASException : public AException {
     char m_message[kMessageSize + 1];
 };
 
-#define AS_DECLARE_EXCEPTION(Name, Code)                                             \
-    class Name : public ASException {                                                \
-      public:                                                                        \
-        explicit Name(const char* format, ...) __attribute__((format(printf, 2, 3))) \
-        : ASException(Unformatted(), Code) {                                         \
-            va_list args;                                                            \
-            va_start(args, format);                                                  \
-            Format(Code, format, args);                                              \
-            va_end(args);                                                            \
-        }                                                                            \
+// Each subclass: from a format (the class's code) and from a code and a format (the format of the
+// latter is checked where AS_THROW_CODE traces it).
+#define AS_DECLARE_EXCEPTION(Name, Code)                                                 \
+    class Name : public ASException {                                                    \
+      public:                                                                            \
+        explicit Name(const char* format, ...) __attribute__((format(printf, 2, 3)))     \
+        : ASException(Unformatted(), Code) {                                             \
+            va_list args;                                                                \
+            va_start(args, format);                                                      \
+            Format(Code, format, args);                                                  \
+            va_end(args);                                                                \
+        }                                                                                \
+        Name(int32_t code, const char* format, ...) : ASException(Unformatted(), code) { \
+            va_list args;                                                                \
+            va_start(args, format);                                                      \
+            Format(code, format, args);                                                  \
+            va_end(args);                                                                \
+        }                                                                                \
     }
 
 AS_DECLARE_EXCEPTION(ASMemException, -2);
@@ -84,6 +94,16 @@ class InvalidIndexException : public ASException {
     } while (0)
 
 #define AS_THROW(Cls, fmt, ...) AS_THROW_LEVEL(1, Cls, fmt, ##__VA_ARGS__)
+
+// Trace "<Class> - CODE: <code> MESSAGE: <text>" at level 1, then throw Class with that code and
+// message.
+#define AS_THROW_CODE(Cls, code, fmt, ...)                                                      \
+    do {                                                                                        \
+        AS_TRACE_EXCEPTION(1, #Cls " - CODE: %d MESSAGE: " fmt, static_cast<int>(code),         \
+                           ##__VA_ARGS__);                                                      \
+        throw ::ascommon::Cls((code), #Cls " - CODE: %d MESSAGE: " fmt, static_cast<int>(code), \
+                              ##__VA_ARGS__);                                                   \
+    } while (0)
 
 // Trace "ASInternalException - CODE: <code> MESSAGE: <text>", then throw it with that code.
 #define AS_THROW_INTERNAL_CODE(code, fmt, ...)                                                \

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace platform {
 
@@ -42,6 +43,24 @@ void LibraryError(char* out, size_t size);
 
 // The path separator of this platform's file names.
 constexpr char kPathSeparator = '/';
+
+// Files by UTF-8 path. A path (and an open mode) is used up to its first ill-formed UTF-8
+// sequence, where the strict conversion to the wide names of the Windows calls stops; a call
+// whose cut copy cannot be allocated fails. On failure errno tells why.
+std::FILE* OpenFileUtf8(const char* path, const char* mode);
+// True when the path names an entry, a file or a folder; its size (0 for a folder) and kind are
+// stored through the pointers that are not null.
+bool StatFileUtf8(const char* path, uint64_t* size, bool* isDirectory);
+// True when the file was deleted.
+bool RemoveFileUtf8(const char* path);
+// The unique temporary file service: creates a new empty file named folder + kPathSeparator +
+// prefix + a unique hexadecimal number + kTempFileSuffix (a folder that ends in a separator gets
+// a second one), a name that no other caller receives while the file exists. The name goes into
+// name[0, capacity) without a terminator and its byte count into *length. False, and nothing
+// created, when the name would not fit or the file cannot be made.
+bool CreateUniqueFileUtf8(const char* folder, const char* prefix, char* name, size_t capacity,
+                          size_t* length);
+constexpr const char* kTempFileSuffix = ".tmp";
 
 // The file name of the Unicode services library, looked for in a configured folder.
 constexpr const char* kGlyphkitLibraryName = "libglyphkit.so";

@@ -2,16 +2,23 @@
 #include "common/platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "common/ashooks_access.h"
+#include "glyphkit/utfconvert.h"
 
 namespace platform {
 
@@ -110,6 +117,130 @@ void LibraryError(char* out, size_t size) {
     if (out == nullptr || size == 0) return;
     const char* text = dlerror();
     std::snprintf(out, size, "%s", text ? text : "");
+}
+
+namespace {
+
+// The bytes of a UTF-8 text that a strict conversion to UTF-16 takes: all of them, or those
+// before its first ill-formed sequence or a sequence cut by the end of the text.
+size_t ConvertiblePrefix(const char* text, size_t length) {
+    const uint8_t* source = reinterpret_cast<const uint8_t*>(text);
+    const uint8_t* end = source + length;
+    char16_t units[64];
+    for (;;) {
+        char16_t* target = units;
+        const int result = ascommon::ConvertUTF8toUTF16(&source, end, &target, units + 64,
+                                                        ascommon::kStrictConversion);
+        if (result != ascommon::kTargetExhausted) break;
+    }
+    return static_cast<size_t>(source - reinterpret_cast<const uint8_t*>(text));
+}
+
+// A UTF-8 path as the file calls take it: the text itself when it converts whole, else a copy cut
+// at the first sequence the conversion refuses. get() is null for a null text, or when the copy
+// cannot be had (errno ENOMEM).
+class NativePath {
+  public:
+    explicit NativePath(const char* text) : m_path(text), m_copy(nullptr) {
+        if (text == nullptr) return;
+        const size_t length = std::strlen(text);
+        const size_t kept = ConvertiblePrefix(text, length);
+        if (kept == length) return;
+        m_copy = static_cast<char*>(ascommon::MemAlloc(kept + 1));
+        if (m_copy == nullptr) {
+            m_path = nullptr;
+            errno = ENOMEM;
+            return;
+        }
+        std::memcpy(m_copy, text, kept);
+        m_copy[kept] = '\0';
+        m_path = m_copy;
+    }
+    ~NativePath() {
+        if (m_copy != nullptr) ascommon::MemFree(m_copy);
+    }
+    NativePath(const NativePath&) = delete;
+    NativePath& operator=(const NativePath&) = delete;
+
+    const char* get() const { return m_path; }
+
+  private:
+    const char* m_path;
+    char* m_copy;
+};
+
+// The next number to try for a temporary name: distinct for every call in this process, and
+// starting from a point that differs between processes; O_EXCL settles any remaining clash.
+uint32_t NextTempNumber() {
+    static std::atomic<uint32_t> next([] {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        return static_cast<uint32_t>(getpid()) * 0x9E3779B1u ^ static_cast<uint32_t>(now.tv_nsec);
+    }());
+    return next.fetch_add(1, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+std::FILE* OpenFileUtf8(const char* path, const char* mode) {
+    if (path == nullptr || mode == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const NativePath nativePath(path);
+    const NativePath nativeMode(mode);
+    if (nativePath.get() == nullptr || nativeMode.get() == nullptr) return nullptr;
+    return std::fopen(nativePath.get(), nativeMode.get());
+}
+
+bool StatFileUtf8(const char* path, uint64_t* size, bool* isDirectory) {
+    if (path == nullptr) return false;
+    const NativePath nativePath(path);
+    struct stat status;
+    if (nativePath.get() == nullptr || stat(nativePath.get(), &status) != 0) return false;
+    const bool directory = S_ISDIR(status.st_mode);
+    if (size != nullptr) *size = directory ? 0 : static_cast<uint64_t>(status.st_size);
+    if (isDirectory != nullptr) *isDirectory = directory;
+    return true;
+}
+
+bool RemoveFileUtf8(const char* path) {
+    if (path == nullptr) return false;
+    const NativePath nativePath(path);
+    return nativePath.get() != nullptr && unlink(nativePath.get()) == 0;
+}
+
+bool CreateUniqueFileUtf8(const char* folder, const char* prefix, char* name, size_t capacity,
+                          size_t* length) {
+    if (folder == nullptr || prefix == nullptr || name == nullptr || length == nullptr) {
+        return false;
+    }
+    const NativePath nativeFolder(folder);
+    const NativePath nativePrefix(prefix);
+    if (nativeFolder.get() == nullptr || nativePrefix.get() == nullptr) return false;
+    constexpr int kAttempts = 1 << 16;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        char path[PATH_MAX];
+        const int written =
+            std::snprintf(path, sizeof path, "%s%c%s%08X%s", nativeFolder.get(), kPathSeparator,
+                          nativePrefix.get(), NextTempNumber(), kTempFileSuffix);
+        if (written < 0 || static_cast<size_t>(written) >= sizeof path ||
+            static_cast<size_t>(written) > capacity) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return false;
+        }
+        close(fd);
+        std::memcpy(name, path, static_cast<size_t>(written));
+        *length = static_cast<size_t>(written);
+        return true;
+    }
+    errno = EEXIST;
+    return false;
 }
 
 }  // namespace platform

@@ -109,6 +109,23 @@ MessageBuilder& MessageBuilder::HtmlPart(const std::string& html) {
     return Part(part);
 }
 
+MessageBuilder& MessageBuilder::TextPart(const std::string& text,
+                                         const std::vector<std::string>& urls) {
+    PartSpec part;
+    part.text = text;
+    part.urls = urls;
+    return Part(part);
+}
+
+MessageBuilder& MessageBuilder::HtmlPart(const std::string& html,
+                                         const std::vector<std::string>& urls) {
+    PartSpec part;
+    part.kind = kBodyTextHtml;
+    part.text = html;
+    part.urls = urls;
+    return Part(part);
+}
+
 MessageBuilder& MessageBuilder::Raw(const std::string& bytes) {
     m_raw = bytes;
     return *this;
@@ -156,7 +173,59 @@ std::string Upper(const std::string& name) {
     return upper;
 }
 
+bool IsDottedQuad(const std::string& host) {
+    int numbers = 0;
+    size_t i = 0;
+    while (i <= host.size()) {
+        size_t digits = 0;
+        int value = 0;
+        while (i < host.size() && host[i] >= '0' && host[i] <= '9' && digits < 4) {
+            value = value * 10 + (host[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) return false;
+        ++numbers;
+        if (i == host.size()) return numbers == 4;
+        if (host[i] != '.' || numbers == 4) return false;
+        ++i;
+    }
+    return false;
+}
+
 }  // namespace
+
+void FillParsedURL(const std::string& url, ParsedURL* record) {
+    record->m_url.assign(url.data(), url.size());
+    size_t hostStart = 0;
+    const size_t scheme = url.find("://");
+    if (scheme != std::string::npos && scheme < url.find_first_of("/?#")) hostStart = scheme + 3;
+    size_t hostEnd = url.find_first_of("/?#", hostStart);
+    if (hostEnd == std::string::npos) hostEnd = url.size();
+    const size_t at = url.rfind('@', hostEnd == 0 ? 0 : hostEnd - 1);
+    if (at != std::string::npos && at >= hostStart && at < hostEnd) hostStart = at + 1;
+    const std::string host = url.substr(hostStart, hostEnd - hostStart);
+    record->m_hostOffset = hostStart;
+    record->m_host.assign(host.data(), host.size());
+
+    size_t pathEnd = url.find_first_of("?#", hostEnd);
+    if (pathEnd == std::string::npos) pathEnd = url.size();
+    size_t queryEnd = url.find('#', pathEnd);
+    if (queryEnd == std::string::npos) queryEnd = url.size();
+    record->m_pathLength = pathEnd - hostEnd;
+    record->m_queryLength = queryEnd - pathEnd;
+    record->m_fragmentLength = url.size() - queryEnd;
+
+    if (!host.empty() && host[0] == '[') {
+        record->m_hostKind = kHostIPv6;
+    } else {
+        const size_t colon = host.rfind(':');
+        record->m_hostKind =
+            IsDottedQuad(host.substr(0, colon == std::string::npos ? host.size() : colon))
+                ? kHostIPv4
+                : kHostName;
+    }
+}
 
 std::unique_ptr<Message> MessageBuilder::Build() const {
     std::unique_ptr<Message> message(new Message());
@@ -228,9 +297,24 @@ std::unique_ptr<Message> MessageBuilder::Build() const {
         part->m_headers = buildMap(spec.headers);
         CPartBody* body;
         if (spec.kind == kBodyTextPlain) {
-            body = new CPartBodyTextPlain();
+            auto* plain = new CPartBodyTextPlain();
+            for (const std::string& url : spec.urls) {
+                ParsedURL record;
+                FillParsedURL(url, &record);
+                plain->m_URLs.add(record);
+            }
+            body = plain;
         } else if (spec.kind == kBodyTextHtml) {
-            body = new CPartBodyTextHtml();
+            auto* html = new CPartBodyTextHtml();
+            if (!spec.urls.empty() || spec.urlCollection) {
+                html->m_urlCollection = new CURLCollection();
+                for (const std::string& url : spec.urls) {
+                    auto* record = new ParsedURL();
+                    FillParsedURL(url, record);
+                    if (html->m_urlCollection->m_URLs.add(record) != 0) delete record;
+                }
+            }
+            body = html;
         } else {
             body = new CPartBodyOther(spec.kind);
         }

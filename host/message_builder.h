@@ -61,7 +61,19 @@ struct PartSpec {
     uint32_t kind = nsEmlComponents::kBodyTextPlain;
     std::string text;
     HeaderSpec headers;
+    // The URLs found in the text, in order, as FillParsedURL records them: the text/plain body's
+    // list, or the HTML body's URL collection. Other kinds ignore them.
+    std::vector<std::string> urls;
+    // HTML: a URL collection even without URLs (otherwise such a body has none).
+    bool urlCollection = false;
 };
+
+// Fills the host's fields of a URL record the way the host's URL finder does: the URL text, the
+// host's offset (after "scheme://" and any "user@"), the host text with any port, the lengths of
+// path ("/..."), query ("?...") and fragment ("#...") with their leading characters, and the host
+// kind (IPv6 for a "[...]" host, IPv4 for four dotted decimal numbers up to 255, else a name).
+// The computed fields are left as a new record has them.
+void FillParsedURL(const std::string& url, nsEmlComponents::ParsedURL* record);
 
 class Message {
   public:
@@ -96,6 +108,9 @@ class MessageBuilder {
     MessageBuilder& Part(const PartSpec& part);
     MessageBuilder& TextPart(const std::string& text);
     MessageBuilder& HtmlPart(const std::string& html);
+    // The same with the URLs found in the text (see PartSpec::urls).
+    MessageBuilder& TextPart(const std::string& text, const std::vector<std::string>& urls);
+    MessageBuilder& HtmlPart(const std::string& html, const std::vector<std::string>& urls);
     MessageBuilder& Raw(const std::string& bytes);  // the message source's bytes
     MessageBuilder& Size(uint64_t size);            // the size the source reports
     MessageBuilder& Statistics(const std::string& json);

@@ -6,6 +6,7 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libjsoncpp-dev
   libpcre2-dev
+  libssl-dev libmd-dev
   binutils clang lld libclang-rt-14-dev
 )
 

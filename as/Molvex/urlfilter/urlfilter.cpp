@@ -1,15 +1,41 @@
-// CURLFilter.
+// CURLFilter and its URL scanner.
 #include "as/Molvex/urlfilter/urlfilter.h"
 
+#include <cstring>
+#include <memory>
 #include <new>
 
 #include "common/asexception.h"
+#include "common/asfile.h"
+#include "common/carray.h"
 #include "common/shared_locker.h"
 #include "common/trace.h"
 
 namespace nsEmlModules {
 
-CURLFilter::CURLFilter(const ascommon::sstring& name) {
+using ascommon::auto_locker;
+using ascommon::CURLDB2;
+using ascommon::sstring;
+using nsEmlComponents::CPart;
+using nsEmlComponents::ParsedURL;
+
+namespace {
+
+enum Verb : uint32_t { kVerbCheck = 0, kVerbExtract = 21 };
+
+// folder + separator + name; the separator is always added.
+sstring JoinPath(const sstring& folder, const char* name) {
+    sstring path(folder);
+    const char separator[2] = {platform::kPathSeparator, '\0'};
+    if (path.append(separator, 1) != 0 || path.append(name, std::strlen(name)) != 0) {
+        AS_THROW(ASMemException, "could not concatenate strings");
+    }
+    return path;
+}
+
+}  // namespace
+
+CURLFilter::CURLFilter(const sstring& name) {
     m_name = name;
 }
 
@@ -26,7 +52,10 @@ void* CURLFilter::CreateSharedData() {
 }
 
 void CURLFilter::DestroySharedData(void* data) {
-    delete static_cast<URLFilterSharedData*>(data);
+    auto* shared = static_cast<URLFilterSharedData*>(data);
+    if (shared == nullptr) return;
+    delete shared->database;
+    delete shared;
 }
 
 // The filter keeps nothing per session: one byte stands for an open session.
@@ -68,27 +97,190 @@ int32_t CURLFilter::ProcessCommand(uint64_t session, uint32_t command, BlackBox*
 
 void CURLFilter::DoApplySessionSettings(uint64_t) {}
 
+void CURLFilter::DoProcessCommand(uint64_t, uint32_t, BlackBox*) {
+    AS_TRACE(4, "the release version of the URL filter does not support any commands");
+}
+
+// Rebuilds the database from the data files named in the settings. Without a black-list
+// setting the database stays exactly as it is.
 void CURLFilter::DoApplySharedSettings() {
-    ascommon::auto_locker lock(&m_locker, ascommon::auto_locker::kExclusive);
-    if (m_sharedData == nullptr) {
-        AS_THROW(ASBadPtrException, "invalid pointer to shared data struct");
+    auto_locker lock(&m_locker, auto_locker::kExclusive);
+    auto* shared = static_cast<URLFilterSharedData*>(m_sharedData);
+    if (shared == nullptr) AS_THROW(ASBadPtrException, "invalid pointer to shared data struct");
+
+    const char* temp = m_settings->GetString(u"/eml/global/GlobalTempPath", 0);
+    if (temp == nullptr) {
+        AS_TRACE(1,
+                 "Module %s failed to apply shared settings with message: invalid "
+                 "EmlGlobalTempPath",
+                 DisplayName());
+        temp = ".";
+    }
+    shared->tempFolder = temp;
+    const size_t tempLength = std::strlen(temp);
+    if (tempLength == 0 || (temp[tempLength - 1] != '\\' && temp[tempLength - 1] != '/')) {
+        const char separator[2] = {platform::kPathSeparator, '\0'};
+        shared->tempFolder.append(separator, 1);
+    }
+
+    const char* blackFiles = m_settings->GetString(u"/eml/filter/url/filesbl", 0);
+    const char* whiteFile = m_settings->GetString(u"/eml/filter/url/filewl", 0);
+    if (blackFiles == nullptr) return;
+    const char* dataSetting = m_settings->GetString(u"/eml/global/SharedDataPath", 0);
+    const sstring dataFolder(dataSetting ? dataSetting : ".");
+
+    ascommon::CArray<sstring, 64> files;
+    try {
+        sstring names(blackFiles);
+        if (names.c_str() == nullptr)
+            AS_THROW(ASMemException, "could not assign value to usstring");
+        char* context = nullptr;
+        for (char* name = ascommon::tokenize(names.data(), " \n\r\t", &context); name != nullptr;
+             name = ascommon::tokenize(nullptr, " \n\r\t", &context)) {
+            const sstring path = JoinPath(dataFolder, name);
+            if (!ascommon::FileExists(path.c_str())) {
+                AS_TRACE(1, "[url] Url blacklist File Not Found!");
+                continue;
+            }
+            if (files.add(path) != 0) AS_THROW(ASException, "Problems loading the URLs");
+        }
+    } catch (const std::exception&) {
+        AS_THROW(ASException, "Problems loading the BL URLs");
+    }
+
+    if (shared->database != nullptr) {
+        shared->database->ClearAll();
+    } else {
+        shared->database = new (std::nothrow) CURLDB2();
+        if (shared->database == nullptr) AS_THROW(ASException, "Problems loading the BL URLs");
+    }
+    if (shared->database->LoadDataFiles(files, shared->tempFolder) != 0) {
+        AS_THROW(ASException, "Problems loading the BL URLs");
+    }
+    if (whiteFile != nullptr) {
+        const sstring path = JoinPath(dataFolder, whiteFile);
+        if (shared->database->SubtractDataFile(path, shared->tempFolder) != 0) {
+            AS_THROW(ASException, "Problems loading the WL URLs");
+        }
     }
 }
 
 void CURLFilter::DoProcessEntity(uint64_t, ASEntity* entity, uint32_t verb) {
     if (entity == nullptr) AS_THROW(ASBadPtrException, "invalid item received for processing");
-    ascommon::auto_locker lock(&m_locker, ascommon::auto_locker::kReadOnly);
+    auto_locker lock(&m_locker, auto_locker::kReadOnly);
     auto* shared = static_cast<URLFilterSharedData*>(m_sharedData);
     if (shared == nullptr) AS_THROW(ASBadPtrException, "invalid shared data struct");
-    if (verb != 0 && verb != 21) {
+    if (verb == kVerbCheck && shared->database == nullptr) return;
+    if (verb != kVerbCheck && verb != kVerbExtract) {
         AS_TRACE(4, "the command is unknown and could not be performed");
         return;
     }
-    if (verb == 0 && shared->database == nullptr) return;
+    BlackBox* message = entity->message;
+    auto* tree =
+        message ? static_cast<nsEmlComponents::CPartsArray*>(message->Get(20002, 7, 0)) : nullptr;
+    if (tree == nullptr) {
+        AS_THROW(ASBadCastException, "Could not convert from CBlackBoxObject* to CPartsContainer*");
+    }
+    URLScanner* scanner = new (std::nothrow) URLScanner(shared->database, verb);
+    if (scanner == nullptr) AS_THROW(ASMemException, "could not allocate URL Scanner");
+    std::unique_ptr<URLScanner> owner(scanner);
+    if (verb == kVerbExtract) {
+        scanner->m_output =
+            entity->extra ? static_cast<FILE*>(entity->extra->Get(1030, 7, 0)) : nullptr;
+        if (scanner->m_output == nullptr) {
+            AS_THROW(ASInternalException, "no output file set to extract urls to");
+        }
+    }
+    if (const nsEmlComponents::TPartsArray* parts = tree->m_allParts) {
+        for (uint64_t i = 0; i < parts->size(); ++i) scanner->OnPart(parts->at(i));
+    }
+    if (shared->database != nullptr) {
+        scanner->CheckSenderDomain(static_cast<const sstring*>(message->Get(21218, 5, 1)));
+    }
+    AS_TRACE(4, "the message %s spam URLs", scanner->m_found ? "has" : "does not have");
+    message->Set(21030, 0, 0, scanner->m_found ? 1 : 0);
+    message->Set(21031, 5, 0, reinterpret_cast<uintptr_t>(scanner->m_matched.c_str()));
 }
 
-void CURLFilter::DoProcessCommand(uint64_t, uint32_t, BlackBox*) {
-    AS_TRACE(4, "the release version of the URL filter does not support any commands");
+CURLFilter::URLScanner::URLScanner(CURLDB2* database, uint32_t verb)
+    : m_database(database), m_found(false), m_matched(""), m_verb(verb), m_output(nullptr) {}
+
+void CURLFilter::URLScanner::OnPart(const CPart* part) {
+    if (m_found) return;
+    if (m_verb != kVerbExtract && m_database == nullptr) return;
+    const uint32_t kind = part->m_body->GetKind();
+    if (kind == nsEmlComponents::kBodyTextPlain) {
+        auto* body = static_cast<nsEmlComponents::CPartBodyTextPlain*>(part->m_body);
+        for (uint64_t i = 0; i < body->m_URLs.size() && !m_found; ++i) {
+            CheckURL(body->m_URLs.data()[i]);
+        }
+    } else if (kind == nsEmlComponents::kBodyTextHtml) {
+        auto* body = static_cast<nsEmlComponents::CPartBodyTextHtml*>(part->m_body);
+        if (body->m_urlCollection == nullptr) return;
+        const auto& urls = body->m_urlCollection->m_URLs;
+        for (uint64_t i = 0; i < urls.size() && !m_found; ++i) {
+            try {
+                CheckURL(*urls.data()[i]);
+            } catch (const std::exception&) {
+                AS_TRACE(2,
+                         "conversion to current locale failed - TODO: treat ALL URL'S as "
+                         "UNICODE strings");
+            }
+        }
+    }
+}
+
+bool CURLFilter::URLScanner::Hit(const char* key, size_t length,
+                                 bool (CURLDB2::*contains)(const char*, size_t)) {
+    if (length == 0 || !(m_database->*contains)(key, length)) return false;
+    m_found = true;
+    m_matched.append(key, length);
+    m_matched.append(" ", 1);
+    return true;
+}
+
+// The keys are cached in the host's record on first use.
+void CURLFilter::URLScanner::CheckURL(ParsedURL& url) {
+    const sstring& domain = nsEmlComponents::GetDomain(url);
+    const sstring& subDomain = nsEmlComponents::GetSubDomain(url);
+    uint64_t urlLength = 0;
+    const char* fromHost = nsEmlComponents::UrlFromHost(url, &urlLength);
+    const size_t domainLength = domain.c_str() ? domain.length() : 0;
+    const size_t subLength = subDomain.c_str() ? subDomain.length() : 0;
+    if (m_verb == kVerbExtract) {
+        if (domainLength) std::fprintf(m_output, "%s\n", domain.c_str());
+        if (subLength) std::fprintf(m_output, "%s\n", subDomain.c_str());
+        if (fromHost && urlLength) std::fprintf(m_output, "%s\n", fromHost);
+        return;
+    }
+    if (Hit(domain.c_str(), domainLength, &CURLDB2::ContainsDomain)) return;
+    if (fromHost && Hit(fromHost, urlLength, &CURLDB2::ContainsURL)) return;
+    Hit(subDomain.c_str(), subLength, &CURLDB2::ContainsSubDomain);
+}
+
+void CURLFilter::URLScanner::CheckSenderDomain(const sstring* domain) {
+    if (domain == nullptr || domain->c_str() == nullptr || domain->length() == 0) {
+        AS_TRACE(4, "[RTDA] Could not get from domain from blackbox");
+        return;
+    }
+    const char* text = domain->c_str();
+    const size_t length = domain->length();
+    bool topLevelDotPassed = false;
+    for (size_t i = length - 1; i > 0; --i) {
+        if (text[i] != '.') continue;
+        if (!topLevelDotPassed) {
+            topLevelDotPassed = true;
+            continue;
+        }
+        const char* parent = text + i + 1;
+        const size_t parentLength = length - i - 1;
+        if (Hit(parent, parentLength, &CURLDB2::ContainsDomain) ||
+            Hit(parent, parentLength, &CURLDB2::ContainsSubDomain)) {
+            return;
+        }
+    }
+    if (!Hit(text, length, &CURLDB2::ContainsDomain))
+        Hit(text, length, &CURLDB2::ContainsSubDomain);
 }
 
 }  // namespace nsEmlModules

@@ -1,5 +1,6 @@
 // The host's message records, as the module reads them in place: header objects and header maps,
-// parts with their bodies, the message source object, and the parts tree (CPartsArray) whose
+// parts with their bodies (text bodies with the URLs found in them, ParsedURL records of
+// engines/urlparser), the message source object, and the parts tree (CPartsArray) whose
 // typed arrays the module builds on first request and caches in the tree. The host builds and
 // owns every record; the typed arrays belong to the tree once cached. Records are read by one
 // thread per message. Host-facing header: compiles on its own.
@@ -12,6 +13,7 @@
 #include "common/cmap.h"
 #include "common/layout.h"
 #include "common/sstring.h"
+#include "engines/urlparser/urlparser.h"
 
 namespace nsEmlComponents {
 
@@ -81,14 +83,46 @@ class CPartBody : public ascommon::CBlackBoxObject {
     const char* m_text = nullptr;
 };
 
+// The URLs of a text/plain body, in the order in which they appear in its text.
+typedef ascommon::CArray<ParsedURL, 64> TParsedURLArray;
+
 class CPartBodyTextPlain : public CPartBody {
   public:
     uint32_t GetKind() const override { return kBodyTextPlain; }
+    TParsedURLArray m_URLs;  // the body's own records
+};
+
+// The URLs of an HTML body: references, in the order in which they appear in its text. The
+// collection owns the records it lists and deletes them with itself.
+class CURLCollection : public ascommon::CBlackBoxObject {
+  public:
+    CURLCollection() = default;
+    CURLCollection(const CURLCollection&) = delete;
+    CURLCollection& operator=(const CURLCollection&) = delete;
+    ~CURLCollection() override {
+        for (uint64_t i = 0; i < m_URLs.size(); ++i) delete m_URLs.data()[i];
+    }
+    ascommon::CArray<ParsedURL*, 64> m_URLs;  // the host stores no null entry
 };
 
 class CPartBodyTextHtml : public CPartBody {
   public:
+    CPartBodyTextHtml() = default;
+    CPartBodyTextHtml(const CPartBodyTextHtml&) = delete;
+    CPartBodyTextHtml& operator=(const CPartBodyTextHtml&) = delete;
+    ~CPartBodyTextHtml() override { delete m_urlCollection; }
     uint32_t GetKind() const override { return kBodyTextHtml; }
+    CURLCollection* m_urlCollection = nullptr;  // owned; null when the host made none
+};
+
+// Where the module finds the URL lists of the two text bodies.
+struct BodyURLsLayout {
+    AS_LAYOUT_BEGIN
+    AS_PIN(CPartBody, m_text, 8);
+    AS_PIN(CPartBodyTextPlain, m_URLs, 16);
+    AS_PIN(CPartBodyTextHtml, m_urlCollection, 16);
+    AS_PIN(CURLCollection, m_URLs, 8);
+    AS_LAYOUT_END
 };
 
 // Any other body; the kind is the host's own code.
@@ -158,6 +192,13 @@ struct PartsArrayLayout {
     AS_PIN(CPartsArray, m_root, 64);
     AS_PIN_SIZE(CPartsArray, 72);
     AS_LAYOUT_END
+};
+
+// Receives the parts of a tree one by one (read-only visit).
+class CAPartsTreeListenerR {
+  public:
+    virtual ~CAPartsTreeListenerR() {}
+    virtual void OnPart(const CPart* part) = 0;
 };
 
 // Typed arrays are allocated and freed through the hook table (both sides may do either).

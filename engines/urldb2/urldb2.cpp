@@ -1,0 +1,158 @@
+// CURLDB2.
+#include "engines/urldb2/urldb2.h"
+
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "common/binstreamer.h"
+#include "common/trace.h"
+
+namespace ascommon {
+
+namespace {
+
+constexpr uint32_t kDigestWords = 2;
+
+// Reads one entry: two 32-bit values whose 8 bytes, in file order, are the key's bytes.
+uint64_t ReadKey(CBinaryStreamer& streamer) {
+    const uint32_t low = streamer.ReadUInt32();
+    const uint32_t high = streamer.ReadUInt32();
+    return static_cast<uint64_t>(low) | (static_cast<uint64_t>(high) << 32);
+}
+
+bool Contains(CMap<uint64_t, uint32_t>& set, const char* bytes, size_t length) {
+    const uint64_t key = DigestKey(bytes, length);
+    return set.lookup(key) != nullptr;
+}
+
+// Opens a data file for reading; null (traced) when it cannot be opened.
+std::unique_ptr<CBinaryStreamer> OpenDataFile(const sstring& fileName, const sstring& tempFolder) {
+    try {
+        return std::unique_ptr<CBinaryStreamer>(new CBinaryStreamer(fileName, 0, tempFolder, 0));
+    } catch (const std::exception&) {
+        AS_TRACE(1, "[URLDB2 Engine] Signature file not found");
+        return nullptr;
+    }
+}
+
+// Closes and destroys the streamer; false (traced) when either step throws.
+bool CloseDataFile(std::unique_ptr<CBinaryStreamer>& streamer) {
+    try {
+        streamer->Close();
+        streamer.reset();
+        return true;
+    } catch (const std::exception&) {
+        streamer.reset();
+        AS_TRACE(1, "[URLDB2 Engine] Signature file not found");
+        return false;
+    }
+}
+
+}  // namespace
+
+uint64_t DigestKey(const char* bytes, size_t length) {
+    unsigned char digest[16];
+    ComputeCRC(reinterpret_cast<const unsigned char*>(bytes ? bytes : ""), bytes ? length : 0,
+               digest);
+    uint64_t key = 0;
+    for (int i = 7; i >= 0; --i) key = (key << 8) | digest[i];
+    return key;
+}
+
+void CURLDB2::ClearAll() {
+    m_URLs.clear();
+    m_subDomains.clear();
+    m_domains.clear();
+}
+
+int32_t CURLDB2::LoadDataFile(const sstring& fileName, const sstring& tempFolder) {
+    std::unique_ptr<CBinaryStreamer> streamer = OpenDataFile(fileName, tempFolder);
+    if (!streamer) return -13;
+    try {
+        if (streamer->ReadUInt32() != kDigestWords) {
+            AS_TRACE(1,
+                     "[URLDB2 Engine] The data file was created using another number of md5 "
+                     "bytes!");
+            streamer.reset();
+            return -9;
+        }
+        const uint32_t urls = streamer->ReadUInt32();
+        if (m_URLs.rehash(urls + 10) != 0) {
+            AS_TRACE(1, "Cannot resize m_URLs");
+            streamer.reset();
+            return -14;
+        }
+        const uint32_t subDomains = streamer->ReadUInt32();
+        if (m_subDomains.rehash(subDomains + 10) != 0) {
+            AS_TRACE(1, "Cannot resize m_subDomains");
+            streamer.reset();
+            return -14;
+        }
+        const uint32_t domains = streamer->ReadUInt32();
+        m_domains.rehash(domains + 10);  // on failure the map keeps its buckets
+        KeySet* sets[] = {&m_URLs, &m_subDomains, &m_domains};
+        const uint32_t counts[] = {urls, subDomains, domains};
+        for (int section = 0; section < 3; ++section) {
+            for (uint32_t i = 0; i < counts[section]; ++i) {
+                const uint64_t key = ReadKey(*streamer);
+                sets[section]->insert(key, sets[section]->size());
+            }
+        }
+    } catch (const std::exception&) {
+        AS_TRACE(1, "[URLDB2 Engine] Data File Corrupt!");
+        streamer.reset();
+        return -14;
+    }
+    return CloseDataFile(streamer) ? 0 : -13;
+}
+
+int32_t CURLDB2::LoadDataFiles(const CArray<sstring, 64>& fileNames, const sstring& tempFolder) {
+    int32_t result = -12;
+    for (uint64_t i = 0; i < fileNames.size(); ++i) {
+        if (LoadDataFile(fileNames.data()[i], tempFolder) == 0) result = 0;
+    }
+    return result;
+}
+
+int32_t CURLDB2::SubtractDataFile(const sstring& fileName, const sstring& tempFolder) {
+    std::unique_ptr<CBinaryStreamer> streamer = OpenDataFile(fileName, tempFolder);
+    if (!streamer) return 0;
+    try {
+        if (streamer->ReadUInt32() != kDigestWords) {
+            AS_TRACE(1,
+                     "[URLDB2 Engine] The data file was created using another number of md5 "
+                     "bytes!");
+            streamer.reset();
+            return 0;
+        }
+        uint32_t counts[3];
+        for (uint32_t& count : counts) count = streamer->ReadUInt32();
+        KeySet* sets[] = {&m_URLs, &m_subDomains, &m_domains};
+        for (int section = 0; section < 3; ++section) {
+            for (uint32_t i = 0; i < counts[section]; ++i) {
+                sets[section]->remove(ReadKey(*streamer));  // absent keys and bucketless maps pass
+            }
+        }
+    } catch (const std::exception&) {
+        AS_TRACE(1, "[URLDB2 Engine] Data File Corrupt!");
+        streamer.reset();
+        return 0;
+    }
+    CloseDataFile(streamer);
+    return 0;
+}
+
+bool CURLDB2::ContainsURL(const char* bytes, size_t length) {
+    return Contains(m_URLs, bytes, length);
+}
+
+bool CURLDB2::ContainsSubDomain(const char* bytes, size_t length) {
+    return Contains(m_subDomains, bytes, length);
+}
+
+bool CURLDB2::ContainsDomain(const char* bytes, size_t length) {
+    return Contains(m_domains, bytes, length);
+}
+
+}  // namespace ascommon

@@ -1,0 +1,220 @@
+// molvex-urldb: builds, inspects and queries the URL list data files that the URL filter loads.
+//
+//   molvex-urldb build [--domains FILE] [--subdomains FILE] [--urls FILE] -o OUT
+//   molvex-urldb info FILE
+//   molvex-urldb check FILE KEY...
+//
+// Text lists hold one entry per line; blank lines and lines starting with "#" are skipped and
+// surrounding blanks are trimmed. Entries are stored as the URL filter looks them up: domains in
+// lower case (the filter lower-cases registrable domains), sub-domains and URLs as written.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/asfile.h"
+#include "common/binstreamer.h"
+#include "engines/urldb2/urldb2.h"
+
+namespace {
+
+using ascommon::sstring;
+
+const char* const kSectionNames[3] = {"URLs", "sub-domains", "domains"};
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: molvex-urldb build [--domains FILE] [--subdomains FILE] [--urls FILE] "
+                 "-o OUT\n"
+                 "       molvex-urldb info FILE\n"
+                 "       molvex-urldb check FILE KEY...\n");
+    return 2;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "molvex-urldb: %s\n", message.c_str());
+    return 1;
+}
+
+std::string TempFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder && *folder ? folder : "/tmp";
+}
+
+std::string Trim(const std::string& line) {
+    const char* blanks = " \t\r\n";
+    const size_t first = line.find_first_not_of(blanks);
+    if (first == std::string::npos) return std::string();
+    return line.substr(first, line.find_last_not_of(blanks) - first + 1);
+}
+
+// One section of a data file being built: keys in first-seen order, duplicates counted.
+struct Section {
+    std::vector<uint64_t> keys;
+    std::set<uint64_t> seen;
+    size_t duplicates = 0;
+};
+
+bool ReadList(const std::string& path, bool lowerCase, Section* section, std::string* error) {
+    std::ifstream in(path);
+    if (!in) {
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string line;
+    while (std::getline(in, line)) {
+        std::string entry = Trim(line);
+        if (entry.empty() || entry[0] == '#') continue;
+        if (lowerCase) {
+            for (char& c : entry) {
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        const uint64_t key = ascommon::DigestKey(entry.data(), entry.size());
+        if (section->seen.insert(key).second) {
+            section->keys.push_back(key);
+        } else {
+            ++section->duplicates;
+        }
+    }
+    if (in.bad()) {
+        *error = "error while reading " + path;
+        return false;
+    }
+    return true;
+}
+
+// Writes the data file to a temporary name beside OUT and renames it, so a failure never
+// leaves a partial file under the final name.
+int Build(const std::string lists[3], const std::string& out) {
+    Section sections[3];
+    bool any = false;
+    for (int i = 0; i < 3; ++i) {
+        if (lists[i].empty()) continue;
+        any = true;
+        std::string error;
+        if (!ReadList(lists[i], i == 2, &sections[i], &error)) return Fail(error);
+    }
+    if (!any) return Fail("build needs at least one of --domains, --subdomains, --urls");
+    const std::string partial = out + ".partial-" + std::to_string(getpid());
+    try {
+        ascommon::CBinaryStreamer writer(sstring(partial.c_str()), 1, sstring(TempFolder().c_str()),
+                                         0);
+        writer.WriteUInt32(2);
+        for (const Section& section : sections) {
+            writer.WriteUInt32(static_cast<uint32_t>(section.keys.size()));
+        }
+        for (const Section& section : sections) {
+            for (uint64_t key : section.keys) {
+                writer.WriteUInt32(static_cast<uint32_t>(key));
+                writer.WriteUInt32(static_cast<uint32_t>(key >> 32));
+            }
+        }
+        writer.Close();
+    } catch (const std::exception& e) {
+        std::remove(partial.c_str());
+        return Fail("cannot write " + out + ": " + e.what());
+    }
+    if (std::rename(partial.c_str(), out.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        std::remove(partial.c_str());
+        return Fail("cannot write " + out + ": " + reason);
+    }
+    size_t duplicates = 0;
+    for (const Section& section : sections) duplicates += section.duplicates;
+    std::printf("%s: %zu domains, %zu sub-domains, %zu URLs written; %zu duplicates dropped\n",
+                out.c_str(), sections[2].keys.size(), sections[1].keys.size(),
+                sections[0].keys.size(), duplicates);
+    return 0;
+}
+
+// Reads a whole data file through the streamer (which checks its digest) and reports its counts.
+int Info(const std::string& path) {
+    if (!ascommon::FileExists(path.c_str())) return Fail(path + ": no such file");
+    uint32_t counts[3] = {0, 0, 0};
+    try {
+        ascommon::CBinaryStreamer reader(sstring(path.c_str()), 0, sstring(TempFolder().c_str()),
+                                         0);
+        const uint32_t words = reader.ReadUInt32();
+        if (words != 2) {
+            return Fail(path + ": entries of " + std::to_string(words) +
+                        " words, this version reads 2");
+        }
+        for (uint32_t& count : counts) count = reader.ReadUInt32();
+        for (uint32_t section = 0; section < 3; ++section) {
+            for (uint32_t i = 0; i < counts[section]; ++i) {
+                reader.ReadUInt32();
+                reader.ReadUInt32();
+            }
+        }
+        reader.Close();
+    } catch (const std::exception& e) {
+        return Fail(path + ": not a valid data file (" + e.what() + ")");
+    }
+    std::printf("%s: digest ok; %u domains, %u sub-domains, %u URLs\n", path.c_str(), counts[2],
+                counts[1], counts[0]);
+    return 0;
+}
+
+int Check(const std::string& path, const std::vector<std::string>& keys) {
+    if (!ascommon::FileExists(path.c_str())) return Fail(path + ": no such file");
+    ascommon::CURLDB2 database;
+    const int32_t result =
+        database.LoadDataFile(sstring(path.c_str()), sstring(TempFolder().c_str()));
+    if (result != 0) {
+        return Fail(path + ": not a valid data file (code " + std::to_string(result) + ")");
+    }
+    for (const std::string& key : keys) {
+        std::string where;
+        auto note = [&](bool listed, int section) {
+            if (!listed) return;
+            if (!where.empty()) where += ", ";
+            where += kSectionNames[section];
+        };
+        note(database.ContainsURL(key.data(), key.size()), 0);
+        note(database.ContainsSubDomain(key.data(), key.size()), 1);
+        note(database.ContainsDomain(key.data(), key.size()), 2);
+        std::printf("%s: %s\n", key.c_str(), where.empty() ? "not listed" : where.c_str());
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage();
+    const std::string command = argv[1];
+    if (command == "build") {
+        std::string lists[3];  // URLs, sub-domains, domains: the file's section order
+        std::string out;
+        for (int i = 2; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (i + 1 >= argc) return Usage();
+            if (arg == "--urls") {
+                lists[0] = argv[++i];
+            } else if (arg == "--subdomains") {
+                lists[1] = argv[++i];
+            } else if (arg == "--domains") {
+                lists[2] = argv[++i];
+            } else if (arg == "-o") {
+                out = argv[++i];
+            } else {
+                return Usage();
+            }
+        }
+        if (out.empty()) return Usage();
+        return Build(lists, out);
+    }
+    if (command == "info" && argc == 3) return Info(argv[2]);
+    if (command == "check" && argc >= 4) {
+        return Check(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+    }
+    return Usage();
+}
