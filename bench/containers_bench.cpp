@@ -14,39 +14,14 @@
 
 #include "common/carray.h"
 #include "common/cmap.h"
+#include "bench/bench_support.h"
 #include "host/host_hooks.h"
 
 namespace {
 
 using Map = ascommon::CMap<uint64_t, uint32_t>;
 
-// Hook allocation accounting around one benchmark run: Start/Stop bracket the timed loop (for the
-// per-iteration figure), Finish runs once every object of the run is gone (for the leak check).
-class HookAudit {
-public:
-    HookAudit() : m_begin(host::Counters()), m_loopBegin(m_begin), m_loopEnd(m_begin) {}
-
-    void Start() { m_loopBegin = host::Counters(); }
-    void Stop() { m_loopEnd = host::Counters(); }
-
-    void Finish(benchmark::State& state) {
-        const host::HookCounters end = host::Counters();
-        state.counters["allocs/iter"] = benchmark::Counter(
-            static_cast<double>(m_loopEnd.allocations - m_loopBegin.allocations),
-            benchmark::Counter::kAvgIterations);
-        const uint64_t made = end.allocations - m_begin.allocations;
-        const uint64_t freed = end.frees - m_begin.frees;
-        state.counters["leaked"] = static_cast<double>(made - freed);
-        if (made != freed || end.untaggedFrees != m_begin.untaggedFrees) {
-            state.SkipWithError("hook blocks leaked or freed twice");
-        }
-    }
-
-private:
-    host::HookCounters m_begin;
-    host::HookCounters m_loopBegin;
-    host::HookCounters m_loopEnd;
-};
+using benchsupport::HookAudit;
 
 // Time per processed item, printed in seconds with an SI prefix (for example "31.2ns").
 benchmark::Counter TimePerItem(uint64_t items) {
@@ -175,8 +150,7 @@ void RunLookup(benchmark::State& state, Map::HashFunction hash, Probe probe) {
         std::vector<uint32_t> successor(count);
         for (uint64_t k = 0; k < count; ++k) successor[order[k]] = order[(k + 1) % count];
         for (uint64_t i = 0; i < count; ++i) {
-            const uint32_t value =
-                probe == Probe::kChain ? successor[i] : static_cast<uint32_t>(i);
+            const uint32_t value = probe == Probe::kChain ? successor[i] : static_cast<uint32_t>(i);
             if (map.insert(sets.present[i], value) != 0) {
                 state.SkipWithError("insert failed");
                 break;
@@ -226,9 +200,15 @@ void RunLookup(benchmark::State& state, Map::HashFunction hash, Probe probe) {
     audit.Finish(state);
 }
 
-void BM_CMapLookupHit(benchmark::State& state) { RunLookup(state, nullptr, Probe::kPresent); }
-void BM_CMapLookupMiss(benchmark::State& state) { RunLookup(state, nullptr, Probe::kAbsent); }
-void BM_CMapLookupChain(benchmark::State& state) { RunLookup(state, nullptr, Probe::kChain); }
+void BM_CMapLookupHit(benchmark::State& state) {
+    RunLookup(state, nullptr, Probe::kPresent);
+}
+void BM_CMapLookupMiss(benchmark::State& state) {
+    RunLookup(state, nullptr, Probe::kAbsent);
+}
+void BM_CMapLookupChain(benchmark::State& state) {
+    RunLookup(state, nullptr, Probe::kChain);
+}
 void BM_CMapLookupHitMixHash(benchmark::State& state) {
     RunLookup(state, MixHash, Probe::kPresent);
 }

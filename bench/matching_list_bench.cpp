@@ -15,6 +15,7 @@
 
 #include "engines/matchinglist/MatchingList.h"
 #include "glyphkit/glyphkitlib.h"
+#include "bench/bench_support.h"
 #include "host/host_hooks.h"
 
 namespace {
@@ -22,33 +23,7 @@ namespace {
 using ascommon::CMatchingList;
 using ascommon::sstring;
 
-// Hook allocation accounting around one benchmark run: Start/Stop bracket the timed loop (for the
-// per-iteration figure), Finish runs once every object of the run is gone (for the leak check).
-class HookAudit {
-  public:
-    HookAudit() : m_begin(host::Counters()), m_loopBegin(m_begin), m_loopEnd(m_begin) {}
-
-    void Start() { m_loopBegin = host::Counters(); }
-    void Stop() { m_loopEnd = host::Counters(); }
-
-    void Finish(benchmark::State& state) {
-        const host::HookCounters end = host::Counters();
-        state.counters["allocs/iter"] =
-            benchmark::Counter(static_cast<double>(m_loopEnd.allocations - m_loopBegin.allocations),
-                               benchmark::Counter::kAvgIterations);
-        const uint64_t made = end.allocations - m_begin.allocations;
-        const uint64_t freed = end.frees - m_begin.frees;
-        state.counters["leaked"] = static_cast<double>(made - freed);
-        if (made != freed || end.untaggedFrees != m_begin.untaggedFrees) {
-            state.SkipWithError("hook blocks leaked or freed twice");
-        }
-    }
-
-  private:
-    host::HookCounters m_begin;
-    host::HookCounters m_loopBegin;
-    host::HookCounters m_loopEnd;
-};
+using benchsupport::HookAudit;
 
 // Time per processed item, printed in seconds with an SI prefix (for example "31.2ns").
 benchmark::Counter TimePerItem(uint64_t items) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engines/urlparser/urlparser.h"
+#include "bench/bench_support.h"
 #include "host/host_hooks.h"
 #include "host/message_builder.h"
 

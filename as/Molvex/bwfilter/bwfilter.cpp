@@ -232,7 +232,6 @@ void CBWFilter::Judge(CBBFacilitator& message, BWFilterSessionData* data, BlackB
     }
     const sstring& address = from->at(0)->m_address;
     bool sameAddress = false;
-    sstring matched("");
     const nsEmlComponents::TAddressArray* to = message.GetTo();
     if (to != nullptr && to->size() > 0 && to->at(0)->m_address == address) {
         sameAddress = true;
@@ -242,9 +241,16 @@ void CBWFilter::Judge(CBBFacilitator& message, BWFilterSessionData* data, BlackB
     out->Set(kKeyBlacklisted, 0, 0, 0);
     if (!HasText(address)) return;
 
+    LookUp(data, address, sameAddress, out);
+}
+
+// Asks the white list and, when that does not clear the address, the black list; writes both
+// verdicts and the last matched expression. `neverWhite` keeps a white-list hit from counting.
+void CBWFilter::LookUp(BWFilterSessionData* data, const sstring& address, bool neverWhite,
+                       BlackBox* out) {
+    sstring matched("");
     auto_locker lock(&data->listLocker, auto_locker::kReadOnly);
-    const bool white = data->whiteList.Match(address, matched);
-    const bool whitelisted = white && !sameAddress;
+    const bool whitelisted = data->whiteList.Match(address, matched) && !neverWhite;
     out->Set(kKeyWhitelisted, 0, 0, whitelisted ? 1 : 0);
     out->SetString(kKeyMatched, matched.c_str());
     AS_TRACE(4, "The addrFromess was %s found in the WhiteList", whitelisted ? "" : "not ");
@@ -344,22 +350,10 @@ void CBWFilter::Query(BWFilterSessionData* data, BlackBox* out, BlackBox* extra)
     if (extra == nullptr) AS_THROW(ASException, "extra blackbox not present!");
     auto* wide = static_cast<usstring*>(extra->Get(kKeyAddress, 6, 1));
     if (wide == nullptr) AS_THROW(ASException, "addrFromess to query not specified");
-    sstring matched("");
     out->Set(kKeyWhitelisted, 0, 0, 0);
     out->Set(kKeyBlacklisted, 0, 0, 0);
     if (wide->c_str() == nullptr || wide->length() == 0) return;
-    const sstring address = Narrow(*wide);
-    auto_locker lock(&data->listLocker, auto_locker::kReadOnly);
-    const bool white = data->whiteList.Match(address, matched);
-    out->Set(kKeyWhitelisted, 0, 0, white ? 1 : 0);
-    out->SetString(kKeyMatched, matched.c_str());
-    AS_TRACE(4, "The addrFromess was %s found in the WhiteList", white ? "" : "not ");
-    if (!white) {
-        const bool black = data->blackList.Match(address, matched);
-        AS_TRACE(4, "The addrFromess was %sfound in the BlackList", black ? "" : "not ");
-        out->Set(kKeyBlacklisted, 0, 0, black ? 1 : 0);
-        out->SetString(kKeyMatched, matched.c_str());
-    }
+    LookUp(data, Narrow(*wide), false, out);
 }
 
 int32_t CBWFilter::ProcessCommand(uint64_t session, uint32_t command, BlackBox* io) {

@@ -58,6 +58,8 @@ class CBWFilter : public CAFilter {
                             BlackBox* extra);
     void AddOneAddress(BWFilterSessionData* data, BlackBox* extra);
     void Query(BWFilterSessionData* data, BlackBox* out, BlackBox* extra);
+    void LookUp(BWFilterSessionData* data, const ascommon::sstring& address, bool neverWhite,
+                BlackBox* out);
     void LoadList(ascommon::CMatchingList& list, BlackBox* io, uint32_t key);
 };
 
