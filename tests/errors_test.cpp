@@ -5,6 +5,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "common/aserrno.h"
 #include "common/asexception.h"
@@ -14,10 +15,7 @@
 using ascommon::ASErrno;
 
 TEST(ErrorTextTest, Tables) {
-    struct Row {
-        int32_t code;
-        const char* text;  // null: no table has one
-    } rows[] = {
+    const std::pair<int32_t, const char*> rows[] = {
         {-101, "invalid input"},
         {-102, "memory allocation"},
         {-104, "internal error"},
@@ -32,33 +30,26 @@ TEST(ErrorTextTest, Tables) {
         {-100, nullptr},
         {12345, nullptr},
     };
-    for (const Row& row : rows) {
-        const char* text = ascommon::GetErrorText(row.code);
-        if (row.text == nullptr) {
-            EXPECT_EQ(text, nullptr) << row.code;
-        } else {
-            EXPECT_STREQ(text, row.text) << row.code;
-        }
+    for (const auto& [code, text] : rows) {
+        EXPECT_STREQ(ascommon::GetErrorText(code), text) << code;
     }
 }
 
+// A message wins while it is not empty, then the tables, then "Unknown error <hex>"; number 0
+// reads as strerror(0).
 TEST(ASErrnoTest, GetTextPrefersTheMessageThenTheTables) {
+    const std::tuple<int64_t, const char*, std::string> rows[] = {
+        {-102, nullptr, "memory allocation"},     {-103, "x", "x"},
+        {-103, nullptr, "invalid pointer"},       {0x80000004u, nullptr, "Unknown error 80000004"},
+        {777, nullptr, "Unknown error 00000309"}, {0, nullptr, std::strerror(0)},
+    };
     ASErrno err;
-    err.SetText(nullptr)->SetNumber(static_cast<uint32_t>(-102));
-    EXPECT_STREQ(err.GetText(), "memory allocation");
-    ascommon::DefaultSetErr(-104, "%s", "x");
+    for (const auto& [number, message, text] : rows) {
+        EXPECT_EQ(err.SetText(message)->SetNumber(static_cast<uint32_t>(number))->GetText(), text);
+    }
+    ascommon::DefaultSetErr(-104, "set %d", 4);
     EXPECT_EQ(err.GetNumber(), static_cast<uint32_t>(-104));
-    EXPECT_STREQ(err.GetText(), "x");
-    err.SetNumber(static_cast<uint32_t>(-103));
-    EXPECT_STREQ(err.GetText(), "x");  // the message wins while it is not empty
-    err.SetText(nullptr);
-    EXPECT_STREQ(err.GetText(), "invalid pointer");
-    err.SetNumber(0x80000004u);
-    EXPECT_STREQ(err.GetText(), "Unknown error 80000004");
-    err.SetNumber(777);
-    EXPECT_STREQ(err.GetText(), "Unknown error 00000309");
-    err.SetNumber(0);
-    EXPECT_STREQ(err.GetText(), std::strerror(0));
+    EXPECT_STREQ(err.GetText(), "set 4");
 }
 
 TEST(ASErrnoTest, DefaultHooksKeepOneRecordPerThread) {
@@ -74,37 +65,36 @@ TEST(ASErrnoTest, DefaultHooksKeepOneRecordPerThread) {
     EXPECT_STREQ(ascommon::DefaultGetErr()->GetText(), "main thread");
     EXPECT_EQ(ascommon::DefaultSetErr(-105, nullptr), -105);
     EXPECT_STREQ(ascommon::DefaultGetErr()->GetText(), "main thread");  // no format: kept
-}
 
-TEST(ASErrnoTest, TextsAreCut) {
-    const std::string big(5000, 'q');
-    ascommon::DefaultGetErr()->SetText(big.c_str());
-    ascommon::DefaultGetErr()->SetNumber(1);
+    const std::string big(5000, 'q');  // texts are cut to the record's size
+    ascommon::DefaultGetErr()->SetText(big.c_str())->SetNumber(1);
     EXPECT_EQ(std::strlen(ascommon::DefaultGetErr()->GetText()), 4195u);
     ascommon::DefaultSetErr(-1, "%s", big.c_str());
     EXPECT_EQ(std::strlen(ascommon::DefaultGetErr()->GetText()), 4195u);
 }
 
+// Each row is a copy of the exception, so copying (a full 512-byte message included) is
+// covered too.
 TEST(ExceptionTest, CodesAndMessages) {
-    EXPECT_EQ(ascommon::ASException().GetCode(), -1);
-    EXPECT_STREQ(ascommon::ASException().what(), "unknown exception");
-    EXPECT_EQ(ascommon::ASMemException("m").GetCode(), -2);
-    EXPECT_EQ(ascommon::ASBadPtrException("p").GetCode(), -1);
-    EXPECT_EQ(ascommon::ASBadCastException("c").GetCode(), -1);
-    EXPECT_EQ(ascommon::ASFileException("f").GetCode(), -1);
-    EXPECT_EQ(ascommon::ASInternalException("i").GetCode(), -3);
-    EXPECT_EQ(ascommon::ASInternalException(-77, "i %d", 1).GetCode(), -77);
-    EXPECT_STREQ(ascommon::ASInternalException(-77, "i %d", 1).what(), "i 1");
-    EXPECT_FALSE(ascommon::ASInternalException("i").GetFlag());
-    EXPECT_EQ(ascommon::InvalidIndexException().GetCode(), -301);
-    EXPECT_EQ(ascommon::ASMemException(nullptr).GetCode(), 0);  // null format: code 0
-    EXPECT_STREQ(ascommon::ASMemException(nullptr).what(), "unknown exception");
-
     const std::string big(600, 'w');
-    ascommon::ASException cut("%s", big.c_str());
-    EXPECT_EQ(std::string(cut.what()), big.substr(0, 512));
-    ascommon::ASException copy(cut);
-    EXPECT_EQ(std::string(copy.what()), big.substr(0, 512));
+    const std::tuple<ascommon::ASException, int32_t, std::string> rows[] = {
+        {ascommon::ASException(), -1, "unknown exception"},
+        {ascommon::ASMemException("m"), -2, "m"},
+        {ascommon::ASBadPtrException("p"), -1, "p"},
+        {ascommon::ASBadCastException("c"), -1, "c"},
+        {ascommon::ASFileException("f"), -1, "f"},
+        {ascommon::ASFileException(-9, "f %d", 9), -9, "f 9"},
+        {ascommon::ASInternalException("i"), -3, "i"},
+        {ascommon::ASInternalException(-77, "i %d", 1), -77, "i 1"},
+        {ascommon::InvalidIndexException(), -301, "unknown exception"},
+        {ascommon::ASMemException(nullptr), 0, "unknown exception"},  // null format: code 0
+        {ascommon::ASException("%s", big.c_str()), -1, big.substr(0, 512)},
+    };
+    for (const auto& [e, code, what] : rows) {
+        EXPECT_EQ(e.GetCode(), code) << what;
+        EXPECT_EQ(e.what(), what);
+        EXPECT_FALSE(e.GetFlag()) << what;
+    }
 }
 
 TEST(TraceTest, SourceBaseName) {
@@ -134,16 +124,15 @@ TEST(TraceTest, ThrowWritesTheExceptionLineThenThrowsTheSameText) {
     const auto lines = host::TakeTraces();
     host::CaptureTraces(0);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_NE(lines[3].find("][a_source_name_longer_than_twenty.cpp:7   ] - x\n"),
-              std::string::npos)
-        << lines[3];
-    const std::regex exceptionLine(
-        R"(\[ANTISPAM EXCEPTION\] \[[0-9A-F]{8}\]\[ {5}errors_test\.cpp:\d+ *\] - )"
-        R"(ASBadPtrException - MESSAGE: I/O blackbox pointer is NULL\n)");
+    const std::string where = R"( \[[0-9A-F]{8}\]\[ {5}errors_test\.cpp:\d+ *\] - )";
+    const std::regex exceptionLine(R"(\[ANTISPAM EXCEPTION\])" + where +
+                                   "ASBadPtrException - MESSAGE: I/O blackbox pointer is NULL\n");
+    const std::regex plainLine(R"(\[ANTISPAM          \])" + where + "a notice .*: 5\n");
     EXPECT_TRUE(std::regex_match(lines[0], exceptionLine)) << lines[0];
     EXPECT_NE(lines[1].find("] - ASInternalException - CODE: 0 MESSAGE: Null locker data"),
               std::string::npos);
-    const std::regex plainLine(
-        R"(\[ANTISPAM          \] \[[0-9A-F]{8}\]\[ {5}errors_test\.cpp:\d+ *\] - a notice .*: 5\n)");
     EXPECT_TRUE(std::regex_match(lines[2], plainLine)) << lines[2];
+    EXPECT_NE(lines[3].find("][a_source_name_longer_than_twenty.cpp:7   ] - x\n"),
+              std::string::npos)
+        << lines[3];
 }

@@ -1,14 +1,14 @@
 // The file utilities on UTF-8 paths, the unique temporary file service and CASFile.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <functional>
-#include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "common/asexception.h"
@@ -17,7 +17,6 @@
 #include "tests/temp_folder.h"
 
 using ascommon::CASFile;
-using testfiles::TempFolder;
 
 namespace {
 
@@ -25,7 +24,6 @@ class FilesTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(m_folder.ok());
-        host::FailAllocationNumber(0);
         host::CaptureTraces(1);
         host::TakeTraces();
         m_liveBytes = host::Counters().liveBytes;
@@ -37,100 +35,79 @@ class FilesTest : public ::testing::Test {
         EXPECT_EQ(host::Counters().liveBytes, m_liveBytes) << "hook blocks left behind";
     }
 
-    std::string MakeFile(const std::string& name, const std::string& content) {
-        const std::string path = m_folder / name;
-        testfiles::WriteAll(path, std::vector<unsigned char>(content.begin(), content.end()));
-        return path;
+    std::string MakeFile(const std::string& name, const std::string& content) const {
+        testfiles::WriteAll(m_folder / name, {content.begin(), content.end()});
+        return m_folder / name;
     }
 
-    // Calls MakeTempFileName with a zeroed buffer one byte larger than the capacity declared.
+    // MakeTempFileName into a zeroed buffer one byte larger than the capacity declared: the
+    // result, the length reported and the name (with the byte after it, which must stay 0).
     struct TempName {
         int result;
         size_t length;
         std::string name;
-        char after;  // the byte after the name: the service writes no terminator
     };
-    static TempName MakeTemp(const std::string& folder, size_t capacity,
-                             const char* prefix = "qxas") {
+    static TempName MakeTemp(const std::string& folder, size_t capacity) {
         std::vector<char> buffer(capacity + 1, '\0');
         size_t length = capacity;
-        TempName out;
-        out.result = ascommon::MakeTempFileName(folder.c_str(), prefix, buffer.data(), &length);
-        out.length = length;
-        out.name.assign(buffer.data(), out.result == 1 ? length : 0);
-        out.after = out.result == 1 ? buffer[length] : '\0';
-        return out;
+        const int result =
+            ascommon::MakeTempFileName(folder.c_str(), "qxas", buffer.data(), &length);
+        return {result, length, std::string(buffer.data(), result == 1 ? length + 1 : 0)};
     }
 
-    TempFolder m_folder;
+    testfiles::TempFolder m_folder;
     uint64_t m_liveBytes = 0;
 };
 
-// ---- Existence, size, removal, UTF-8 paths ----------------------------------------------------
-
 TEST_F(FilesTest, ExistenceSizeAndRemovalOfFilesFoldersAndMissingPaths) {
     const std::string file = MakeFile("data.bin", "12345");
-    const std::string empty = MakeFile("empty.bin", "");
-    ASSERT_EQ(mkdir((m_folder / "sub").c_str(), 0700), 0);
-    struct Row {
-        std::string path;
-        bool exists;    // FileExists
-        bool found;     // GetFileSize
-        uint64_t size;  // stored when found
-    } rows[] = {
-        {file, true, true, 5},
-        {empty, true, true, 0},
-        {m_folder / "sub", false, true, 0},
-        {m_folder / "missing", false, false, 0},
-        {m_folder / "missing/deeper", false, false, 0},
+    ASSERT_TRUE(std::filesystem::create_directory(m_folder / "sub"));
+    // The path; whether it names a file (FileExists, RemoveFile); its size (GetFileSize: files
+    // and folders; -1 when not found).
+    const std::tuple<std::string, bool, int> rows[] = {
+        {file, true, 5},
+        {MakeFile("empty.bin", ""), true, 0},
+        {m_folder / "sub", false, 0},
+        {m_folder / "missing", false, -1},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(ascommon::FileExists(row.path.c_str()), row.exists) << row.path;
-        uint64_t size = 777;
-        EXPECT_EQ(ascommon::GetFileSize(row.path.c_str(), &size), row.found) << row.path;
-        EXPECT_EQ(size, row.found ? row.size : 777u) << row.path;  // untouched when not found
-        EXPECT_EQ(ascommon::GetFileSize(row.path.c_str(), nullptr), row.found) << row.path;
-        // Only files are removed.
-        EXPECT_EQ(ascommon::RemoveFile(row.path.c_str()), row.exists) << row.path;
-        EXPECT_EQ(testfiles::Exists(row.path), row.found && !row.exists) << row.path;
+    for (const auto& [path, exists, size] : rows) {
+        uint64_t found = 777;  // left as it is when not found
+        EXPECT_EQ(ascommon::FileExists(path.c_str()), exists) << path;
+        EXPECT_EQ(ascommon::GetFileSize(path.c_str(), &found), size >= 0) << path;
+        EXPECT_EQ(found, size >= 0 ? uint64_t(size) : 777u) << path;
+        EXPECT_EQ(ascommon::GetFileSize(path.c_str(), nullptr), size >= 0) << path;
+        EXPECT_EQ(ascommon::RemoveFile(path.c_str()), exists) << path;
+        EXPECT_EQ(testfiles::Exists(path), size >= 0 && !exists) << path;
     }
     uint64_t size = 9;
-    EXPECT_FALSE(ascommon::GetFileSize(nullptr, &size));
+    EXPECT_FALSE(ascommon::GetFileSize(nullptr, &size) || ascommon::FileExists(nullptr) ||
+                 ascommon::RemoveFile(nullptr) || ascommon::OpenFile(nullptr, "rb") ||
+                 ascommon::OpenFile(file.c_str(), nullptr));
     EXPECT_EQ(size, 9u);
-    EXPECT_FALSE(ascommon::FileExists(nullptr));
-    EXPECT_FALSE(ascommon::RemoveFile(nullptr));
-    EXPECT_EQ(ascommon::OpenFile(nullptr, "rb"), nullptr);
-    EXPECT_EQ(ascommon::OpenFile(file.c_str(), nullptr), nullptr);
 }
 
 TEST_F(FilesTest, PathsAreCutAtTheirFirstIllFormedSequence) {
     MakeFile("ab", "short");
     MakeFile("caf\xC3\xA9", "accented");  // "café", well-formed: used whole
-    struct Row {
-        const char* name;
-        const char* reaches;  // the content of the file the call reaches, or null
-    } rows[] = {
-        {"ab\xFF"
-         "cd",
-         "short"},                    // invalid byte
-        {"ab\xC0\xAF", "short"},      // overlong "/"
-        {"ab\xED\xA0\x80", "short"},  // surrogate
-        {"ab\xE2\x82", "short"},      // sequence cut by the end
-        {"ab\x80", "short"},          // stray continuation byte
-        {"caf\xC3\xA9", "accented"},
-        {"caf\xC3\xA9\xFF", "accented"},
-        {"caf\xC3", nullptr},  // "caf" does not exist
+    const std::pair<const char*, int> rows[] = {
+        // the name, the size of the file the calls reach (-1: none)
+        {"ab\xFFxy", 5},         // invalid byte
+        {"ab\xC0\xAF", 5},       // overlong "/"
+        {"ab\xED\xA0\x80", 5},   // surrogate
+        {"ab\xE2\x82", 5},       // sequence cut by the end
+        {"ab\x80", 5},           // stray continuation byte
+        {"caf\xC3\xA9", 8},      // well-formed
+        {"caf\xC3\xA9\xFF", 8},  // cut after a two-byte sequence
+        {"caf\xC3", -1},         // "caf" does not exist
     };
-    for (const Row& row : rows) {
-        const std::string path = m_folder / row.name;
-        EXPECT_EQ(ascommon::FileExists(path.c_str()), row.reaches != nullptr) << row.name;
+    for (const auto& [name, size] : rows) {
+        const std::string path = m_folder / name;
+        uint64_t found = 0;
+        EXPECT_EQ(ascommon::FileExists(path.c_str()), size >= 0) << name;
+        EXPECT_EQ(ascommon::GetFileSize(path.c_str(), &found) ? int(found) : -1, size) << name;
         std::FILE* in = ascommon::OpenFile(path.c_str(), "rb");
-        ASSERT_EQ(in != nullptr, row.reaches != nullptr) << row.name;
-        if (in == nullptr) continue;
-        char text[16] = {};
-        EXPECT_GT(std::fread(text, 1, sizeof text - 1, in), 0u);
-        EXPECT_STREQ(text, row.reaches) << row.name;
-        std::fclose(in);
+        EXPECT_EQ(in != nullptr, size >= 0) << name;
+        if (in != nullptr) std::fclose(in);
     }
     const std::string cut = m_folder / "ab\xFF";
     host::FailAllocationNumber(1);  // the cut copy of the path
@@ -140,75 +117,56 @@ TEST_F(FilesTest, PathsAreCutAtTheirFirstIllFormedSequence) {
     EXPECT_FALSE(testfiles::Exists(m_folder / "ab"));
 }
 
-// ---- Unique temporary files -------------------------------------------------------------------
-
-TEST_F(FilesTest, MakeTempFileNameCreatesAnEmptyFileAndReportsItsUnterminatedName) {
-    const std::pair<std::string, std::string> rows[] = {
-        {m_folder.path(), m_folder.path() + "/qxas"},
-        {m_folder.path() + "/", m_folder.path() + "//qxas"},  // the separator is always added
+// A new empty file "<folder>/qxas" + 8 hex digits + ".tmp", its name unterminated; failures
+// leave the capacity as it was and create nothing.
+TEST_F(FilesTest, MakeTempFileName) {
+    const std::string folder = m_folder.path();
+    const size_t fits = folder.size() + 17;
+    const std::tuple<std::string, size_t, std::string> rows[] = {
+        // the folder, the capacity, the start of the name ("" when the call fails)
+        {folder, 260, folder + "/qxas"},
+        {folder + "/", 260, folder + "//qxas"},  // the separator is always added
+        {folder, fits, folder + "/qxas"},
+        {folder, fits - 1, ""},  // the name would not fit
+        {folder, 0, ""},
+        {m_folder / "missing", 260, ""},
     };
-    for (const auto& row : rows) {
-        const TempName temp = MakeTemp(row.first, 260);
-        ASSERT_EQ(temp.result, 1);
-        EXPECT_EQ(temp.length, row.second.size() + 12) << temp.name;  // 8 hex digits, ".tmp"
-        EXPECT_EQ(temp.after, '\0');
-        EXPECT_EQ(temp.name.compare(0, row.second.size(), row.second), 0) << temp.name;
-        EXPECT_EQ(temp.name.substr(temp.name.size() - 4), ".tmp");
+    for (const auto& [in, capacity, stem] : rows) {
+        const TempName temp = MakeTemp(in, capacity);
+        SCOPED_TRACE(in + " " + std::to_string(capacity));
+        EXPECT_EQ(temp.result, stem.empty() ? 0 : 1);
+        EXPECT_EQ(temp.length, stem.empty() ? capacity : stem.size() + 12);
+        if (stem.empty()) continue;
+        EXPECT_EQ(temp.name.back(), '\0');  // the byte after the name is untouched
+        EXPECT_EQ(temp.name.compare(0, stem.size(), stem), 0) << temp.name;
+        EXPECT_EQ(temp.name.substr(temp.length - 4, 4), ".tmp");
         uint64_t size = 1;
-        EXPECT_TRUE(ascommon::GetFileSize(temp.name.c_str(), &size));
-        EXPECT_EQ(size, 0u);
+        EXPECT_TRUE(ascommon::GetFileSize(temp.name.c_str(), &size) && size == 0);
     }
-    EXPECT_EQ(m_folder.Entries("qxas").size(), 2u);
-}
-
-TEST_F(FilesTest, MakeTempFileNameFailuresCreateNothing) {
-    const size_t fits = m_folder.path().size() + 17;
-    struct Row {
-        std::string folder;
-        size_t capacity;
-    } rows[] = {
-        {m_folder.path(), 0},
-        {m_folder.path(), fits - 1},  // the name would not fit
-        {m_folder / "missing", 260},
-    };
-    for (const Row& row : rows) {
-        const TempName temp = MakeTemp(row.folder, row.capacity);
-        EXPECT_EQ(temp.result, 0) << row.folder << " " << row.capacity;
-        EXPECT_EQ(temp.length, row.capacity);  // the capacity is left as it was
-    }
-    EXPECT_TRUE(m_folder.Entries("").empty());
-    EXPECT_EQ(MakeTemp(m_folder.path(), fits).result, 1);
+    EXPECT_EQ(m_folder.Entries("").size(), 3u);
     size_t capacity = 260;
     char buffer[261] = {};
     EXPECT_EQ(ascommon::MakeTempFileName(nullptr, "qxas", buffer, &capacity), 0);
-    EXPECT_EQ(ascommon::MakeTempFileName(m_folder.path().c_str(), "qxas", buffer, nullptr), 0);
+    EXPECT_EQ(ascommon::MakeTempFileName(folder.c_str(), "qxas", buffer, nullptr), 0);
 }
 
-TEST_F(FilesTest, TempNamesAreUniqueAcrossThreads) {
-    constexpr int kThreads = 8;
-    constexpr int kNamesEach = 150;
-    std::vector<std::vector<std::string>> names(kThreads);
+TEST_F(FilesTest, TempNamesAreUniqueAcrossThreadsAndSkipExistingFiles) {
+    // Every call succeeds and makes a file of its own.
+    constexpr size_t kThreads = 8, kNamesEach = 150;
+    std::atomic<size_t> made{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < kNamesEach; ++i) {
-                const TempName temp = MakeTemp(m_folder.path(), 260);
-                if (temp.result == 1) names[t].push_back(temp.name);
-            }
+    for (size_t t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (size_t i = 0; i < kNamesEach; ++i) made += MakeTemp(m_folder.path(), 260).result;
         });
     }
     for (std::thread& thread : threads) thread.join();
-    std::set<std::string> distinct;
-    for (const auto& list : names) distinct.insert(list.begin(), list.end());
-    EXPECT_EQ(distinct.size(), size_t{kThreads * kNamesEach});
-    EXPECT_EQ(m_folder.Entries("qxas").size(), size_t{kThreads * kNamesEach});
-}
+    EXPECT_EQ(made, kThreads * kNamesEach);
+    EXPECT_EQ(m_folder.Entries("qxas").size(), kThreads * kNamesEach);
 
-TEST_F(FilesTest, ANameThatExistsIsNeverHandedOut) {
     // Occupy the next names the service could choose: it must skip them, not reuse them.
     const TempName first = MakeTemp(m_folder.path(), 260);
-    ASSERT_EQ(first.result, 1);
-    const std::string stem = first.name.substr(0, first.name.size() - 12);  // folder + "/qxas"
+    const std::string stem = first.name.substr(0, first.length - 12);  // folder + "/qxas"
     const unsigned number = std::stoul(first.name.substr(stem.size(), 8), nullptr, 16);
     for (unsigned k = 1; k <= 4; ++k) {
         char next[16];
@@ -216,73 +174,59 @@ TEST_F(FilesTest, ANameThatExistsIsNeverHandedOut) {
         testfiles::WriteAll(stem + next, {'x'});
     }
     const TempName second = MakeTemp(m_folder.path(), 260);
-    ASSERT_EQ(second.result, 1);
     uint64_t size = 1;
-    EXPECT_TRUE(ascommon::GetFileSize(second.name.c_str(), &size));
-    EXPECT_EQ(size, 0u) << second.name << " is an existing file";
+    EXPECT_TRUE(ascommon::GetFileSize(second.name.c_str(), &size) && size == 0) << second.name;
 }
-
-// ---- CASFile ----------------------------------------------------------------------------------
 
 TEST_F(FilesTest, CASFileReadsAndWritesWholeItemsAndClosesOnce) {
     const std::string path = m_folder / "items.bin";
-    {
-        CASFile out(path.c_str(), "wb");
-        ASSERT_NE(out.getFile(), nullptr);
-        EXPECT_EQ(out.write("abcdefgh", 4, 2), 2u);
-    }
+    EXPECT_EQ(CASFile(path.c_str(), "wb").write("abcdefgh", 4, 2), 2u);
     CASFile in(path.c_str(), "rb");
+    ASSERT_NE(in.getFile(), nullptr);
     char buffer[12] = {};
     EXPECT_EQ(in.read(buffer, 3, 4), 2u);  // 8 bytes: two whole items of 3, a short third
     EXPECT_EQ(std::string(buffer, 8), "abcdefgh");
     in.close();
     EXPECT_EQ(in.getFile(), nullptr);
     in.close();  // a second fclose would be a double free under the sanitizers
-    EXPECT_EQ(in.read(buffer, 1, 1), 0u);
-    EXPECT_EQ(in.write(buffer, 1, 1), 0u);
+    EXPECT_EQ(in.read(buffer, 1, 1) + in.write(buffer, 1, 1), 0u);
 }  // and the destructor after close does nothing
 
 TEST_F(FilesTest, CASFileFailures) {
-    const std::string present = MakeFile("present.bin", "x");
-    const std::string missing = m_folder / "missing.bin";
-    const std::string noFolder = m_folder / "no/such/folder.bin";
+    const std::string present = MakeFile("present.bin", "x"), missing = m_folder / "missing.bin";
     auto cannotOpen = [](const std::string& path, int error) {
         return "ASException - CODE: -551 MESSAGE: could not open " + path + ": " +
                std::strerror(error);
     };
+    const std::string kInvalid = "ASException - MESSAGE: CASFile constructor - invalid input";
     const std::pair<std::function<void()>, std::string> rows[] = {
-        {[&] { CASFile f(nullptr, "rb"); },
-         "ASException - MESSAGE: CASFile constructor - invalid input"},
-        {[&] { CASFile f(present.c_str(), nullptr); },
-         "ASException - MESSAGE: CASFile constructor - invalid input"},
+        {[&] { CASFile f(nullptr, "rb"); }, kInvalid},
+        {[&] { CASFile f(present.c_str(), nullptr); }, kInvalid},
         {[&] { CASFile(present.c_str(), "rb").read(nullptr, 1, 1); },
          "ASException - MESSAGE: CASFile::read - invalid input buffer"},
         {[&] { CASFile(present.c_str(), "rb").write(nullptr, 1, 1); },
          "ASException - MESSAGE: CASFile::write - invalid input buffer"},
         {[&] { CASFile f(missing.c_str(), "rb"); }, cannotOpen(missing, ENOENT)},
-        {[&] { CASFile f(noFolder.c_str(), "wb"); }, cannotOpen(noFolder, ENOENT)},
         {[&] { CASFile f(m_folder.path().c_str(), "wb"); }, cannotOpen(m_folder.path(), EISDIR)},
     };
-    for (const auto& row : rows) {
+    for (const auto& [call, message] : rows) {
         try {
-            row.first();
-            ADD_FAILURE() << "no exception: " << row.second;
+            call();
+            ADD_FAILURE() << "no exception: " << message;
         } catch (const ascommon::ASException& e) {
-            EXPECT_EQ(e.what(), row.second);
-            EXPECT_EQ(e.GetCode(), row.second.find("-551") != std::string::npos ? -551 : -1);
-            EXPECT_TRUE(host::TraceContains("- " + row.second + "\n")) << row.second;
+            EXPECT_EQ(e.what(), message);
+            EXPECT_EQ(e.GetCode(), message.find("-551") != std::string::npos ? -551 : -1);
+            EXPECT_TRUE(host::TraceContains("- " + message + "\n")) << message;
         }
     }
 }
 
-TEST(FileExceptionTest, CodeConstructorsCarryTheCodeShownInTheMessage) {
-    const ascommon::ASFileException file(-700, "ASFileException - CODE: %d MESSAGE: x", -700);
+TEST(FileExceptionTest, CodeConstructorsKeepTheCode) {
+    const ascommon::ASFileException file(-700, "code %d", -700);
     EXPECT_EQ(file.GetCode(), -700);
-    EXPECT_STREQ(file.what(), "ASFileException - CODE: -700 MESSAGE: x");
+    EXPECT_STREQ(file.what(), "code -700");
     const ascommon::ASException plain(-551, "%s", "y");
-    EXPECT_EQ(plain.GetCode(), -551);
-    EXPECT_FALSE(plain.GetFlag());
-    EXPECT_EQ(ascommon::ASFileException("%s", "z").GetCode(), -1);  // unchanged
+    EXPECT_TRUE(plain.GetCode() == -551 && !plain.GetFlag());
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "companions/rexkit/rexkit.h"
@@ -37,7 +39,7 @@ std::string LoaderError(const std::string& path, const char* symbol = nullptr) {
     return error;
 }
 
-// Runs fn with traces captured from level 4 and returns the lines.
+// The lines traced from level 4 while fn runs, each without its standard prefix and line end.
 template <typename Fn>
 std::vector<std::string> Traced(Fn fn) {
     host::CaptureTraces(4);
@@ -45,151 +47,116 @@ std::vector<std::string> Traced(Fn fn) {
     fn();
     std::vector<std::string> lines = host::TakeTraces();
     host::CaptureTraces(0);
+    for (std::string& line : lines) {
+        const size_t start = line.find("] - ") + 4;
+        line = line.substr(start, line.size() - start - 1);  // without the line end
+    }
     return lines;
 }
 
-// A trace line ends with the text after the standard prefix.
-::testing::AssertionResult Says(const std::string& line, const std::string& text) {
-    const std::string tail = "- " + text + "\n";
-    if (line.size() >= tail.size() &&
-        line.compare(line.size() - tail.size(), tail.size(), tail) == 0)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "line: " << line << "expected: " << text;
+// Loads from folder: the lines traced are "Trying to load the lib <path>", then `lines`; a
+// record must hold the library's own exports; after the release nothing stays loaded or allocated.
+void CheckLoad(const std::string& folder, const std::string& path, std::vector<std::string> lines,
+               bool loads) {
+    SCOPED_TRACE(folder);
+    const uint64_t before = host::Counters().liveBytes;
+    lines.insert(lines.begin(), "Trying to load the lib " + path);
+    RexkitLib* record = nullptr;
+    EXPECT_EQ(Traced([&] { record = LoadRexkitLib(sstring(folder.c_str())); }), lines);
+    ASSERT_EQ(record != nullptr, loads);
+    if (record != nullptr) {
+        ASSERT_NE(record->module, nullptr);
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ((&record->NewRegEx)[i], dlsym(record->module, kEntryNames[i])) << i;
+        EXPECT_TRUE(Traced([&] { ReleaseRexkitLib(record); }).empty());
+    }
+    EXPECT_FALSE(IsLoaded(path));
+    EXPECT_EQ(host::Counters().liveBytes, before);
 }
+
+const std::string kLib = "/librexkit.so";
 
 }  // namespace
 
 TEST(RexkitLibTest, LoadsTheCompanionWithOrWithoutTrailingSeparator) {
     const std::string dir = REXKIT_COMPANION_DIR;
-    const uint64_t before = host::Counters().liveBytes;
-    for (const std::string& folder : {dir, dir + "/"}) {
-        RexkitLib* record = nullptr;
-        const auto lines = Traced([&] { record = LoadRexkitLib(sstring(folder.c_str())); });
-        ASSERT_NE(record, nullptr) << folder;
-        ASSERT_NE(record->module, nullptr);
-        for (int i = 0; i < 5; ++i) {
-            void* entry = (&record->NewRegEx)[i];
-            EXPECT_NE(entry, nullptr);
-            EXPECT_EQ(entry, dlsym(record->module, kEntryNames[i])) << kEntryNames[i];
-        }
-        ASSERT_EQ(lines.size(), 2u) << folder;
-        EXPECT_TRUE(Says(lines[0], "Trying to load the lib " + dir + "/librexkit.so"));
-        EXPECT_TRUE(Says(lines[1], "rexkit.dll/librexkit.so can load compiled regexes "));
-
-        EXPECT_TRUE(Traced([&] { ReleaseRexkitLib(record); }).empty());
-        EXPECT_FALSE(IsLoaded(REXKIT_COMPANION));
-        EXPECT_EQ(host::Counters().liveBytes, before);
-    }
+    for (const std::string& folder : {dir, dir + "/"})
+        CheckLoad(folder, dir + kLib, {"rexkit.dll/librexkit.so can load compiled regexes "}, true);
 }
 
 TEST(RexkitLibTest, UnloadableFolders) {
     const std::string longDir = "/nonexistent/a-folder-name-longer-than-the-inline-buffer";
-    struct Row {
-        std::string folder;
-        std::string path;
-    } rows[] = {
+    const std::pair<std::string, std::string> rows[] = {
         {"/nonexistent", "/nonexistent/librexkit.so"},
         {"/nonexistent/", "/nonexistent/librexkit.so"},
         {"/nonexistent//", "/nonexistent//librexkit.so"},
         {"", "/librexkit.so"},
-        {longDir, longDir + "/librexkit.so"},
+        {longDir, longDir + kLib},
     };
-    const uint64_t before = host::Counters().liveBytes;
-    for (const Row& row : rows) {
-        RexkitLib* record = nullptr;
-        const auto lines = Traced([&] { record = LoadRexkitLib(sstring(row.folder.c_str())); });
-        EXPECT_EQ(record, nullptr) << row.folder;
-        ASSERT_EQ(lines.size(), 2u) << row.folder;
-        EXPECT_TRUE(Says(lines[0], "Trying to load the lib " + row.path));
-        EXPECT_TRUE(Says(lines[1], "WARNING: cannot load the regex library (" + row.path +
-                                       "): " + LoaderError(row.path)));
-        EXPECT_EQ(host::Counters().liveBytes, before);
+    for (const auto& row : rows) {
+        CheckLoad(row.first, row.second,
+                  {"WARNING: cannot load the regex library (" + row.second +
+                   "): " + LoaderError(row.second)},
+                  false);
     }
-
-    // A null folder is not even tried.
-    RexkitLib* record = nullptr;
-    EXPECT_TRUE(Traced([&] { record = LoadRexkitLib(sstring()); }).empty());
-    EXPECT_EQ(record, nullptr);
 }
 
 TEST(RexkitLibTest, MissingEntryPointUnloadsTheLibrary) {
-    struct Row {
-        const char* missing;
-        std::string dir;
-    } rows[] = {
+    const std::pair<const char*, std::string> rows[] = {
         {"NewRegEx", REXKIT_WITHOUT_NewRegEx},
         {"NewFastRegEx", REXKIT_WITHOUT_NewFastRegEx},
         {"DeleteRegEx", REXKIT_WITHOUT_DeleteRegEx},
         {"MakeBuffMap", REXKIT_WITHOUT_MakeBuffMap},
         {"DeleteBuffMap", REXKIT_WITHOUT_DeleteBuffMap},
     };
-    const uint64_t before = host::Counters().liveBytes;
-    for (const Row& row : rows) {
-        const std::string path = row.dir + "/librexkit.so";
-        const std::string error = LoaderError(path, row.missing);
-        ASSERT_FALSE(error.empty()) << path;
-        RexkitLib* record = nullptr;
-        const auto lines = Traced([&] { record = LoadRexkitLib(sstring(row.dir.c_str())); });
-        EXPECT_EQ(record, nullptr) << row.missing;
-        ASSERT_EQ(lines.size(), 3u) << row.missing;
-        EXPECT_TRUE(Says(lines[0], "Trying to load the lib " + path));
-        EXPECT_TRUE(Says(lines[1],
-                         "WARNING: invalid Regex DLL library ! The product will run, but with a "
-                         "lot less functionality."));
-        EXPECT_TRUE(Says(lines[2], std::string("WARNING: could not obtain functor ") + row.missing +
-                                       ". The error was: " + error));
-        EXPECT_FALSE(IsLoaded(path)) << row.missing;
-        EXPECT_EQ(host::Counters().liveBytes, before) << row.missing;
+    for (const auto& row : rows) {
+        const std::string error = LoaderError(row.second + kLib, row.first);
+        ASSERT_FALSE(error.empty()) << row.second;
+        CheckLoad(row.second, row.second + kLib,
+                  {"WARNING: invalid Regex DLL library ! The product will run, but with a lot less "
+                   "functionality.",
+                   std::string("WARNING: could not obtain functor ") + row.first +
+                       ". The error was: " + error},
+                  false);
     }
-
     // Without the compiled-regex probe the library still loads.
     const std::string dir = REXKIT_WITHOUT_InitCompiledExists;
-    const std::string path = dir + "/librexkit.so";
-    const std::string error = LoaderError(path, "InitCompiledExists");
+    CheckLoad(dir, dir + kLib,
+              {"WARNING: rexkit.dll/librexkit.so cannot load compiled regexes . The error was: " +
+               LoaderError(dir + kLib, "InitCompiledExists")},
+              true);
+}
+
+// Null, with no trace line: a null folder, or a load that runs out of memory (the record, then
+// the path). Releasing nothing is only traced, and a record not from the loader is not freed.
+TEST(RexkitLibTest, NullFolderFailedAllocationsAndReleaseOfNothing) {
     RexkitLib* record = nullptr;
-    const auto lines = Traced([&] { record = LoadRexkitLib(sstring(dir.c_str())); });
-    ASSERT_NE(record, nullptr);
-    for (int i = 0; i < 5; ++i) EXPECT_NE((&record->NewRegEx)[i], nullptr) << kEntryNames[i];
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(Says(lines[1],
-                     "WARNING: rexkit.dll/librexkit.so cannot load compiled regexes . The error "
-                     "was: " +
-                         error));
-    ReleaseRexkitLib(record);
-    EXPECT_FALSE(IsLoaded(path));
-    EXPECT_EQ(host::Counters().liveBytes, before);
-}
+    EXPECT_TRUE(Traced([&] { record = LoadRexkitLib(sstring()); }).empty());
+    EXPECT_EQ(record, nullptr);
 
-TEST(RexkitLibTest, ReleaseOfNothingIsOnlyTraced) {
-    RexkitLib unloaded{};  // not from the loader: must not be freed
-    const uint64_t untagged = host::Counters().untaggedFrees;
-    for (RexkitLib* record : {static_cast<RexkitLib*>(nullptr), &unloaded}) {
-        const auto lines = Traced([&] { ReleaseRexkitLib(record); });
-        ASSERT_EQ(lines.size(), 1u);
-        EXPECT_TRUE(Says(lines[0], "WARNING: could not release the regex lib!"));
-    }
-    EXPECT_EQ(host::Counters().untaggedFrees, untagged);
-}
-
-TEST(RexkitLibTest, AllocationFailuresLoseNothing) {
     // A folder long enough that the path needs a buffer of its own.
-    const std::string folder = std::string(REXKIT_COMPANION_DIR) + "/././././././././././.";
+    const sstring folder((std::string(REXKIT_COMPANION_DIR) + "/././././././././././.").c_str());
     const uint64_t before = host::Counters().liveBytes;
-    RexkitLib* record = nullptr;
     int failures = 0;
     for (uint64_t n = 1; n <= 8 && record == nullptr; ++n) {
         host::FailAllocationNumber(n);
-        record = LoadRexkitLib(sstring(folder.c_str()));
+        const auto lines = Traced([&] { record = LoadRexkitLib(folder); });
         host::FailAllocationNumber(0);
-        if (record == nullptr) {
-            ++failures;
-            EXPECT_EQ(host::Counters().liveBytes, before) << n;
-        }
+        if (record != nullptr) break;
+        ++failures;
+        EXPECT_TRUE(lines.empty() && host::Counters().liveBytes == before) << n;
     }
-    EXPECT_GE(failures, 2);  // the record, then the path
+    EXPECT_GE(failures, 2);
     ASSERT_NE(record, nullptr);
     ReleaseRexkitLib(record);
     EXPECT_EQ(host::Counters().liveBytes, before);
+
+    RexkitLib unloaded{};
+    const uint64_t untagged = host::Counters().untaggedFrees;
+    for (RexkitLib* nothing : {static_cast<RexkitLib*>(nullptr), &unloaded})
+        EXPECT_EQ(Traced([&] { ReleaseRexkitLib(nothing); }),
+                  std::vector<std::string>{"WARNING: could not release the regex lib!"});
+    EXPECT_EQ(host::Counters().untaggedFrees, untagged);
 }
 
 // ---- The companion's own functions, through a loaded record --------------------------------
@@ -198,18 +165,8 @@ namespace {
 
 class RexkitCompanionTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        lib_ = LoadRexkitLib(sstring(REXKIT_COMPANION_DIR));
-        ASSERT_NE(lib_, nullptr);
-        newRegEx = reinterpret_cast<decltype(newRegEx)>(lib_->NewRegEx);
-        newFastRegEx = reinterpret_cast<decltype(newFastRegEx)>(lib_->NewFastRegEx);
-        deleteRegEx = reinterpret_cast<decltype(deleteRegEx)>(lib_->DeleteRegEx);
-        makeBuffMap = reinterpret_cast<decltype(makeBuffMap)>(lib_->MakeBuffMap);
-        deleteBuffMap = reinterpret_cast<decltype(deleteBuffMap)>(lib_->DeleteBuffMap);
-        compiledExists =
-            reinterpret_cast<decltype(compiledExists)>(dlsym(lib_->module, "InitCompiledExists"));
-    }
-    void TearDown() override { ReleaseRexkitLib(lib_); }
+    void SetUp() override { ASSERT_NE(lib, nullptr); }
+    ~RexkitCompanionTest() override { ReleaseRexkitLib(lib); }
 
     // The match offsets of regex in subject, or {-error} when no map is made.
     std::vector<long> Matches(const RxRegex* regex, const std::string& subject) {
@@ -222,24 +179,25 @@ class RexkitCompanionTest : public ::testing::Test {
         return out;
     }
 
-    RexkitLib* lib_ = nullptr;
-    decltype(&NewRegEx) newRegEx = nullptr;
-    decltype(&NewFastRegEx) newFastRegEx = nullptr;
-    decltype(&DeleteRegEx) deleteRegEx = nullptr;
-    decltype(&MakeBuffMap) makeBuffMap = nullptr;
-    decltype(&DeleteBuffMap) deleteBuffMap = nullptr;
-    decltype(&InitCompiledExists) compiledExists = nullptr;
+    template <typename F>
+    static F* As(void* address) {
+        return reinterpret_cast<F*>(address);
+    }
+
+    RexkitLib* lib = LoadRexkitLib(sstring(REXKIT_COMPANION_DIR));
+    const RexkitLib entries = lib ? *lib : RexkitLib{};
+    decltype(&NewRegEx) newRegEx = As<decltype(NewRegEx)>(entries.NewRegEx);
+    decltype(&NewFastRegEx) newFastRegEx = As<decltype(NewFastRegEx)>(entries.NewFastRegEx);
+    decltype(&DeleteRegEx) deleteRegEx = As<decltype(DeleteRegEx)>(entries.DeleteRegEx);
+    decltype(&MakeBuffMap) makeBuffMap = As<decltype(MakeBuffMap)>(entries.MakeBuffMap);
+    decltype(&DeleteBuffMap) deleteBuffMap = As<decltype(DeleteBuffMap)>(entries.DeleteBuffMap);
 };
 
 }  // namespace
 
 TEST_F(RexkitCompanionTest, MatchMapsAgreeInterpretedAndCompiled) {
-    struct Row {
-        const char* pattern;
-        uint32_t flags;
-        std::string subject;
-        std::vector<long> offsets;
-    } rows[] = {
+    // pattern, flags, subject, the match offsets (or {-error})
+    const std::tuple<const char*, uint32_t, std::string, std::vector<long>> rows[] = {
         {"b+", 0, "abbcb", {1, 3, 4, 5}},
         {"x*", 0, "axx", {0, 0, 1, 3, 3, 3}},  // empty, then non-empty, then empty at the end
         {"|b", 0, "bb", {0, 0, 0, 1, 1, 1, 1, 2, 2, 2}},  // non-empty where the empty one was
@@ -256,37 +214,34 @@ TEST_F(RexkitCompanionTest, MatchMapsAgreeInterpretedAndCompiled) {
         {"(a+)+$", 0, std::string(40, 'a') + "b", {-RX_MATCH_FAILED}},  // backtracking limit
     };
     for (auto compile : {newRegEx, newFastRegEx}) {
-        for (const Row& row : rows) {
+        for (const auto& [pattern, flags, subject, offsets] : rows) {
             int32_t error = 1;
-            RxRegex* regex = compile(row.pattern, row.flags, &error, nullptr);
-            ASSERT_NE(regex, nullptr) << row.pattern;
+            RxRegex* regex = compile(pattern, flags, &error, nullptr);
+            ASSERT_NE(regex, nullptr) << pattern;
             EXPECT_EQ(error, RX_OK);
-            EXPECT_EQ(Matches(regex, row.subject), row.offsets) << row.pattern;
+            EXPECT_EQ(Matches(regex, subject), offsets) << pattern;
             deleteRegEx(regex);
         }
     }
-    EXPECT_EQ(compiledExists(), 1);  // x86-64 PCRE2 has a JIT
+    // x86-64 PCRE2 has a JIT.
+    EXPECT_EQ(As<decltype(InitCompiledExists)>(dlsym(lib->module, "InitCompiledExists"))(), 1);
 }
 
 TEST_F(RexkitCompanionTest, BadPatternsAndArguments) {
-    struct Row {
-        const char* pattern;
-        uint32_t flags;
-        int32_t error;
-        size_t offset;
-    } rows[] = {
+    // pattern, flags, error, error offset
+    const std::tuple<const char*, uint32_t, int32_t, size_t> rows[] = {
         {"a(b", 0, RX_BAD_PATTERN, 3},         {"ab)", 0, RX_BAD_PATTERN, 2},
         {"\xC3(", RX_UTF8, RX_BAD_PATTERN, 0}, {nullptr, 0, RX_BAD_ARGUMENT, 0},
         {"a", 0x100, RX_BAD_ARGUMENT, 0},
     };
     for (auto compile : {newRegEx, newFastRegEx}) {
-        for (const Row& row : rows) {
+        for (const auto& [pattern, flags, expectedError, expectedOffset] : rows) {
             int32_t error = 0;
             size_t offset = 99;
-            EXPECT_EQ(compile(row.pattern, row.flags, &error, &offset), nullptr);
-            EXPECT_EQ(error, row.error) << (row.pattern ? row.pattern : "(null)");
-            EXPECT_EQ(offset, row.offset);
-            EXPECT_EQ(compile(row.pattern, row.flags, nullptr, nullptr), nullptr);
+            EXPECT_EQ(compile(pattern, flags, &error, &offset), nullptr);
+            EXPECT_EQ(std::make_pair(error, offset), std::make_pair(expectedError, expectedOffset))
+                << (pattern ? pattern : "(null)");
+            EXPECT_EQ(compile(pattern, flags, nullptr, nullptr), nullptr);  // no out-arguments
         }
     }
 

@@ -2,15 +2,14 @@
 // end, plus whole-file helpers.
 #pragma once
 
-#include <dirent.h>
-#include <ftw.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace testfiles {
@@ -19,17 +18,11 @@ class TempFolder {
   public:
     TempFolder() {
         char pattern[] = "/tmp/molvex-files-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made != nullptr) m_path = made;
+        if (mkdtemp(pattern) != nullptr) m_path = pattern;
     }
     ~TempFolder() {
-        if (m_path.empty()) return;
-        nftw(
-            m_path.c_str(),
-            [](const char* path, const struct stat*, int, struct FTW*) {
-                return std::remove(path);
-            },
-            16, FTW_DEPTH | FTW_PHYS);
+        std::error_code ignored;
+        if (ok()) std::filesystem::remove_all(m_path, ignored);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
@@ -41,15 +34,11 @@ class TempFolder {
     // The names of the entries that start with prefix.
     std::vector<std::string> Entries(const std::string& prefix) const {
         std::vector<std::string> names;
-        DIR* folder = opendir(m_path.c_str());
-        if (folder == nullptr) return names;
-        while (const dirent* entry = readdir(folder)) {
-            const std::string name = entry->d_name;
-            if (name.compare(0, prefix.size(), prefix) == 0 && name != "." && name != "..") {
-                names.push_back(name);
-            }
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(m_path, ignored)) {
+            const std::string name = entry.path().filename().string();
+            if (name.compare(0, prefix.size(), prefix) == 0) names.push_back(name);
         }
-        closedir(folder);
         return names;
     }
 
@@ -59,14 +48,13 @@ class TempFolder {
 
 inline std::vector<unsigned char> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)),
-                                      std::istreambuf_iterator<char>());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 inline bool Exists(const std::string& path) {

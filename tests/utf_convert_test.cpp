@@ -1,204 +1,152 @@
 // UTF buffer conversions and the charset conversions built on them.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "common/convert.h"
 #include "glyphkit/utfconvert.h"
 #include "host/host_hooks.h"
 
-using ascommon::kLenientConversion;
-using ascommon::kStrictConversion;
-
 namespace {
 
+constexpr int kStrict = ascommon::kStrictConversion, kLenient = ascommon::kLenientConversion;
 constexpr size_t kGuardUnits = 4;
 
-template <typename T>
-struct Outcome {
+// A literal as an exactly sized vector of the conversions' units (UTF-8 as uint8_t).
+template <typename C, size_t N,
+          typename U = std::conditional_t<std::is_same_v<C, char>, uint8_t, C>>
+std::vector<U> V(const C (&text)[N]) {
+    return std::vector<U>(text, text + N - 1);
+}
+
+template <typename S, typename T>
+struct Case {
+    std::vector<S> source;
+    int flags;  // UTF-8 sources only
+    size_t capacity;
     int result;
     size_t consumed;
     std::vector<T> produced;
 };
 
-// Runs a conversion over an exactly sized source into `capacity` units followed by guard units,
-// and checks that the guards were not touched.
+// Converts each source into `capacity` units followed by guard units that must stay untouched.
 template <typename S, typename T, typename Convert>
-Outcome<T> RunConversion(Convert convert, const std::vector<S>& source, size_t capacity) {
-    const T guard = static_cast<T>(0x5A);
-    std::vector<T> target(capacity + kGuardUnits, guard);
-    const S* s = source.data();
-    T* t = target.data();
-    const int result = convert(&s, source.data() + source.size(), &t, target.data() + capacity);
-    for (size_t i = capacity; i < target.size(); ++i) EXPECT_EQ(target[i], guard) << "wrote past";
-    return {result, static_cast<size_t>(s - source.data()), std::vector<T>(target.data(), t)};
+void CheckCases(Convert convert, const std::vector<Case<S, T>>& cases) {
+    for (const Case<S, T>& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.source) + " flags " + std::to_string(c.flags) +
+                     " capacity " + std::to_string(c.capacity));
+        std::vector<T> target(c.capacity + kGuardUnits, T(0x5A));
+        const S* s = c.source.data();
+        T* t = target.data();
+        EXPECT_EQ(convert(&s, s + c.source.size(), &t, t + c.capacity, c.flags), c.result);
+        EXPECT_EQ(static_cast<size_t>(s - c.source.data()), c.consumed);
+        EXPECT_EQ(std::vector<T>(target.data(), t), c.produced);
+        EXPECT_EQ(std::vector<T>(target.begin() + c.capacity, target.end()),
+                  std::vector<T>(kGuardUnits, T(0x5A)))
+            << "wrote past the target";
+    }
 }
 
-std::vector<uint8_t> Bytes(const std::string& text) {
-    return std::vector<uint8_t>(text.begin(), text.end());
+// The UTF-16 and UTF-32 sources take no flags.
+template <typename Convert>
+auto NoFlags(Convert convert) {
+    return [convert](auto s, auto se, auto t, auto te, int) { return convert(s, se, t, te); };
 }
 
 }  // namespace
 
 TEST(UtfBufferTest, Utf8ToUtf16) {
-    struct Row {
-        std::string bytes;
-        int flags;
-        size_t capacity;
-        int result;
-        size_t consumed;
-        std::u16string units;
-    } rows[] = {
-        {"", kStrictConversion, 4, 0, 0, u""},
-        {"a\xC3\xA9\xE2\x82\xAC", kStrictConversion, 8, 0, 6, u"a\u00E9\u20AC"},
-        {"\xF0\x9F\x98\x80", kStrictConversion, 2, 0, 4, u"\U0001F600"},
-        {"\xF4\x8F\xBF\xBF", kStrictConversion, 2, 0, 4, u"\U0010FFFF"},
-        {"\xE2\x82", kStrictConversion, 4, 1, 0, u""},  // cut short: nothing consumed
-        {"a\xE2\x82", kLenientConversion, 4, 1, 1, u"a"},
-        {"\xFC", kLenientConversion, 4, 1, 0, u""},  // a six-byte lead alone
-        {"\xED\xA0\x80", kStrictConversion, 4, 3, 0, u""},
-        {"\xED\xA0\x80", kLenientConversion, 4, 0, 3, u"\uFFFD"},  // surrogate value
-        {"\xC3\x28", kStrictConversion, 4, 3, 0, u""},
-        {"\xC0\x80", kStrictConversion, 4, 3, 0, u""},  // overlong
-        {"\xC0\x80", kLenientConversion, 4, 0, 2, std::u16string(1, u'\0')},
-        {"\xE0\x9F\xBF", kStrictConversion, 4, 3, 0, u""},
-        {"\xF0\x8F\xBF\xBF", kStrictConversion, 4, 3, 0, u""},
-        {"\xC1\xBF", kStrictConversion, 4, 3, 0, u""},
-        {"\x80", kStrictConversion, 4, 3, 0, u""},
-        {"\x80", kLenientConversion, 4, 0, 1, u"\u0080"},  // stray continuation byte
-        {"\xF4\x90\x80\x80", kStrictConversion, 4, 3, 0, u""},
-        {"\xF4\x90\x80\x80", kLenientConversion, 4, 0, 4, u"\uFFFD"},  // above U+10FFFF
-        {"\xF8\x88\x80\x80\x80", kStrictConversion, 4, 3, 0, u""},
-        {"\xF8\x88\x80\x80\x80", kLenientConversion, 4, 0, 5, u"\uFFFD"},
-        {"\xF0\x9F\x98\x80", kStrictConversion, 1, 2, 0, u""},  // the pair needs two units
-        {"ab", kStrictConversion, 1, 2, 1, u"a"},
-        {"ab\xF0\x9F\x98\x80", kStrictConversion, 3, 2, 2, u"ab"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::PrintToString(row.bytes) + " flags " + std::to_string(row.flags));
-        const auto out = RunConversion<uint8_t, char16_t>(
-            [&](const uint8_t** s, const uint8_t* se, char16_t** t, char16_t* te) {
-                return ascommon::ConvertUTF8toUTF16(s, se, t, te, row.flags);
-            },
-            Bytes(row.bytes), row.capacity);
-        EXPECT_EQ(out.result, row.result);
-        EXPECT_EQ(out.consumed, row.consumed);
-        EXPECT_EQ(std::u16string(out.produced.begin(), out.produced.end()), row.units);
-    }
+    CheckCases<uint8_t, char16_t>(
+        ascommon::ConvertUTF8toUTF16,
+        {
+            {V(""), kStrict, 4, 0, 0, V(u"")},
+            {V("a\xC3\xA9\xE2\x82\xAC"), kStrict, 8, 0, 6, V(u"a\u00E9\u20AC")},
+            {V("\xF0\x9F\x98\x80"), kStrict, 2, 0, 4, V(u"\U0001F600")},
+            {V("\xF4\x8F\xBF\xBF"), kStrict, 2, 0, 4, V(u"\U0010FFFF")},
+            {V("\xE2\x82"), kStrict, 4, 1, 0, V(u"")},  // cut short: nothing consumed
+            {V("a\xE2\x82"), kLenient, 4, 1, 1, V(u"a")},
+            {V("\xFC"), kLenient, 4, 1, 0, V(u"")},  // a six-byte lead alone
+            {V("\xED\xA0\x80"), kStrict, 4, 3, 0, V(u"")},
+            {V("\xED\xA0\x80"), kLenient, 4, 0, 3, V(u"\uFFFD")},  // surrogate value
+            {V("\xC3\x28"), kStrict, 4, 3, 0, V(u"")},
+            {V("\xC0\x80"), kStrict, 4, 3, 0, V(u"")},  // overlong
+            {V("\xC0\x80"), kLenient, 4, 0, 2, {u'\0'}},
+            {V("\xE0\x9F\xBF"), kStrict, 4, 3, 0, V(u"")},
+            {V("\xF0\x8F\xBF\xBF"), kStrict, 4, 3, 0, V(u"")},
+            {V("\xC1\xBF"), kStrict, 4, 3, 0, V(u"")},
+            {V("\x80"), kStrict, 4, 3, 0, V(u"")},
+            {V("\x80"), kLenient, 4, 0, 1, V(u"\u0080")},  // stray continuation byte
+            {V("\xF4\x90\x80\x80"), kStrict, 4, 3, 0, V(u"")},
+            {V("\xF4\x90\x80\x80"), kLenient, 4, 0, 4, V(u"\uFFFD")},  // above U+10FFFF
+            {V("\xF8\x88\x80\x80\x80"), kStrict, 4, 3, 0, V(u"")},
+            {V("\xF8\x88\x80\x80\x80"), kLenient, 4, 0, 5, V(u"\uFFFD")},
+            {V("\xF0\x9F\x98\x80"), kStrict, 1, 2, 0, V(u"")},  // the pair needs two units
+            {V("ab"), kStrict, 1, 2, 1, V(u"a")},
+            {V("ab\xF0\x9F\x98\x80"), kStrict, 3, 2, 2, V(u"ab")},
+        });
 }
 
 TEST(UtfBufferTest, Utf8ToUtf32) {
-    struct Row {
-        std::string bytes;
-        int flags;
-        size_t capacity;
-        int result;
-        size_t consumed;
-        std::u32string points;
-    } rows[] = {
-        {"a\xF0\x9F\x98\x80", kStrictConversion, 4, 0, 5, U"a\U0001F600"},
-        {"\xED\xA0\x80", kStrictConversion, 4, 3, 0, U""},
-        {"\xED\xA0\x80", kLenientConversion, 4, 0, 3, U"\uFFFD"},
-        // Out of range: replaced and reported, and the conversion goes on.
-        {"\xF4\x90\x80\x80"
-         "b",
-         kLenientConversion, 4, 3, 5, U"\uFFFDb"},
-        {"\xE2\x82", kStrictConversion, 4, 1, 0, U""},
-        {"ab", kStrictConversion, 1, 2, 1, U"a"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::PrintToString(row.bytes));
-        const auto out = RunConversion<uint8_t, char32_t>(
-            [&](const uint8_t** s, const uint8_t* se, char32_t** t, char32_t* te) {
-                return ascommon::ConvertUTF8toUTF32(s, se, t, te, row.flags);
-            },
-            Bytes(row.bytes), row.capacity);
-        EXPECT_EQ(out.result, row.result);
-        EXPECT_EQ(out.consumed, row.consumed);
-        EXPECT_EQ(std::u32string(out.produced.begin(), out.produced.end()), row.points);
-    }
+    CheckCases<uint8_t, char32_t>(
+        ascommon::ConvertUTF8toUTF32,
+        {
+            {V("a\xF0\x9F\x98\x80"), kStrict, 4, 0, 5, V(U"a\U0001F600")},
+            {V("\xED\xA0\x80"), kStrict, 4, 3, 0, V(U"")},
+            {V("\xED\xA0\x80"), kLenient, 4, 0, 3, V(U"\uFFFD")},
+            // Out of range: replaced and reported, and the conversion goes on.
+            {V("\xF4\x90\x80\x80z"), kLenient, 4, 3, 5, V(U"\uFFFDz")},
+            {V("\xE2\x82"), kStrict, 4, 1, 0, V(U"")},
+            {V("ab"), kStrict, 1, 2, 1, V(U"a")},
+        });
 }
 
 TEST(UtfBufferTest, Utf16ToUtf8) {
-    struct Row {
-        std::u16string units;
-        size_t capacity;
-        int result;
-        size_t consumed;
-        std::string bytes;
-    } rows[] = {
-        {u"a\u00E9\u20AC", 8, 0, 3, "a\xC3\xA9\xE2\x82\xAC"},
-        {u"\U0001F600", 4, 0, 2, "\xF0\x9F\x98\x80"},
-        {std::u16string{0xD83D}, 4, 1, 0, ""},  // the low half may follow in the next buffer
-        {std::u16string{u'a', 0xD83D}, 4, 1, 1, "a"},
-        {std::u16string{0xDE00, u'a'}, 8, 0, 2,
-         "\xED\xB8\x80"
-         "a"},  // unpaired: encoded as it is
-        {std::u16string{0xD83D, u'a'}, 8, 0, 2,
-         "\xED\xA0\xBD"
-         "a"},
-        {u"\u20AC", 2, 2, 0, ""},
-        {u"\U0001F600", 3, 2, 0, ""},
-        {u"a\u00E9", 2, 2, 1, "a"},
-    };
-    for (const Row& row : rows) {
-        const auto out = RunConversion<char16_t, uint8_t>(
-            ascommon::ConvertUTF16toUTF8, std::vector<char16_t>(row.units.begin(), row.units.end()),
-            row.capacity);
-        EXPECT_EQ(out.result, row.result) << row.bytes;
-        EXPECT_EQ(out.consumed, row.consumed) << row.bytes;
-        EXPECT_EQ(std::string(out.produced.begin(), out.produced.end()), row.bytes);
-    }
+    CheckCases<char16_t, uint8_t>(
+        NoFlags(ascommon::ConvertUTF16toUTF8),
+        {
+            {V(u"a\u00E9\u20AC"), 0, 8, 0, 3, V("a\xC3\xA9\xE2\x82\xAC")},
+            {V(u"\U0001F600"), 0, 4, 0, 2, V("\xF0\x9F\x98\x80")},
+            {{0xD83D}, 0, 4, 1, 0, V("")},  // the low half may follow in the next buffer
+            {{u'a', 0xD83D}, 0, 4, 1, 1, V("a")},
+            {{0xDE00, u'z'}, 0, 8, 0, 2, V("\xED\xB8\x80z")},  // unpaired: encoded as it is
+            {{0xD83D, u'z'}, 0, 8, 0, 2, V("\xED\xA0\xBDz")},
+            {V(u"\u20AC"), 0, 2, 2, 0, V("")},
+            {V(u"\U0001F600"), 0, 3, 2, 0, V("")},
+            {V(u"a\u00E9"), 0, 2, 2, 1, V("a")},
+        });
 }
 
 TEST(UtfBufferTest, Utf32ToUtf8) {
-    struct Row {
-        std::u32string points;
-        size_t capacity;
-        int result;
-        size_t consumed;
-        std::string bytes;
-    } rows[] = {
-        {U"$\U00010348", 8, 0, 2, "$\xF0\x90\x8D\x88"},
-        {std::u32string{0x110000, U'a'}, 8, 3, 2,
-         "\xEF\xBF\xBD"
-         "a"},  // replaced, reported, goes on
-        {std::u32string{0xD800}, 4, 0, 1, "\xED\xA0\x80"},
-        {U"\u20AC", 2, 2, 0, ""},
-        {std::u32string{0x110000}, 2, 2, 0, ""},  // no room wins over the bad value
-    };
-    for (const Row& row : rows) {
-        const auto out = RunConversion<char32_t, uint8_t>(
-            ascommon::ConvertUTF32toUTF8,
-            std::vector<char32_t>(row.points.begin(), row.points.end()), row.capacity);
-        EXPECT_EQ(out.result, row.result) << row.bytes;
-        EXPECT_EQ(out.consumed, row.consumed) << row.bytes;
-        EXPECT_EQ(std::string(out.produced.begin(), out.produced.end()), row.bytes);
-    }
+    CheckCases<char32_t, uint8_t>(
+        NoFlags(ascommon::ConvertUTF32toUTF8),
+        {
+            {V(U"$\U00010348"), 0, 8, 0, 2, V("$\xF0\x90\x8D\x88")},
+            {{0x110000, U'z'}, 0, 8, 3, 2, V("\xEF\xBF\xBDz")},  // replaced, reported, goes on
+            {{0xD800}, 0, 4, 0, 1, V("\xED\xA0\x80")},
+            {V(U"\u20AC"), 0, 2, 2, 0, V("")},
+            {{0x110000}, 0, 2, 2, 0, V("")},  // no room wins over the bad value
+        });
 }
 
 TEST(UtfBufferTest, NullPointerArgumentsAreRefused) {
     const uint8_t byte = 'a';
-    const uint8_t* source = &byte;
+    const uint8_t *source = &byte, *none = nullptr;
     char16_t unit = 0;
     char16_t* target = &unit;
     EXPECT_EQ(ascommon::ConvertUTF8toUTF16(nullptr, &byte + 1, &target, &unit + 1, 0), 3);
     EXPECT_EQ(ascommon::ConvertUTF8toUTF16(&source, &byte + 1, nullptr, &unit + 1, 0), 3);
-    const uint8_t* none = nullptr;
     EXPECT_EQ(ascommon::ConvertUTF8toUTF16(&none, &byte + 1, &target, &unit + 1, 0), 3);
 }
 
 // ---- Charset conversions ------------------------------------------------------------------------
 
-TEST(CharsetConversionTest, Utf8ToWide) {
-    struct Row {
-        std::string bytes;
-        size_t capacity;
-        int32_t result;
-        std::u16string units;
-    } rows[] = {
+// Both directions between plain buffers: the count in is the capacity, the count out what was
+// written; guard units past the capacity stay untouched.
+TEST(CharsetConversionTest, BetweenBuffers) {
+    const std::tuple<std::string, size_t, int32_t, std::u16string> toWide[] = {
         {"", 4, 0, u""},
         {"abc", 3, 0, u"abc"},
         {"a\xC3\x28", 8, -50, u"a"},
@@ -207,130 +155,92 @@ TEST(CharsetConversionTest, Utf8ToWide) {
         {"ab\xE2\x82", 8, -51, u"ab"},
         {"\xF0\x9F\x98\x80", 1, -51, u""},
     };
-    for (const Row& row : rows) {
-        std::vector<char16_t> buffer(row.capacity + kGuardUnits, u'#');
-        size_t count = row.capacity;
-        EXPECT_EQ(ascommon::Utf8ToWide(row.bytes.data(), row.bytes.size(), buffer.data(), &count),
-                  row.result)
-            << row.bytes;
-        EXPECT_EQ(std::u16string(buffer.data(), count), row.units) << row.bytes;
-        for (size_t i = row.capacity; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], u'#');
+    for (const auto& [bytes, capacity, result, units] : toWide) {
+        std::vector<char16_t> buffer(capacity + kGuardUnits, u'#');
+        size_t count = capacity;
+        EXPECT_EQ(ascommon::Utf8ToWide(bytes.data(), bytes.size(), buffer.data(), &count), result)
+            << bytes;
+        EXPECT_EQ(std::u16string(buffer.data(), count), units) << bytes;
+        EXPECT_EQ(std::u16string(buffer.begin() + capacity, buffer.end()), u"####") << bytes;
     }
-    char16_t buffer[4];
-    size_t count = 4;
-    EXPECT_EQ(ascommon::Utf8ToWide(nullptr, 3, buffer, &count), -1);
-    EXPECT_EQ(ascommon::Utf8ToWide("abc", 3, nullptr, &count), -1);
-    EXPECT_EQ(ascommon::Utf8ToWide("abc", 3, buffer, nullptr), -1);
-}
-
-TEST(CharsetConversionTest, Utf8ToUsstring) {
-    struct Row {
-        std::string bytes;
-        int32_t result;
-        std::u16string text;
-    } rows[] = {
-        {"abc", 0, u"abc"},
-        {"caf\xC3\xA9", 0, u"caf\u00E9"},
-        {std::string("a\0b", 3), 0, u"a"},  // the length stops at the first NUL
-        {"ab\xC3\x28", -50, u"ab"},         // what came before the problem stays
-        {"ab\xE2\x82", -51, u"ab"},
-        {"", 0, u""},
-    };
-    for (const Row& row : rows) {
-        ascommon::usstring out;
-        EXPECT_EQ(ascommon::Utf8ToUsstring(row.bytes.data(), row.bytes.size(), out), row.result);
-        EXPECT_EQ(std::u16string(out.c_str(), out.length()), row.text) << row.bytes;
-        EXPECT_EQ(out.capacity(), row.bytes.size() + 1);
-        EXPECT_EQ(out.c_str()[out.length()], 0);
-    }
-
-    ascommon::usstring viaSstring;
-    EXPECT_EQ(ascommon::SstringToUsstring(ascommon::sstring("\xE2\x82\xAC"), viaSstring), 0);
-    EXPECT_EQ(std::u16string(viaSstring.c_str(), viaSstring.length()), u"\u20AC");
-    EXPECT_EQ(ascommon::SstringToUsstring(ascommon::sstring(), viaSstring), -1);
-    EXPECT_TRUE(viaSstring.initialised());
-    EXPECT_EQ(viaSstring.length(), 0u);
-
-    ascommon::usstring kept;
-    kept.assign(u"keep", 4);
-    host::FailAllocationNumber(1);
-    EXPECT_EQ(ascommon::Utf8ToUsstring("abc", 3, kept), -2);
-    host::FailAllocationNumber(0);
-    EXPECT_EQ(std::u16string(kept.c_str(), kept.length()), u"keep");
-}
-
-TEST(CharsetConversionTest, WideToUtf8) {
-    const char16_t text[] = {0x61, 0xE9, 0x20AC};
-    size_t size = 0;
-    EXPECT_EQ(ascommon::WideToUtf8(text, 3, nullptr, &size), 0);  // a size query
-    EXPECT_EQ(size, 6u);
-
-    struct Row {
-        std::u16string units;
-        size_t capacity;
-        int32_t result;
-        std::string bytes;
-    } rows[] = {
+    const std::tuple<std::u16string, size_t, int32_t, std::string> toUtf8[] = {
         {u"a\u00E9\u20AC", 6, 0, "a\xC3\xA9\xE2\x82\xAC"},
         {u"a\u00E9\u20AC", 3, -51, "a\xC3\xA9"},
         {std::u16string{u'a', 0xD83D}, 8, -51, "a"},  // ends inside a pair
         {u"", 4, 0, ""},
     };
-    for (const Row& row : rows) {
-        std::vector<char> buffer(row.capacity + kGuardUnits, '#');
-        size = row.capacity;
-        EXPECT_EQ(ascommon::WideToUtf8(row.units.data(), row.units.size(), buffer.data(), &size),
-                  row.result);
-        EXPECT_EQ(std::string(buffer.data(), size), row.bytes);
-        for (size_t i = row.capacity; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], '#');
+    for (const auto& [units, capacity, result, bytes] : toUtf8) {
+        std::vector<char> buffer(capacity + kGuardUnits, '#');
+        size_t size = capacity;
+        EXPECT_EQ(ascommon::WideToUtf8(units.data(), units.size(), buffer.data(), &size), result);
+        EXPECT_EQ(std::string(buffer.data(), size), bytes);
+        EXPECT_EQ(std::string(buffer.begin() + capacity, buffer.end()), "####");
     }
-    char buffer[4];
-    EXPECT_EQ(ascommon::WideToUtf8(nullptr, 2, buffer, &size), -1);
-    EXPECT_EQ(ascommon::WideToUtf8(text, 3, buffer, nullptr), -1);
+    size_t size = 0;
+    EXPECT_EQ(ascommon::WideToUtf8(u"a\u00E9\u20AC", 3, nullptr, &size), 0);  // a size query
+    EXPECT_EQ(size, 6u);
+
+    char16_t wide[4];
+    char narrow[4];
+    EXPECT_EQ(ascommon::Utf8ToWide(nullptr, 3, wide, &size), -1);
+    EXPECT_EQ(ascommon::Utf8ToWide("abc", 3, nullptr, &size), -1);
+    EXPECT_EQ(ascommon::Utf8ToWide("abc", 3, wide, nullptr), -1);
+    EXPECT_EQ(ascommon::WideToUtf8(nullptr, 2, narrow, &size), -1);
+    EXPECT_EQ(ascommon::WideToUtf8(u"abc", 3, narrow, nullptr), -1);
 }
 
-TEST(CharsetConversionTest, UsstringToSstring) {
-    ascommon::usstring pair;
-    pair.assign(u"\U0001F600", 2);
-    ascommon::sstring out;
-    EXPECT_EQ(ascommon::UsstringToSstring(pair, out), 0);
-    EXPECT_EQ(std::string(out.c_str(), out.length()), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(out.capacity(), 7u);  // sized for 6 bytes and the terminator
+TEST(CharsetConversionTest, StringClasses) {
+    const uint64_t before = host::Counters().liveBytes;
+    {
+        const std::tuple<std::string, int32_t, std::u16string> rows[] = {
+            {"abc", 0, u"abc"},
+            {"caf\xC3\xA9", 0, u"caf\u00E9"},
+            {std::string("a\0b", 3), 0, u"a"},  // the length stops at the first NUL
+            {"ab\xC3\x28", -50, u"ab"},         // what came before the problem stays
+            {"ab\xE2\x82", -51, u"ab"},
+            {"", 0, u""},
+        };
+        for (const auto& [bytes, result, text] : rows) {
+            ascommon::usstring out;
+            EXPECT_EQ(ascommon::Utf8ToUsstring(bytes.data(), bytes.size(), out), result);
+            EXPECT_EQ(std::u16string(out.c_str(), out.length()), text) << bytes;
+            EXPECT_EQ(out.capacity(), bytes.size() + 1);
+            EXPECT_EQ(out.c_str()[out.length()], 0);
+        }
+        ascommon::usstring wide;
+        EXPECT_EQ(ascommon::SstringToUsstring(ascommon::sstring("\xE2\x82\xAC"), wide), 0);
+        EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"\u20AC");
+        EXPECT_EQ(ascommon::SstringToUsstring(ascommon::sstring(), wide), -1);
+        EXPECT_TRUE(wide.initialised() && wide.length() == 0);
 
-    ascommon::usstring cut;
-    const char16_t cutText[] = {u'a', u'b', 0xD83D};
-    cut.assign(cutText, 3);
-    EXPECT_EQ(ascommon::UsstringToSstring(cut, out), -51);
-    EXPECT_EQ(std::string(out.c_str(), out.length()), "ab");
+        wide.assign(u"\U0001F600", 2);
+        ascommon::sstring narrow;
+        EXPECT_EQ(ascommon::UsstringToSstring(wide, narrow), 0);
+        EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "\xF0\x9F\x98\x80");
+        EXPECT_EQ(narrow.capacity(), 7u);             // sized for 6 bytes and the terminator
+        const char16_t cut[] = {u'a', u'b', 0xD83D};  // ends inside a pair
+        wide.assign(cut, 3);
+        EXPECT_EQ(ascommon::UsstringToSstring(wide, narrow), -51);
+        EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "ab");
+        EXPECT_EQ(ascommon::UsstringToSstring(ascommon::usstring(), narrow), -1);
+        EXPECT_TRUE(narrow.initialised() && narrow.length() == 0);
 
-    EXPECT_EQ(ascommon::UsstringToSstring(ascommon::usstring(), out), -1);
-    EXPECT_TRUE(out.initialised());
-    EXPECT_EQ(out.length(), 0u);
+        wide.assign(u"keep", 4);
+        host::FailAllocationNumber(1);
+        EXPECT_EQ(ascommon::Utf8ToUsstring("abc", 3, wide), -2);
+        host::FailAllocationNumber(0);
+        EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"keep");
+    }
+    EXPECT_EQ(host::Counters().liveBytes, before);  // nothing left allocated
 }
 
 TEST(CharsetConversionTest, Utf8LengthOfWide) {
-    struct Row {
-        std::u16string units;
-        uint64_t bytes;
-    } rows[] = {
+    const std::pair<std::u16string, uint64_t> rows[] = {
         {u"", 0},       {u"\u007F", 1}, {u"\u0080", 2},     {u"\u07FF", 2},
         {u"\u0800", 3}, {u"\uFFFF", 3}, {u"\U0001F600", 6},  // a pair counts 3 + 3 and takes 4
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(ascommon::Utf8LengthOfWide(row.units.data(), row.units.size()), row.bytes);
+    for (const auto& [units, bytes] : rows) {
+        EXPECT_EQ(ascommon::Utf8LengthOfWide(units.data(), units.size()), bytes);
     }
     EXPECT_EQ(ascommon::Utf8LengthOfWide(nullptr, 5), 0u);
-}
-
-TEST(CharsetConversionTest, ConversionsLeaveNothingAllocated) {
-    const uint64_t before = host::Counters().liveBytes;
-    {
-        ascommon::usstring wide;
-        ascommon::sstring narrow;
-        const std::string text(100, 'x');
-        EXPECT_EQ(ascommon::Utf8ToUsstring(text.data(), text.size(), wide), 0);
-        EXPECT_EQ(ascommon::UsstringToSstring(wide, narrow), 0);
-        EXPECT_EQ(ascommon::Utf8ToUsstring("\xC3", 1, wide), -51);
-    }
-    EXPECT_EQ(host::Counters().liveBytes, before);
 }
