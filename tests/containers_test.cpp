@@ -95,8 +95,8 @@ TEST(CMapTest, InsertLookupRemoveAndDefaultHashes) {
     EXPECT_EQ(ascommon::DefaultHash(sstring("a")), 177604u);
 }
 
-// Ordered chains keep ascending keys, unordered ones insertion order; removing the head, the tail
-// or the only node of a chain relinks it.
+// Ordered chains keep ascending keys, unordered ones insertion order, also through a rehash;
+// removing the head, the tail or the only node of a chain relinks it.
 TEST(CMapTest, ChainOrderAndRemoval) {
     CMap<sstring, int> ordered(OneBucket), unordered(OneBucket);
     ordered.set_ordered(true);
@@ -107,6 +107,8 @@ TEST(CMapTest, ChainOrderAndRemoval) {
     EXPECT_EQ(ordered.insert(sstring("b"), 2), -451);
     EXPECT_EQ(Chain(ordered, 3), "abc tail c");
     EXPECT_EQ(Chain(unordered, 3), "bac tail c");
+    ASSERT_TRUE(ordered.rehash(5) == 0 && unordered.rehash(5) == 0);  // new chains keep the order
+    EXPECT_EQ(Chain(ordered, 3) + ", " + Chain(unordered, 3), "abc tail c, bac tail c");
     EXPECT_EQ(unordered.remove(sstring("b")), 0);
     EXPECT_EQ(unordered.remove(sstring("c")), 0);
     EXPECT_EQ(Chain(unordered, 3), "a tail a");
