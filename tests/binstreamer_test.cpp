@@ -126,7 +126,8 @@ TEST(ComputeCrcTest, Rfc1321VectorsAndNullArguments) {
 
 // ---- Round trips and layout -------------------------------------------------------------------
 
-// Then the failures of ReadString, which keep the string as it was.
+// Every typed operation written and read back; then the failures of ReadString, which keep the
+// string as it was, and a read of a value cut short by the end of the file.
 TEST_F(BinStreamerTest, EveryTypedOperationRoundTrips) {
     const std::string path = DataPath(), text = "a string longer than the inline buffer";
     const std::vector<uint16_t> u16s = {0, 0x1234, 0xFFFF};
@@ -181,7 +182,7 @@ TEST_F(BinStreamerTest, EveryTypedOperationRoundTrips) {
     EXPECT_EQ(MessageOf([&] { r->ReadString(read, 38); }), Plain("problems duplicating string"));
     host::FailAllocationNumber(0);
     EXPECT_STREQ(read.c_str(), "42-x");
-    EXPECT_EQ(MessageOf([&] { r->ReadUInt16(); }), Plain("cannot read from file"));  // 1 byte left
+    EXPECT_EQ(MessageOf([&] { r->ReadUInt16(); }), Plain("cannot read from file"));  // 1 of 2 bytes
 }
 
 TEST_F(BinStreamerTest, UnscrambledLayout) {
@@ -231,7 +232,7 @@ TEST_F(BinStreamerTest, DamagedFilesAreRefusedCleanly) {
     }
 }
 
-TEST_F(BinStreamerTest, SizeLimitAndFilesThatCannotBeReadWhole) {
+TEST_F(BinStreamerTest, FilesThatCannotBeOpenedAndTheSizeLimit) {
     const std::string huge = DataPath("huge.bin"), missing = DataPath("missing.bin");
     testfiles::WriteAll(huge, {});
     std::filesystem::resize_file(huge, fmt::kMaxFileSize + 1);  // sparse
@@ -240,6 +241,10 @@ TEST_F(BinStreamerTest, SizeLimitAndFilesThatCannotBeReadWhole) {
     EXPECT_EQ(OpenFailure(huge),
               kFile + "file [" + huge + "]ize exceeds 50 MB. It is to large [268435457 bytes]");
     EXPECT_EQ(OpenFailure(m_data.path()), Plain("Could not read header component from file"));
+    const std::string noFolder = DataPath("no/such.bin");  // a writer that cannot make its file
+    EXPECT_EQ(MessageOf([&] { Writer(noFolder); }),
+              "ASException - CODE: -551 MESSAGE: could not open " + noFolder + ": " +
+                  std::strerror(ENOENT));
     // The scrambling pass at a small limit: exactly the limit passes.
     const std::string source = DataPath("source.bin"), target = DataPath("target.bin");
     auto scramble = [&] { ascommon::detail::ScrambleFile(source.c_str(), target.c_str(), 4096); };
@@ -306,7 +311,7 @@ TEST_F(BinStreamerTest, ModeOpenAndArgumentChecksOfEveryOperation) {
 
 // ---- Temporary files and failures -------------------------------------------------------------
 
-TEST_F(BinStreamerTest, TempCopies) {
+TEST_F(BinStreamerTest, TempCopiesAndTempFolders) {
     const std::string path = SmallFile();
     const Bytes before = testfiles::ReadAll(path);
     auto first = Reader(path), second = Reader(path);  // a copy each

@@ -109,6 +109,7 @@ TEST(UtfBufferTest, Utf16ToUtf8) {
         {
             {V(u"a\u00E9\u20AC"), 0, 8, 0, 3, V("a\xC3\xA9\xE2\x82\xAC")},
             {V(u"\U0001F600"), 0, 4, 0, 2, V("\xF0\x9F\x98\x80")},
+            {V(u"\u07FF\u0800"), 0, 8, 0, 2, V("\xDF\xBF\xE0\xA0\x80")},
             {{0xD83D}, 0, 4, 1, 0, V("")},  // the low half may follow in the next buffer
             {{u'a', 0xD83D}, 0, 4, 1, 1, V("a")},
             {{0xDE00, u'z'}, 0, 8, 0, 2, V("\xED\xB8\x80z")},  // unpaired: encoded as it is
@@ -177,8 +178,8 @@ TEST(CharsetConversionTest, BetweenBuffers) {
         EXPECT_EQ(std::string(buffer.begin() + capacity, buffer.end()), "####");
     }
     size_t size = 0;
-    EXPECT_EQ(ascommon::WideToUtf8(u"a\u00E9\u20AC", 3, nullptr, &size), 0);  // a size query
-    EXPECT_EQ(size, 6u);
+    EXPECT_EQ(ascommon::WideToUtf8(u"ab\u00E9\u20AC", 4, nullptr, &size), 0);  // a size query
+    EXPECT_EQ(size, 7u);
 
     char16_t wide[4];
     char narrow[4];
