@@ -60,14 +60,20 @@ Message::~Message() {
 
 MessageBuilder& MessageBuilder::Subject(const std::string& text, const char* charset) {
     m_root.subject = text;
-    m_root.subjectCharset = charset;
+    if (charset)
+        m_root.subjectCharset = charset;
+    else
+        m_root.subjectCharset.reset();
     m_root.hasSubject = true;
     return *this;
 }
 
 MessageBuilder& MessageBuilder::ContentType(const std::string& mediaType, const char* charset) {
     m_root.mediaType = mediaType;
-    m_root.contentCharset = charset;
+    if (charset)
+        m_root.contentCharset = charset;
+    else
+        m_root.contentCharset.reset();
     m_root.hasContentType = true;
     return *this;
 }
@@ -88,6 +94,16 @@ MessageBuilder& MessageBuilder::Addresses(const std::string& name,
 
 MessageBuilder& MessageBuilder::NullHeader(const std::string& name) {
     m_root.nullHeaders.push_back(name);
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::Root(const HeaderSpec& headers) {
+    m_root = headers;
+    return *this;
+}
+
+MessageBuilder& MessageBuilder::SenderDomain(const std::string& domain) {
+    m_senderDomain = domain;
     return *this;
 }
 
@@ -243,7 +259,7 @@ std::unique_ptr<Message> MessageBuilder::Build() const {
             subject->m_subject = spec.subject.c_str();
             subject->m_value = spec.subject.c_str();
             if (spec.subjectCharset) {
-                subject->m_charsetName = spec.subjectCharset;
+                subject->m_charsetName = spec.subjectCharset->c_str();
                 subject->m_charset = subject->m_charsetName.c_str();
             }
             put("Subject", subject);
@@ -252,7 +268,7 @@ std::unique_ptr<Message> MessageBuilder::Build() const {
             auto* type = new CContentTypeHeader();
             type->m_mediaType = spec.mediaType.c_str();
             if (spec.contentCharset) {
-                type->m_charsetName = spec.contentCharset;
+                type->m_charsetName = spec.contentCharset->c_str();
                 type->m_charset = type->m_charsetName.c_str();
             }
             put("Content-Type", type);
@@ -264,6 +280,11 @@ std::unique_ptr<Message> MessageBuilder::Build() const {
                 record->m_address = address.c_str();
                 header->m_addresses.add(record);
             }
+            put(item.first, header);
+        }
+        for (const auto& item : spec.others) {
+            auto* header = new CHeader(kHeaderOther);
+            header->m_value = item.second.c_str();
             put(item.first, header);
         }
         for (const std::string& name : spec.nullHeaders) put(name, nullptr);
@@ -326,6 +347,7 @@ std::unique_ptr<Message> MessageBuilder::Build() const {
     }
     if (m_partsTree) m->m_blackbox.PutObject(20002, kBBObject, m->m_tree.get(), false);
     if (m_hasStatistics) m->m_blackbox.SetString(21234, m_statistics.c_str());
+    if (m_senderDomain) m->m_blackbox.SetString(21218, m_senderDomain->c_str());
     return message;
 }
 

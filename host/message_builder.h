@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,12 +49,14 @@ class MemorySource : public nsEmlComponents::CAMessageSource {
 // Headers of the root or of one part.
 struct HeaderSpec {
     std::string subject;
-    const char* subjectCharset = nullptr;  // null: no charset declared
+    std::optional<std::string> subjectCharset;  // empty: no charset declared
     bool hasSubject = false;
     std::string mediaType;
-    const char* contentCharset = nullptr;
+    std::optional<std::string> contentCharset;
     bool hasContentType = false;
     std::vector<std::pair<std::string, std::vector<std::string>>> addresses;  // name, addresses
+    // Any other header: name and decoded value, stored as a plain header object.
+    std::vector<std::pair<std::string, std::string>> others;
     std::vector<std::string> nullHeaders;  // names stored with a null header object
 };
 
@@ -105,6 +108,10 @@ class MessageBuilder {
     MessageBuilder& Addresses(const std::string& name, const std::vector<std::string>& addresses);
     // A root header stored with a null object (for hosts that lost one).
     MessageBuilder& NullHeader(const std::string& name);
+    // The root headers as a whole (replaces what was set so far).
+    MessageBuilder& Root(const HeaderSpec& headers);
+    // The sender's domain (key 21218).
+    MessageBuilder& SenderDomain(const std::string& domain);
     MessageBuilder& Part(const PartSpec& part);
     MessageBuilder& TextPart(const std::string& text);
     MessageBuilder& HtmlPart(const std::string& html);
@@ -129,6 +136,7 @@ class MessageBuilder {
     bool m_hasSize = false;
     std::string m_statistics;
     bool m_hasStatistics = false;
+    std::optional<std::string> m_senderDomain;
     bool m_headersMap = true;
     bool m_partsTree = true;
     bool m_source = true;

@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libjsoncpp-dev
   libpcre2-dev
   libssl-dev libmd-dev
+  libgmime-3.0-dev libgumbo-dev libicu-dev
   binutils clang lld libclang-rt-14-dev
 )
 

@@ -1,0 +1,2 @@
+// Placeholder until the layer lands.
+#include "host/char_stats.h"
