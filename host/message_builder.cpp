@@ -112,6 +112,11 @@ MessageBuilder& MessageBuilder::Part(const PartSpec& part) {
     return *this;
 }
 
+MessageBuilder& MessageBuilder::Part(PartSpec&& part) {
+    m_parts.push_back(std::move(part));
+    return *this;
+}
+
 MessageBuilder& MessageBuilder::TextPart(const std::string& text) {
     PartSpec part;
     part.text = text;

@@ -57,6 +57,10 @@ inline void WriteAll(const std::string& path, const std::vector<unsigned char>& 
                static_cast<std::streamsize>(bytes.size()));
 }
 
+inline void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
 inline bool Exists(const std::string& path) {
     return access(path.c_str(), F_OK) == 0;
 }
