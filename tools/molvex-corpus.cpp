@@ -92,7 +92,7 @@ class Writer {
 
     std::string Url() {
         std::string u = Pick(3) ? "https://" : "http://";
-        u += kHosts[Pick(10)];
+        u += Pick(30) == 0 ? kListedHosts[Pick(4)] : kHosts[Pick(8)];
         u += "/" + std::string(kWords[Pick(32)]) + "/" + std::to_string(Pick(100000));
         if (Pick(2)) u += "?id=" + std::to_string(Pick(1000)) + "&ref=mail";
         return u;
