@@ -23,11 +23,12 @@ const char* const kCyrillic[] = {"привет", "скидка", "заказ",  
                                  "товары", "цена",   "магазин", "доставка"};
 const char* const kJapanese[] = {"お知らせ", "キャンペーン", "ご利用", "ありがとう",
                                  "商品",     "特別",         "期間中", "カスタマー"};
-const char* const kHosts[] = {"www.example.com",        "news.example.org",
-                              "cheap-pills.example",    "www.cheap-pills.example",
-                              "shop.example.co.uk",     "tracker.ads-network.example",
-                              "cdn.images.example.net", "192.0.2.17",
-                              "login.bank.example",     "free-money.example"};
+const char* const kHosts[] = {"www.example.com",        "news.example.org",  "shop.example.co.uk",
+                              "cdn.images.example.net", "192.0.2.17",        "login.bank.example",
+                              "mail.example.de",        "[2001:db8::7]:8080"};
+// Hosts on the bundled URL black list: about one URL in thirty.
+const char* const kListedHosts[] = {"cheap-pills.example", "www.cheap-pills.example",
+                                    "tracker.ads-network.example", "free-money.example"};
 
 class Writer {
   public:
