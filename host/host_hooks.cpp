@@ -26,7 +26,7 @@ std::atomic<uint64_t> g_failed{0};
 std::atomic<uint64_t> g_failCountdown{0};
 
 std::mutex g_traceMutex;
-int32_t g_traceLevel = 0;
+std::atomic<int32_t> g_traceLevel{0};  // read without the lock: most lines are not wanted
 std::vector<std::string> g_traces;
 std::function<void(int32_t, const std::string&)> g_sink;
 
@@ -68,15 +68,19 @@ void HostDelete(void* block) {
 }
 
 void HostTrace(int32_t level, const char* format, ...) {
-    std::lock_guard<std::mutex> lock(g_traceMutex);
-    if (level > g_traceLevel || format == nullptr) return;
+    if (level > g_traceLevel.load(std::memory_order_relaxed) || format == nullptr) return;
     char buffer[4096];
     va_list args;
     va_start(args, format);
     std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
-    g_traces.emplace_back(buffer);
-    if (g_sink) g_sink(level, g_traces.back());
+    std::lock_guard<std::mutex> lock(g_traceMutex);
+    if (level > g_traceLevel.load(std::memory_order_relaxed)) return;
+    if (g_sink) {
+        g_sink(level, buffer);  // a sink takes the lines; nothing piles up in long runs
+    } else {
+        g_traces.emplace_back(buffer);
+    }
 }
 
 constexpr ASHookTable kHostHooks = {HostNew,

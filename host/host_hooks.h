@@ -31,8 +31,8 @@ void ResetCounters();
 // Makes the n-th allocation from now (1 = the next) fail; 0 switches failing off.
 void FailAllocationNumber(uint64_t n);
 
-// Trace capture: lines of level <= maxLevel are kept (0 keeps none). Optionally each kept line is
-// also passed to a sink (for example to print it).
+// Trace capture: lines of level <= maxLevel are kept (0 keeps none), or passed to the sink
+// instead when one is set (for example to print them).
 void CaptureTraces(int32_t maxLevel);
 void SetTraceSink(std::function<void(int32_t level, const std::string& line)> sink);
 std::vector<std::string> TakeTraces();  // returns and clears the kept lines

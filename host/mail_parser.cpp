@@ -1,2 +1,822 @@
-// Placeholder until the layer lands.
+// MailParser: GMime 3 drives the MIME structure and the header decoding; this file walks the
+// resulting object tree into a ParsedMail and converts the text bodies to UTF-8 itself (a fast
+// path for UTF-8, ASCII and Latin-1/Windows-1252, iconv for the rest) so that invalid bytes are
+// handled the same way everywhere. Every GMime object lives only inside one ParseMail call.
 #include "host/mail_parser.h"
+
+#include <gmime/gmime.h>
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace host {
+
+namespace {
+
+constexpr int kMaxDepth = 64;              // deeper parts are left out
+constexpr size_t kMaxParts = 10000;        // parts beyond this are left out
+constexpr size_t kMaxDefects = 64;         // defects beyond this are summarised in one line
+constexpr size_t kMaxInput = 0xFFFFFFF0u;  // GMime's memory streams hold 32-bit lengths
+constexpr size_t kMaxCharsetName = 64;
+constexpr size_t kIconvCacheSize = 32;
+constexpr int kMaxCheckedWords = 16;  // encoded words checked per header
+
+const char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+
+// Windows-1252 code points of the bytes 0x80 to 0x9F; the five unassigned bytes map to the C1
+// code points of the same value. Bytes 0xA0 and above equal their Latin-1 code points.
+const uint16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                  0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::once_flag g_initOnce;
+bool g_initialised = false;
+
+// ---- Per-call state ---------------------------------------------------------------------------
+
+struct Context {
+    ParsedMail* mail = nullptr;
+    GMimeParserOptions* options = nullptr;
+    bool depthReported = false;
+    bool partsReported = false;
+    bool boundaryReported = false;  // a truncated multipart usually leaves all outer ones open
+    bool defectsFull = false;
+
+    // Records one defect; repeated texts are kept once and the list is capped.
+    void Defect(const std::string& text) {
+        std::vector<std::string>& defects = mail->defects;
+        for (const std::string& known : defects) {
+            if (known == text) return;
+        }
+        if (defects.size() < kMaxDefects) {
+            defects.push_back(text);
+        } else if (!defectsFull) {
+            defects.push_back("more defects not listed");
+            defectsFull = true;
+        }
+    }
+};
+
+// A short, printable-ASCII form of a name or text taken from the message, for defect lines.
+std::string Printable(const char* text) {
+    std::string out;
+    if (text == nullptr) return out;
+    for (size_t i = 0; text[i] != '\0'; ++i) {
+        if (i == 48) {
+            out += "...";
+            break;
+        }
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        out += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    }
+    return out;
+}
+
+std::string Named(const char* prefix, const char* item) {
+    std::string text = prefix;
+    if (item != nullptr && item[0] != '\0') text += " " + Printable(item);
+    return text;
+}
+
+// GMime's parser warnings, turned into defect lines.
+void OnParserWarning(gint64, GMimeParserWarning code, const gchar* item, gpointer data) {
+    Context* context = static_cast<Context*>(data);
+    switch (code) {
+        case GMIME_WARN_DUPLICATED_HEADER:
+            context->Defect(Named("repeated header", item));
+            break;
+        case GMIME_WARN_DUPLICATED_PARAMETER:
+            context->Defect(Named("repeated parameter", item));
+            break;
+        case GMIME_WARN_UNENCODED_8BIT_HEADER:
+            context->Defect(Named("unencoded 8-bit text in header", item));
+            break;
+        case GMIME_WARN_INVALID_CONTENT_TYPE:
+            context->Defect(Named("invalid Content-Type", item));
+            break;
+        case GMIME_WARN_INVALID_RFC2047_HEADER_VALUE:
+            context->Defect(Named("invalid encoded word in header", item));
+            break;
+        case GMIME_WARN_MALFORMED_MULTIPART:
+            context->Defect(Named("multipart ended by an outer boundary:", item));
+            break;
+        case GMIME_WARN_TRUNCATED_MESSAGE:
+            context->Defect("message truncated");
+            break;
+        case GMIME_WARN_MALFORMED_MESSAGE:
+            context->Defect("malformed message");
+            break;
+        case GMIME_CRIT_INVALID_HEADER_NAME:
+            context->Defect(Named("invalid header line", item));
+            break;
+        case GMIME_CRIT_CONFLICTING_HEADER:
+            context->Defect(Named("conflicting repeated header", item));
+            break;
+        case GMIME_CRIT_CONFLICTING_PARAMETER:
+            context->Defect(Named("conflicting repeated parameter", item));
+            break;
+        case GMIME_CRIT_MULTIPART_WITHOUT_BOUNDARY:
+            context->Defect(Named("multipart without boundary:", item));
+            break;
+        case GMIME_WARN_INVALID_PARAMETER:
+            context->Defect(Named("invalid parameter", item));
+            break;
+        case GMIME_WARN_INVALID_ADDRESS_LIST:
+            context->Defect(Named("invalid address list", item));
+            break;
+        case GMIME_CRIT_NESTING_OVERFLOW:
+            context->Defect("MIME nesting too deep for the parser");
+            break;
+        case GMIME_WARN_PART_WITHOUT_CONTENT:
+            context->Defect("part without content");
+            break;
+        case GMIME_CRIT_PART_WITHOUT_HEADERS_OR_CONTENT:
+            context->Defect("part without headers or content");
+            break;
+        default:
+            context->Defect("parser warning " + std::to_string(static_cast<int>(code)));
+            break;
+    }
+}
+
+// ---- Text conversion --------------------------------------------------------------------------
+
+void AppendCodePoint(uint32_t cp, std::string* out) {
+    if (cp < 0x80) {
+        out->push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+void AppendCp1252Byte(unsigned char c, std::string* out) {
+    if (c < 0x80) {
+        out->push_back(c == 0 ? ' ' : static_cast<char>(c));
+    } else {
+        AppendCodePoint(c < 0xA0 ? kCp1252High[c - 0x80] : c, out);
+    }
+}
+
+// Length of the well-formed UTF-8 sequence at p (lead byte >= 0x80), or 0 when it is not one.
+size_t Utf8SequenceLength(const unsigned char* p, size_t left) {
+    const unsigned char c = p[0];
+    size_t length;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0) low = 0xA0;   // overlong
+        if (c == 0xED) high = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0) low = 0x90;   // overlong
+        if (c == 0xF4) high = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (left < length || p[1] < low || p[1] > high) return 0;
+    for (size_t i = 2; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+// Appends UTF-8 text, keeping well-formed sequences; each other byte becomes its Windows-1252
+// character (fallback1252) or U+FFFD. NUL becomes a space.
+void AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::string* out) {
+    out->reserve(out->size() + size);
+    size_t i = 0;
+    while (i < size) {
+        size_t run = i;
+        while (run + 8 <= size) {  // eight bytes at a time while none is 0 or >= 0x80
+            uint64_t word;
+            std::memcpy(&word, p + run, 8);
+            const uint64_t zero = (word - 0x0101010101010101ULL) & ~word;
+            if ((word | zero) & 0x8080808080808080ULL) break;
+            run += 8;
+        }
+        while (run < size && p[run] < 0x80 && p[run] != 0) ++run;
+        if (run > i) {
+            out->append(reinterpret_cast<const char*>(p + i), run - i);
+            i = run;
+            if (i == size) break;
+        }
+        if (p[i] == 0) {
+            out->push_back(' ');
+            ++i;
+            continue;
+        }
+        const size_t length = Utf8SequenceLength(p + i, size - i);
+        if (length != 0) {
+            out->append(reinterpret_cast<const char*>(p + i), length);
+            i += length;
+        } else {
+            if (fallback1252)
+                AppendCp1252Byte(p[i], out);
+            else
+                out->append(kReplacement);
+            ++i;
+        }
+    }
+}
+
+void AppendCp1252(const unsigned char* p, size_t size, std::string* out) {
+    out->reserve(out->size() + size + size / 4);
+    for (size_t i = 0; i < size; ++i) AppendCp1252Byte(p[i], out);
+}
+
+// Lower-case copy of a charset name, or false when it is empty, too long or holds characters
+// no charset name has.
+bool CharsetKey(const char* charset, std::string* key) {
+    key->clear();
+    for (size_t i = 0; charset[i] != '\0'; ++i) {
+        char c = charset[i];
+        if (i == kMaxCharsetName) return false;
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+                        c == '.' || c == ':' || c == '+' || c == '(' || c == ')';
+        if (!ok) return false;
+        key->push_back(c);
+    }
+    return !key->empty();
+}
+
+enum class CharsetClass { kUtf8, kCp1252, kOther };
+
+CharsetClass Classify(const std::string& key) {
+    static const char* const kUtf8Names[] = {"utf-8", "utf8", "us-ascii", "ascii",
+                                             "ansi_x3.4-1968"};
+    static const char* const kCp1252Names[] = {"iso-8859-1", "iso8859-1", "iso_8859-1",
+                                               "latin1",     "l1",        "windows-1252",
+                                               "cp1252",     "x-cp1252"};
+    for (const char* name : kUtf8Names) {
+        if (key == name) return CharsetClass::kUtf8;
+    }
+    for (const char* name : kCp1252Names) {
+        if (key == name) return CharsetClass::kCp1252;
+    }
+    return CharsetClass::kOther;
+}
+
+// The calling thread's converters to UTF-8 by charset key; unknown names are remembered as
+// invalid descriptors. Owned by the thread and closed when it ends.
+class IconvCache {
+  public:
+    IconvCache() = default;
+    IconvCache(const IconvCache&) = delete;
+    IconvCache& operator=(const IconvCache&) = delete;
+    ~IconvCache() { Clear(); }
+
+    // A reset converter from `key` to UTF-8, or (iconv_t)-1 when the charset is unknown.
+    iconv_t Get(const std::string& key) {
+        for (const Entry& entry : m_entries) {
+            if (entry.key == key) {
+                if (entry.cd != Invalid()) iconv(entry.cd, nullptr, nullptr, nullptr, nullptr);
+                return entry.cd;
+            }
+        }
+        iconv_t cd = iconv_open("UTF-8", key.c_str());
+        if (cd == Invalid()) {
+            // GMime knows the MIME aliases iconv lacks (ks_c_5601-1987, x-sjis, ...).
+            const char* name = g_mime_charset_iconv_name(key.c_str());
+            if (name != nullptr && key != name) cd = iconv_open("UTF-8", name);
+        }
+        if (m_entries.size() >= kIconvCacheSize) Clear();
+        m_entries.push_back(Entry{key, cd});
+        return cd;
+    }
+
+    static iconv_t Invalid() { return reinterpret_cast<iconv_t>(-1); }
+
+  private:
+    struct Entry {
+        std::string key;
+        iconv_t cd;
+    };
+    void Clear() {
+        for (const Entry& entry : m_entries) {
+            if (entry.cd != Invalid()) iconv_close(entry.cd);
+        }
+        m_entries.clear();
+    }
+    std::vector<Entry> m_entries;
+};
+
+IconvCache& ThreadIconvCache() {
+    thread_local IconvCache cache;
+    return cache;
+}
+
+// Makes sure `out` has room for `need` more bytes after `used`; returns the write position.
+char* Reserve(std::string* out, size_t used, size_t need) {
+    if (out->size() - used < need) out->resize(std::max(out->size() * 2, used + need));
+    return &(*out)[used];
+}
+
+// Converts with iconv; an invalid byte becomes U+FFFD and the conversion goes on after it.
+void AppendIconv(iconv_t cd, const unsigned char* p, size_t size, std::string* out) {
+    const size_t start = out->size();
+    size_t used = start;
+    out->resize(start + size * 2 + 16);
+    char* in = reinterpret_cast<char*>(const_cast<unsigned char*>(p));
+    size_t inLeft = size;
+    for (;;) {
+        char* write = &(*out)[used];
+        size_t outLeft = out->size() - used;
+        const bool flushing = inLeft == 0;  // the last round writes any pending shift state
+        const size_t result = flushing ? iconv(cd, nullptr, nullptr, &write, &outLeft)
+                                       : iconv(cd, &in, &inLeft, &write, &outLeft);
+        const int error = errno;
+        used = write - out->data();
+        if (result != static_cast<size_t>(-1)) {
+            if (flushing) break;
+        } else if (error == E2BIG) {
+            out->resize(out->size() * 2 + 64);
+        } else if (!flushing && (error == EILSEQ || error == EINVAL)) {
+            // EINVAL: an incomplete sequence at the end; either way one byte is given up.
+            std::memcpy(Reserve(out, used, 3), kReplacement, 3);
+            used += 3;
+            ++in;
+            --inLeft;
+        } else {
+            break;
+        }
+    }
+    out->resize(used);
+    for (size_t i = start; i < used; ++i) {
+        if ((*out)[i] == '\0') (*out)[i] = ' ';
+    }
+}
+
+// Converts `size` bytes in `charset` (may be null) to UTF-8 and appends them to `out`.
+// Returns false when the charset is unknown (the bytes are then kept as lenient UTF-8).
+bool AppendText(const unsigned char* p, size_t size, const char* charset, std::string* out) {
+    std::string key;
+    if (charset == nullptr || charset[0] == '\0') {
+        AppendUtf8(p, size, true, out);
+        return true;
+    }
+    if (!CharsetKey(charset, &key)) {
+        AppendUtf8(p, size, false, out);
+        return false;
+    }
+    switch (Classify(key)) {
+        case CharsetClass::kUtf8:
+            AppendUtf8(p, size, true, out);
+            return true;
+        case CharsetClass::kCp1252:
+            AppendCp1252(p, size, out);
+            return true;
+        case CharsetClass::kOther:
+            break;
+    }
+    iconv_t cd = ThreadIconvCache().Get(key);
+    if (cd == IconvCache::Invalid()) {
+        AppendUtf8(p, size, false, out);
+        return false;
+    }
+    AppendIconv(cd, p, size, out);
+    return true;
+}
+
+bool CharsetKnown(const std::string& charset) {
+    std::string key;
+    if (!CharsetKey(charset.c_str(), &key)) return false;
+    if (Classify(key) != CharsetClass::kOther) return true;
+    return ThreadIconvCache().Get(key) != IconvCache::Invalid();
+}
+
+// A string GMime decoded, made safe for C-string readers (valid UTF-8, no NUL).
+std::string Clean(const char* text) {
+    std::string out;
+    if (text != nullptr)
+        AppendUtf8(reinterpret_cast<const unsigned char*>(text), std::strlen(text), false, &out);
+    return out;
+}
+
+// A header's decoded value. Plain ASCII values without encoded words are only unfolded here
+// (line breaks dropped, outer blanks trimmed), which is what GMime would do at a higher cost.
+std::string HeaderValue(GMimeHeader* header, const char* raw, bool encoded) {
+    bool plain = !encoded;
+    for (const char* p = raw; plain && *p != '\0'; ++p)
+        plain = static_cast<unsigned char>(*p) < 0x80;
+    if (!plain) return Clean(g_mime_header_get_value(header));
+    const char* begin = raw;
+    while (*begin == ' ' || *begin == '\t' || *begin == '\r' || *begin == '\n') ++begin;
+    std::string out;
+    out.reserve(std::strlen(begin));
+    for (const char* p = begin; *p != '\0'; ++p) {
+        if (*p != '\r' && *p != '\n') out.push_back(*p);
+    }
+    while (!out.empty() && (out.back() == ' ' || out.back() == '\t')) out.pop_back();
+    return out;
+}
+
+// ---- Headers ----------------------------------------------------------------------------------
+
+bool EqualsNoCase(const char* a, const char* b) {
+    return g_ascii_strcasecmp(a, b) == 0;
+}
+
+// The conventional name of an address header, or null for other headers.
+const char* AddressHeaderName(const char* name) {
+    static const char* const kNames[] = {"From", "To", "Cc", "Bcc", "Reply-To", "Sender"};
+    for (const char* known : kNames) {
+        if (EqualsNoCase(name, known)) return known;
+    }
+    return nullptr;
+}
+
+bool IsBase64Text(const char* begin, const char* end) {
+    for (const char* p = begin; p < end; ++p) {
+        const char c = *p;
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') || c == '+' || c == '/' || c == '=';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// Looks at the encoded words (=?charset?B|Q?text?=) of a raw header value: returns the charset
+// of the first one in *first (without an RFC 2231 language suffix) and records unknown
+// charsets and words that cannot be decoded. Only the first few words are looked at.
+void ScanEncodedWords(const char* raw, const char* header, Context* context,
+                      std::optional<std::string>* first) {
+    const char* p = raw;
+    for (int words = 0; words < kMaxCheckedWords && (p = std::strstr(p, "=?")) != nullptr;) {
+        const char* charset = p + 2;
+        const char* q = charset;
+        while (*q != '\0' && *q != '?' && *q != ' ' && *q != '\t' && *q != '\r' && *q != '\n') ++q;
+        if (*q != '?' || q == charset || q[1] == '\0' || q[2] != '?') {
+            p += 2;
+            continue;
+        }
+        const char encoding = q[1];
+        const char* text = q + 3;
+        const char* end = text;
+        while (*end != '\0' && *end != ' ' && *end != '\t' && *end != '\r' && *end != '\n' &&
+               !(end[0] == '?' && end[1] == '=')) {
+            ++end;
+        }
+        ++words;
+        std::string name(charset, q - charset);
+        const size_t star = name.find('*');
+        if (star != std::string::npos) name.resize(star);
+        const bool wellFormed = end[0] == '?' && (encoding == 'B' || encoding == 'b' ||
+                                                  encoding == 'Q' || encoding == 'q');
+        if (wellFormed && first != nullptr && !first->has_value()) *first = name;
+        if (end[0] != '?') {
+            context->Defect(Named("unterminated encoded word in header", header));
+        } else if (encoding != 'B' && encoding != 'b' && encoding != 'Q' && encoding != 'q') {
+            context->Defect(Named("invalid encoded word in header", header));
+        } else if ((encoding == 'B' || encoding == 'b') && !IsBase64Text(text, end)) {
+            context->Defect(Named("undecodable encoded word in header", header));
+        }
+        if (!CharsetKnown(name)) {
+            context->Defect("unknown charset " + Printable(name.c_str()) + " in header " +
+                            Printable(header));
+        }
+        p = end[0] == '?' ? end + 2 : end;
+    }
+}
+
+void AppendAddresses(InternetAddressList* list, std::vector<std::string>* out, int depth) {
+    if (list == nullptr || depth > 4) return;
+    const int count = internet_address_list_length(list);
+    for (int i = 0; i < count; ++i) {
+        InternetAddress* address = internet_address_list_get_address(list, i);
+        if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
+            const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
+            if (addr != nullptr && addr[0] != '\0') out->push_back(Clean(addr));
+        } else if (INTERNET_ADDRESS_IS_GROUP(address)) {
+            AppendAddresses(internet_address_group_get_members(INTERNET_ADDRESS_GROUP(address)),
+                            out, depth + 1);
+        }
+    }
+}
+
+// Adds the headers of one GMime header list to `spec`. The first Subject and Content-Type
+// count (later ones are dropped); address headers of one name are merged into one entry.
+void CollectHeaders(GMimeObject* object, HeaderSpec* spec, Context* context) {
+    GMimeHeaderList* list = g_mime_object_get_header_list(object);
+    if (list == nullptr) return;
+    const int count = g_mime_header_list_get_count(list);
+    for (int i = 0; i < count; ++i) {
+        GMimeHeader* header = g_mime_header_list_get_header_at(list, i);
+        const char* name = g_mime_header_get_name(header);
+        const char* raw = g_mime_header_get_raw_value(header);
+        if (name == nullptr) continue;
+        if (raw == nullptr) raw = "";
+        const bool encoded = std::strstr(raw, "=?") != nullptr;
+        if (EqualsNoCase(name, "Subject")) {
+            if (spec->hasSubject) continue;
+            spec->hasSubject = true;
+            spec->subject = HeaderValue(header, raw, encoded);
+            if (encoded) ScanEncodedWords(raw, "Subject", context, &spec->subjectCharset);
+        } else if (EqualsNoCase(name, "Content-Type")) {
+            spec->hasContentType = true;  // the type itself comes from the parsed object
+        } else if (const char* canonical = AddressHeaderName(name)) {
+            std::vector<std::string>* addresses = nullptr;
+            for (auto& entry : spec->addresses) {
+                if (entry.first == canonical) addresses = &entry.second;
+            }
+            if (addresses == nullptr) {
+                spec->addresses.emplace_back(canonical, std::vector<std::string>());
+                addresses = &spec->addresses.back().second;
+            }
+            InternetAddressList* parsed = internet_address_list_parse(context->options, raw);
+            if (parsed != nullptr) {
+                AppendAddresses(parsed, addresses, 0);
+                g_object_unref(parsed);
+            }
+        } else {
+            if (encoded) ScanEncodedWords(raw, name, context, nullptr);
+            spec->others.emplace_back(Clean(name), HeaderValue(header, raw, encoded));
+        }
+    }
+}
+
+// Sets the media type and charset parameter of `spec` from the object's parsed Content-Type
+// (GMime's default, text/plain, when the header is absent).
+void SetMediaType(GMimeObject* object, HeaderSpec* spec) {
+    GMimeContentType* type = g_mime_object_get_content_type(object);
+    if (type == nullptr) return;
+    const char* media = g_mime_content_type_get_media_type(type);
+    const char* sub = g_mime_content_type_get_media_subtype(type);
+    std::string text = Clean(media ? media : "") + "/" + Clean(sub ? sub : "");
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    spec->mediaType = std::move(text);
+    const char* charset = g_mime_content_type_get_parameter(type, "charset");
+    if (spec->hasContentType && charset != nullptr) spec->contentCharset = Clean(charset);
+}
+
+// ---- Parts ------------------------------------------------------------------------------------
+
+uint32_t LeafKind(GMimeObject* object) {
+    GMimeContentType* type = g_mime_object_get_content_type(object);
+    if (type == nullptr) return kBodyAttachment;
+    if (g_mime_content_type_is_type(type, "text", "plain")) return nsEmlComponents::kBodyTextPlain;
+    if (g_mime_content_type_is_type(type, "text", "html")) return nsEmlComponents::kBodyTextHtml;
+    if (g_mime_content_type_is_type(type, "text", "*")) return kBodyOtherText;
+    return kBodyAttachment;
+}
+
+// Decodes a leaf's content (transfer encoding, then charset) into part->text.
+void DecodeText(GMimePart* leaf, PartSpec* part, size_t number, Context* context) {
+    GMimeDataWrapper* content = g_mime_part_get_content(leaf);
+    if (content == nullptr) return;
+    GMimeStream* decoded = g_mime_stream_mem_new();
+    g_mime_data_wrapper_write_to_stream(content, decoded);
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded));
+    const char* charset = nullptr;
+    if (GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(leaf)))
+        charset = g_mime_content_type_get_parameter(type, "charset");
+    if (!AppendText(bytes->data, bytes->len, charset, &part->text)) {
+        context->Defect("unknown charset " + Printable(charset) + " in part " +
+                        std::to_string(number));
+    }
+    g_object_unref(decoded);
+}
+
+// Appends `object` and everything below it to mail->parts in document order.
+void WalkPart(GMimeObject* object, int depth, Context* context) {
+    std::vector<PartSpec>& parts = context->mail->parts;
+    if (depth > kMaxDepth) {
+        if (!context->depthReported)
+            context->Defect("parts nested deeper than " + std::to_string(kMaxDepth) + " levels");
+        context->depthReported = true;
+        return;
+    }
+    if (parts.size() >= kMaxParts) {
+        if (!context->partsReported)
+            context->Defect("more than " + std::to_string(kMaxParts) + " parts");
+        context->partsReported = true;
+        return;
+    }
+    parts.emplace_back();
+    const size_t index = parts.size() - 1;
+    const size_t number = index + 1;  // parts count from 1 in defect lines
+    CollectHeaders(object, &parts[index].headers, context);
+    SetMediaType(object, &parts[index].headers);
+
+    if (GMIME_IS_MULTIPART(object)) {
+        parts[index].kind = kBodyMultipart;
+        GMimeMultipart* multipart = GMIME_MULTIPART(object);
+        // The parser clears write_end_boundary when the closing boundary never came.
+        if (!multipart->write_end_boundary && !context->boundaryReported &&
+            g_mime_object_get_content_type_parameter(object, "boundary") != nullptr) {
+            context->Defect("no closing boundary in part " + std::to_string(number));
+            context->boundaryReported = true;
+        }
+        const int count = g_mime_multipart_get_count(multipart);
+        for (int i = 0; i < count; ++i)
+            WalkPart(g_mime_multipart_get_part(multipart, i), depth + 1, context);
+    } else if (GMIME_IS_MESSAGE_PART(object)) {
+        parts[index].kind = kBodyMessage;
+        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+        if (inner != nullptr) {
+            CollectHeaders(GMIME_OBJECT(inner), &parts[index].headers, context);
+            if (GMimeObject* body = g_mime_message_get_mime_part(inner))
+                WalkPart(body, depth + 1, context);
+        }
+    } else if (GMIME_IS_PART(object)) {
+        const uint32_t kind = LeafKind(object);
+        parts[index].kind = kind;
+        if (kind == nsEmlComponents::kBodyTextPlain || kind == nsEmlComponents::kBodyTextHtml ||
+            kind == kBodyOtherText) {
+            DecodeText(GMIME_PART(object), &parts[index], number, context);
+        }
+    } else {
+        parts[index].kind = kBodyAttachment;
+    }
+}
+
+// ---- Input ------------------------------------------------------------------------------------
+
+bool IsNameChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
+}
+
+// True for a header name as real messages write them: two or more letters, digits, '-', '_'.
+// Random bytes rarely form one, so binary garbage is not taken for a header.
+bool IsPlainName(const char* name) {
+    size_t i = 0;
+    while (name[i] != '\0' && IsNameChar(name[i])) ++i;
+    return i >= 2 && name[i] == '\0';
+}
+
+// True when the line at p starts like a header field: a plain name, optional blanks, ':'.
+bool LooksLikeHeader(const char* p, size_t left) {
+    size_t i = 0;
+    while (i < left && i < 256 && IsNameChar(p[i])) ++i;
+    if (i < 2) return false;
+    while (i < left && (p[i] == ' ' || p[i] == '\t')) ++i;
+    return i < left && p[i] == ':';
+}
+
+// True when GMime found a header block worth the name: no header at all (the message began
+// with a blank line) or at least one header with a plain name.
+bool HasHeaderBlock(GMimeMessage* message) {
+    GMimeObject* objects[2] = {GMIME_OBJECT(message), g_mime_message_get_mime_part(message)};
+    int headers = 0;
+    for (GMimeObject* object : objects) {
+        GMimeHeaderList* list = object ? g_mime_object_get_header_list(object) : nullptr;
+        const int count = list ? g_mime_header_list_get_count(list) : 0;
+        for (int i = 0; i < count; ++i) {
+            const char* name = g_mime_header_get_name(g_mime_header_list_get_header_at(list, i));
+            if (name != nullptr && IsPlainName(name)) return true;
+        }
+        headers += count;
+    }
+    return headers == 0;
+}
+
+// Offset of the first line after the first one that looks like a header field, or `size`.
+size_t FindHeaderLine(const char* data, size_t size) {
+    size_t position = 0;
+    for (;;) {
+        const void* newline = std::memchr(data + position, '\n', size - position);
+        if (newline == nullptr) return size;
+        position = static_cast<const char*>(newline) - data + 1;
+        if (LooksLikeHeader(data + position, size - position)) return position;
+    }
+}
+
+// The caller's bytes as a read-only GMime stream, without copying them.
+class InputStream {
+  public:
+    InputStream(const char* data, size_t size) {
+        m_array = g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(data)), size);
+        m_stream = g_mime_stream_mem_new_with_byte_array(m_array);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(m_stream), FALSE);
+    }
+    InputStream(const InputStream&) = delete;
+    InputStream& operator=(const InputStream&) = delete;
+    // Every object that read from the stream must be gone by now.
+    ~InputStream() {
+        g_object_unref(m_stream);
+        g_byte_array_free(m_array, FALSE);  // leaves the caller's bytes alone
+    }
+    GMimeStream* stream() const { return m_stream; }
+
+  private:
+    GByteArray* m_array;
+    GMimeStream* m_stream;
+};
+
+// Parses one message from the bytes; null when GMime finds none.
+GMimeMessage* ParseBytes(const InputStream& input, GMimeParserOptions* options, bool* nulInHeaders,
+                         const char* data) {
+    GMimeParser* parser = g_mime_parser_new_with_stream(input.stream());
+    GMimeMessage* message = g_mime_parser_construct_message(parser, options);
+    if (message != nullptr) {
+        const gint64 end = g_mime_parser_get_headers_end(parser);
+        *nulInHeaders = end > 0 && std::memchr(data, 0, static_cast<size_t>(end)) != nullptr;
+    }
+    g_object_unref(parser);
+    return message;
+}
+
+}  // namespace
+
+bool InitMailParser() {
+    std::call_once(g_initOnce, [] {
+        g_mime_init();
+        g_initialised = true;
+    });
+    return g_initialised;
+}
+
+bool ParseMail(const char* data, size_t size, ParsedMail* mail, std::string* error) {
+    *mail = ParsedMail();
+    if (!InitMailParser()) {
+        if (error) *error = "GMime could not be initialised";
+        return false;
+    }
+    if (data == nullptr || size == 0) {
+        if (error) *error = "empty input";
+        return false;
+    }
+    Context context;
+    context.mail = mail;
+    if (size > kMaxInput) {
+        size = kMaxInput;
+        context.Defect("message cut to 4 GiB");
+    }
+
+    static const char* kFallbackCharsets[] = {"utf-8", "windows-1252", nullptr};
+    context.options = g_mime_parser_options_new();
+    g_mime_parser_options_set_fallback_charsets(context.options, kFallbackCharsets);
+    g_mime_parser_options_set_warning_callback(context.options, OnParserWarning, &context);
+
+    bool nulInHeaders = false;
+    std::unique_ptr<InputStream> input(new InputStream(data, size));
+    GMimeMessage* message = ParseBytes(*input, context.options, &nulInHeaders, data);
+    if (message != nullptr && !HasHeaderBlock(message)) {
+        g_object_unref(message);
+        message = nullptr;
+    }
+    if (message == nullptr) {
+        // Junk before the headers (a stray first line): start again at the first header line.
+        const size_t skip = FindHeaderLine(data, size);
+        if (skip < size) {
+            context.Defect("skipped " + std::to_string(skip) + " bytes before the headers");
+            input.reset(new InputStream(data + skip, size - skip));
+            message = ParseBytes(*input, context.options, &nulInHeaders, data + skip);
+        }
+    }
+    if (message == nullptr) {
+        input.reset();
+        g_mime_parser_options_free(context.options);
+        if (error) *error = "no header line found";
+        return false;
+    }
+
+    GMimeObject* body = g_mime_message_get_mime_part(message);
+    CollectHeaders(GMIME_OBJECT(message), &mail->root, &context);
+    if (body != nullptr) {
+        CollectHeaders(body, &mail->root, &context);
+        SetMediaType(body, &mail->root);
+    }
+    if (!mail->root.hasSubject && !mail->root.hasContentType && mail->root.addresses.empty() &&
+        mail->root.others.empty()) {
+        context.Defect("no headers");
+    }
+    if (nulInHeaders) context.Defect("NUL byte in the headers");
+    if (body != nullptr) WalkPart(body, 0, &context);
+
+    for (const auto& entry : mail->root.addresses) {
+        if (entry.first != "From" || entry.second.empty()) continue;
+        const std::string& address = entry.second.front();
+        const size_t at = address.rfind('@');
+        if (at != std::string::npos) {
+            mail->senderDomain = address.substr(at + 1);
+            for (char& c : mail->senderDomain) {
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        break;
+    }
+
+    g_object_unref(message);
+    input.reset();
+    g_mime_parser_options_free(context.options);
+    return true;
+}
+
+}  // namespace host

@@ -24,18 +24,34 @@ enum HostBodyKind : uint32_t {
     kBodyAttachment = 63,  // anything else (application/*, image/*, ...)
 };
 
+// What ParseMail makes of one message. Header values and texts are valid UTF-8 without NUL.
+// A HeaderSpec's mediaType is the effective type (text/plain when the header is absent);
+// hasContentType and contentCharset say what the header itself held. Address headers (From,
+// To, Cc, Bcc, Reply-To, Sender) are listed once under their usual spelling with the bare
+// addresses of every occurrence, group members flattened; the first Subject counts.
 struct ParsedMail {
-    HeaderSpec root;                   // upper-case lookups happen in the records; names as written
-    std::vector<PartSpec> parts;       // document order; urls are left empty (see url_finder.h)
+    // The message's headers with its body's Content-* ones; names as written (upper-case lookups
+    // happen in the records).
+    HeaderSpec root;
+    // Every MIME part in document (depth-first) order: multipart containers (kBodyMultipart),
+    // enclosed messages (kBodyMessage, headers: the part's own plus the enclosed message's)
+    // followed by their parts, and leaves. Texts are filled for kinds 52, 53 and kBodyOtherText.
+    // urls are left empty (see url_finder.h).
+    std::vector<PartSpec> parts;
     std::string senderDomain;          // the first From address's domain, lower-case; may be empty
-    std::vector<std::string> defects;  // what was broken or unknown, for -v output
+    std::vector<std::string> defects;  // what was broken or unknown, for -v output; parts count
+                                       // from 1 in document order
 };
 
 // Initialises GMime (idempotent, thread-safe). Returns false when it cannot.
 bool InitMailParser();
 
-// Parses `size` bytes. Returns false with *error set when the bytes hold no message at all
-// (nothing that looks like a header); otherwise true, with *mail filled as far as it could be.
+// Parses `size` bytes. Returns false with *error set when the bytes hold no message at all: the
+// input is empty, or neither its start nor any later line reads as a header field ("Name:" with
+// a name of two or more ASCII letters, digits, '-' or '_'), as with binary garbage or plain
+// text. Junk lines before the first header line are skipped; a message that starts with a blank
+// line is read as one without headers. Otherwise returns true with *mail filled as far as it
+// could be. Any thread may call it after InitMailParser(); each call has its own GMime objects.
 bool ParseMail(const char* data, size_t size, ParsedMail* mail, std::string* error);
 
 }  // namespace host

@@ -112,6 +112,11 @@ MessageBuilder& MessageBuilder::Part(const PartSpec& part) {
     return *this;
 }
 
+MessageBuilder& MessageBuilder::Part(PartSpec&& part) {
+    m_parts.push_back(std::move(part));
+    return *this;
+}
+
 MessageBuilder& MessageBuilder::TextPart(const std::string& text) {
     PartSpec part;
     part.text = text;
@@ -295,6 +300,7 @@ std::unique_ptr<Message> MessageBuilder::Build() const {
     if (m_headersMap) m->m_blackbox.PutObject(20001, kBBObject, m->m_rootHeaders, false);
 
     m->m_allParts.reset(new TPartsArray());
+    m->m_allParts->resize(m_parts.size() + 2, false);
     m->m_tree.reset(new CPartsArray());
     m->m_tree->m_allParts = m->m_allParts.get();
     if (m_rootPart) {
@@ -319,6 +325,8 @@ std::unique_ptr<Message> MessageBuilder::Build() const {
         CPartBody* body;
         if (spec.kind == kBodyTextPlain) {
             auto* plain = new CPartBodyTextPlain();
+            // The array grows by a fixed step; reserving keeps long URL lists linear.
+            plain->m_URLs.resize(spec.urls.size() + 1, false);
             for (const std::string& url : spec.urls) {
                 ParsedURL record;
                 FillParsedURL(url, &record);
@@ -329,6 +337,7 @@ std::unique_ptr<Message> MessageBuilder::Build() const {
             auto* html = new CPartBodyTextHtml();
             if (!spec.urls.empty() || spec.urlCollection) {
                 html->m_urlCollection = new CURLCollection();
+                html->m_urlCollection->m_URLs.resize(spec.urls.size() + 1, false);
                 for (const std::string& url : spec.urls) {
                     auto* record = new ParsedURL();
                     FillParsedURL(url, record);

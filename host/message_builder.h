@@ -113,6 +113,7 @@ class MessageBuilder {
     // The sender's domain (key 21218).
     MessageBuilder& SenderDomain(const std::string& domain);
     MessageBuilder& Part(const PartSpec& part);
+    MessageBuilder& Part(PartSpec&& part);
     MessageBuilder& TextPart(const std::string& text);
     MessageBuilder& HtmlPart(const std::string& html);
     // The same with the URLs found in the text (see PartSpec::urls).

@@ -2,7 +2,35 @@
 // URL texts that FillParsedURL (message_builder.h) turns into records. HTML is parsed with
 // gumbo: URLs come from the URL-bearing attributes (href, src, action, background, ...) and from
 // the visible text, and the visible text itself is returned for the character statistics.
-// Stateless and thread-safe.
+// Stateless and thread-safe; the caller owns the vectors and strings it passes in.
+//
+// What counts as a URL in text:
+//   - "http://", "https://" or "ftp://" (any case, also at the end of a longer word: "xhttp://x"
+//     gives "http://x"), an optional "user@", then a host: a name (ASCII letters, digits, "-",
+//     "_", "%", ".", and any non-ASCII character, so IDN hosts in UTF-8 and ideographic full
+//     stops stay whole) holding a letter or digit, four dotted numbers or a bracketed IPv6 address,
+//     with an optional ":port"; then a path, query or fragment up to a space, a control byte,
+//     one of < > " ` { } | \ ^, or a non-ASCII space, quotation mark, CJK bracket or comma;
+//   - the same without a scheme when the host starts with "www." (any case);
+//   - a bare ASCII host name without a scheme, of two to many labels, when its top-level label
+//     is a common one (com, net, org, info, ru, de, io, ...), or when it is any country code and
+//     a "/" follows the host ("bit.ly/x"); not after "@" (mail addresses), "/", "\" or a
+//     non-ASCII letter other than CJK (the tail of an IDN word).
+//   A URL ends before the first CJK character that directly follows an ASCII character other
+//   than / ? # = & + - _ ~ % . (Japanese text often runs on without a space); a host whose last
+//   label starts with two ASCII letters ends at the first non-ASCII character of that label
+//   ("example.comтекст"). Trailing . , ; : ! ? ' and full-stop characters are dropped, and so
+//   are closing ) and ] without a matching opening one. A URL without a host is no URL.
+//
+// What counts as a URL in HTML: the absolute URLs ("http:", "https:", "ftp:" with one or more
+// slashes or backslashes, written back as "scheme://"; "//host/..." returned without its
+// slashes; "www....") in the attributes href, src, action, formaction, background, poster,
+// cite, data, longdesc, each candidate of srcset, url(...) in style attributes and style
+// elements, and the URL of a meta refresh, on any element; leading and trailing spaces are
+// dropped and tabs and line breaks removed, as browsers do. Then the URLs of the visible text
+// by the text rules. All in document order: an element's attribute URLs stand where the element
+// starts. An element that the parser re-opens as a copy (a link left open across paragraphs)
+// counts once.
 #pragma once
 
 #include <string>
@@ -11,11 +39,12 @@
 
 namespace host {
 
-// Appends the URLs found in plain text to *urls.
+// Appends the URLs found in plain text to *urls, in order.
 void FindTextUrls(std::string_view text, std::vector<std::string>* urls);
 
 // Appends the URLs of an HTML document to *urls in document order and, when visibleText is not
-// null, appends the document's visible text (script and style excluded) to it.
+// null, appends the document's visible text to it: its text nodes, with a space at the start
+// and end of block elements, without script, style and template content.
 void FindHtmlUrls(std::string_view html, std::vector<std::string>* urls, std::string* visibleText);
 
 }  // namespace host

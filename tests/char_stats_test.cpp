@@ -1,1 +1,140 @@
+// CharStats: script counts of UTF-8 text, the document as the filter's reader sees it, and the
+// script-to-group table against ICU.
+#include "host/char_stats.h"
+
 #include <gtest/gtest.h>
+#include <unicode/uchar.h>
+#include <unicode/uscript.h>
+#include <unicode/utf8.h>
+
+#include <map>
+#include <string>
+
+#include "common/sstring.h"
+#include "glyphkit/unicodeutils.h"
+
+using ascommon::StringInfoParser;
+using host::CharStats;
+
+namespace {
+
+std::string Utf8(UChar32 c) {
+    char buffer[4];
+    int length = 0;
+    U8_APPEND_UNSAFE(buffer, length, c);
+    return std::string(buffer, length);
+}
+
+}  // namespace
+
+TEST(CharStatsTest, DocumentCounts) {
+    struct Row {
+        const char* text;
+        int32_t total;
+        std::map<std::string, int32_t> groups;  // every other group must read 0
+        std::map<std::string, int32_t> scripts;
+    } rows[] = {
+        {"Hello, World 42!", 14, {{"European", 10}, {"Other", 4}}, {{"Latin", 10}, {"Common", 4}}},
+        {"Привет, мир", 10, {{"European", 9}, {"Other", 1}}, {{"Cyrillic", 9}}},
+        // Han, Hiragana, Katakana, the ideographic full stop (Common) and half-width katakana.
+        {"日本語のカタカナ。ｶﾅ",
+         11,
+         {{"EastAsian", 10}, {"Other", 1}},
+         {{"Han", 3}, {"Hiragana", 1}, {"Katakana", 6}}},
+        {"สวัสดี", 6, {{"SoutheastAsian", 6}}, {{"Thai", 6}}},  // the vowel signs are Thai too
+        {"مرحبا", 5, {{"MiddleEastern", 5}}, {{"Arabic", 5}}},
+        {"안녕하세요", 5, {{"EastAsian", 5}}, {{"Hangul", 5}}},
+        {"नमस्ते", 6, {{"SouthAsian", 6}}, {{"Devanagari", 6}}},
+        {"ᜀᜁ", 2, {{"Philippine", 2}}, {{"Tagalog", 2}}},
+        // Supplementary planes: an emoji is Common, U+20000 is Han.
+        {"a\U0001F600\U00020000",
+         3,
+         {{"European", 1}, {"Other", 1}, {"EastAsian", 1}},
+         {{"Common", 1}, {"Han", 1}}},
+        {"e\u0301", 2, {{"European", 1}, {"Other", 1}}, {{"Inherited", 1}}},  // combining acute
+        // White space, controls and format characters (BOM, zero-width space) are not counted.
+        {"\t a\u00A0b\u3000c\u2028\uFEFF\u200B\x01\x7F\u0085\r\n", 3, {{"European", 3}}, {}},
+        // Invalid UTF-8: a lead before ASCII, a truncated sequence, overlong forms of '/' and of
+        // U+07FF, an encoded surrogate, a cut 4-byte sequence, U+110000, never-valid bytes.
+        {"a\xC3(b\xE3\x81"
+         "c\xC0\xAF\xE0\x9F\xBF"
+         "d\xED\xA0\x80"
+         "e\xF0\x9F\x98\xF4\x90\x80\x80"
+         "f\xF5\xFF\x80",
+         7,
+         {{"European", 6}, {"Other", 1}},
+         {{"Latin", 6}, {"Common", 1}}},
+        {"", 0, {}, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        CharStats stats;
+        stats.Add(row.text);
+        EXPECT_EQ(stats.total(), static_cast<uint64_t>(row.total));
+        StringInfoParser parser;
+        ASSERT_TRUE(parser.initialize(ascommon::sstring(stats.Json().c_str())));
+        int32_t other = 0;
+        for (int group = 1; group < host::kScriptGroupCount; ++group) {
+            const char* name = host::ScriptGroupName(group);
+            const auto it = row.groups.find(name);
+            const int32_t expected = it == row.groups.end() ? 0 : it->second;
+            EXPECT_EQ(parser.GetGroupCount(name), expected) << name;
+            if (group == 11) other = expected;
+        }
+        for (const auto& [name, count] : row.scripts) {
+            EXPECT_EQ(parser.GetScriptCount(name.c_str()), count) << name;
+        }
+        const int32_t withoutOther = row.total - other;
+        EXPECT_EQ(parser.GetTotalWithoutOther(), row.total == 0 ? 0
+                                                 : withoutOther > 0
+                                                     ? withoutOther
+                                                     : StringInfoParser::kNotInitialised);
+    }
+}
+
+TEST(CharStatsTest, DocumentText) {
+    CharStats stats;
+    stats.Add("ab");
+    stats.Add("-c");  // calls add up
+    EXPECT_EQ(stats.Json(), R"({"Total": 4, "Groups": {"European": 3, "Other": 1}, )"
+                            R"("Scripts": {"Common": 1, "Latin": 3}})");
+    EXPECT_EQ(CharStats().Json(), R"({"Total": 0, "Groups": {}, "Scripts": {}})");
+}
+
+TEST(CharStatsTest, GroupNames) {
+    EXPECT_STREQ(host::ScriptGroupName(0), "NULL");
+    EXPECT_STREQ(host::ScriptGroupName(5), "CentralAsian");
+    EXPECT_STREQ(host::ScriptGroupName(11), "Other");
+    EXPECT_EQ(host::ScriptGroupName(12), nullptr);
+    EXPECT_EQ(host::ScriptGroupName(-1), nullptr);
+    EXPECT_EQ(host::ScriptGroup(USCRIPT_INVALID_CODE), 11);
+    EXPECT_EQ(host::ScriptGroup(USCRIPT_CODE_LIMIT + 5), 11);
+}
+
+// Every code ICU defines has a group; every code point of a real script (not Common, Inherited,
+// Unknown or Braille) lands in a regional group; and counting each code point alone through the
+// tables and the UTF-8 decoder gives ICU's own answer.
+TEST(CharStatsTest, AgreesWithIcu) {
+    for (int code = 0; code < USCRIPT_CODE_LIMIT; ++code) {
+        const int group = host::ScriptGroup(code);
+        EXPECT_TRUE(group >= 1 && group <= 11) << uscript_getName(UScriptCode(code));
+    }
+    int mismatches = 0;
+    for (UChar32 c = 0; c <= 0x10FFFF && mismatches < 10; ++c) {
+        if (U_IS_SURROGATE(c)) continue;
+        UErrorCode status = U_ZERO_ERROR;
+        const UScriptCode script = uscript_getScript(c, &status);
+        const int group = host::ScriptGroup(script);
+        const bool symbolic = script == USCRIPT_COMMON || script == USCRIPT_INHERITED ||
+                              script == USCRIPT_UNKNOWN || script == USCRIPT_BRAILLE;
+        const int8_t type = u_charType(c);
+        const bool counted = !u_isUWhiteSpace(c) && type != U_CONTROL_CHAR && type != U_FORMAT_CHAR;
+        CharStats stats;
+        stats.Add(Utf8(c));
+        if ((group == 11) != symbolic || stats.total() != (counted ? 1u : 0u) ||
+            (counted && stats.ScriptCount(script) != 1)) {
+            ADD_FAILURE() << "U+" << std::hex << c << " script " << uscript_getName(script);
+            ++mismatches;
+        }
+    }
+}

@@ -81,6 +81,10 @@ inline void WriteAll(const std::string& path, const std::vector<unsigned char>& 
                static_cast<std::streamsize>(bytes.size()));
 }
 
+inline void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(Native(path), std::ios::binary | std::ios::trunc) << text;
+}
+
 inline bool Exists(const std::string& path) {
     std::error_code ignored;
     return std::filesystem::exists(Native(path), ignored);

@@ -1,1 +1,223 @@
+// URL finding in text and HTML: where URLs start and end, which hosts count, how the URL texts
+// read as host records, attribute and text URLs in document order, the visible text, and hostile
+// bodies (many URLs, deep nesting, attribute floods, NUL bytes and invalid UTF-8).
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engines/urlparser/urlparser.h"
+#include "host/message_builder.h"
+#include "host/url_finder.h"
+
+namespace {
+
+using Urls = std::vector<std::string>;
+
+Urls Text(const std::string& text) {
+    Urls urls;
+    host::FindTextUrls(text, &urls);
+    return urls;
+}
+
+Urls Html(const std::string& html, std::string* visible = nullptr) {
+    Urls urls;
+    host::FindHtmlUrls(html, &urls, visible);
+    return urls;
+}
+
+std::string Repeat(const std::string& piece, size_t count) {
+    std::string s;
+    for (size_t i = 0; i < count; ++i) s += piece;
+    return s;
+}
+
+struct Case {
+    const char* input;
+    Urls urls;
+};
+
+}  // namespace
+
+TEST(UrlFinderTest, TextUrlsStartAndEndWhereAReaderSeesThem) {
+    const Case cases[] = {
+        {"See http://example.com/a. Then", {"http://example.com/a"}},
+        {"http://a.com, https://b.com; ftp://c.com: ok!",
+         {"http://a.com", "https://b.com", "ftp://c.com"}},
+        // A closing bracket stays when the URL opened it.
+        {"(see http://x.org/wiki/Foo_(bar))", {"http://x.org/wiki/Foo_(bar)"}},
+        {"[http://a.com/] <https://u:pw@h.com:8080/p?q=1#f>",
+         {"http://a.com/", "https://u:pw@h.com:8080/p?q=1#f"}},
+        {"'http://q.com/a', \"http://r.com\"", {"http://q.com/a", "http://r.com"}},
+        {"HTTP://UP.COM Link:http://l.com xhttp://x.com",
+         {"HTTP://UP.COM", "http://l.com", "http://x.com"}},
+        {"Www.Example.COM! www.", {"Www.Example.COM"}},
+        {"line http://a.com/x\nnext\thttp://b.com\r\n", {"http://a.com/x", "http://b.com"}},
+        // NBSP and curly quotes end a URL.
+        {"http://a.com/x\xC2\xA0next \xE2\x80\x9Chttp://b.com/\xE2\x80\x9D",
+         {"http://a.com/x", "http://b.com/"}},
+        {"http://пример.рф/путь и http://bücher.example/",
+         {"http://пример.рф/путь", "http://bücher.example/"}},
+        // Ideographic full stops stay in the host; a trailing one ends the sentence.
+        {"http://例え。テスト。", {"http://例え。テスト"}},
+        // Japanese runs on without spaces: the URL ends where CJK follows ASCII.
+        {"詳しくはwww.example.co.jpへ、http://example.com/page.htmlを見て",
+         {"www.example.co.jp", "http://example.com/page.html"}},
+        {"http://ja.example.org/wiki/日本", {"http://ja.example.org/wiki/日本"}},
+        // An ASCII top-level label ends where Cyrillic text runs on.
+        {"http://example.comтекст/x example.netтекст", {"http://example.com", "example.net"}},
+        {"http://[2001:db8::1]:80/x http://192.168.0.1:8080",
+         {"http://[2001:db8::1]:80/x", "http://192.168.0.1:8080"}},
+        {"Visit evil.example.com/x or EXAMPLE.NET? bit.ly/abc",
+         {"evil.example.com/x", "EXAMPLE.NET", "bit.ly/abc"}},
+        // Not URLs: file names, abbreviations, versions, a country code without a path, mail
+        // addresses, the tail of a non-ASCII word, paths.
+        {"file.txt e.g. i.e. node.js v1.2.3 readme.md a.b my.name user@example.com bücher.de "
+         "a/b.com",
+         {}},
+        {"http:// http:///x http://@/ http://./ mailto:x@y.com", {}},
+        {"hxxp://a.com/x\x01http://b.com\x7F", {"http://b.com"}},
+        // A colon without a port number ends the URL; a port may follow a www. or bare host.
+        {"http://a.com: www.b.com:8080/x c.ru:81/y d.de:x",
+         {"http://a.com", "www.b.com:8080/x", "c.ru:81/y", "d.de"}},
+        // "user@" without a host after it is no user part.
+        {"mail http://a.com@ now", {"http://a.com"}},
+        {"http://x.com/a|b http://y.com/{z} http://z.com/a\\b",
+         {"http://x.com/a", "http://y.com/", "http://z.com/a"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Text(c.input), c.urls) << c.input;
+    EXPECT_EQ(Text(std::string("http://a.com/\0http://b.com", 26)),
+              (Urls{"http://a.com/", "http://b.com"}));
+}
+
+// The URL texts read as host records the way the finder meant them.
+TEST(UrlFinderTest, FoundUrlsGiveTheRightHostRecord) {
+    struct HostCase {
+        const char* input;
+        const char* host;
+        uint32_t kind;
+    } cases[] = {
+        {"http://foo.com@evil.com/x", "evil.com", nsEmlComponents::kHostName},
+        {"https://user:pw@h.com:8080/p", "h.com:8080", nsEmlComponents::kHostName},
+        {"http://[::1]:80/x", "[::1]:80", nsEmlComponents::kHostIPv6},
+        {"http://10.0.0.1/x", "10.0.0.1", nsEmlComponents::kHostIPv4},
+        {"www.example.com/a?b#c", "www.example.com", nsEmlComponents::kHostName},
+        {"<a href='//cdn.example.com/x'>", "cdn.example.com", nsEmlComponents::kHostName},
+        {"<a href='HTTPS:\\\\evil.com\\p'>", "evil.com", nsEmlComponents::kHostName},
+    };
+    for (const HostCase& c : cases) {
+        const bool html = c.input[0] == '<';
+        const Urls urls = html ? Html(c.input) : Text(c.input);
+        ASSERT_EQ(urls.size(), 1u) << c.input;
+        nsEmlComponents::ParsedURL record;
+        host::FillParsedURL(urls[0], &record);
+        EXPECT_EQ(std::string(record.m_host.c_str(), record.m_host.length()), c.host) << c.input;
+        EXPECT_EQ(record.m_hostKind, c.kind) << c.input;
+    }
+}
+
+TEST(UrlFinderTest, HtmlAttributeUrls) {
+    const Case cases[] = {
+        {"<a href='http://a.com/?x=1&amp;y=2'>x</a><a href='http:&#x2F;&#x2F;b.com&#x2F;p'>y</a>",
+         {"http://a.com/?x=1&y=2", "http://b.com/p"}},
+        // Candidates of a srcset, commas inside a URL included; relative ones skipped.
+        {"<img srcset='http://s1.com/a.png 1x, http://s2.com/b,c.png 2x, rel.png 3x'>",
+         {"http://s1.com/a.png", "http://s2.com/b,c.png"}},
+        {"<a href='mailto:x@y.com'>m</a><a href='javascript:go()'>j</a><a "
+         "href='data:text/html,http://d.com'>d</a>"
+         "<img src='cid:part1'><a href='/rel'>r</a><a href='#top'>f</a><a href='page.html'>p</a>",
+         {}},
+        // Spaces around and line breaks inside are dropped; one slash or backslashes still
+        // make an absolute URL; protocol-relative URLs lose their slashes.
+        {"<body background='//bg.com/x.gif'><a href=' \n http://i\n.com/i.png '>x</a>"
+         "<a href='https:/one.com'>1</a><a href='HTTP:\\\\bs.com\\path?q=\\x'>b</a>",
+         {"bg.com/x.gif", "http://i.com/i.png", "https://one.com", "HTTP://bs.com/path?q=\\x"}},
+        {"<form action='www.form.com/post'><input type=image src='ftp://in.com/i' "
+         "formaction='https://fa.com'></form>",
+         {"www.form.com/post", "ftp://in.com/i", "https://fa.com"}},
+        {"<object data='http://obj.com/o'></object><video poster='http://v.com/p.jpg'><source "
+         "src='http://v.com/v.mp4'></video>"
+         "<blockquote cite='http://q.com/'></blockquote><img longdesc='http://ld.com/d'>",
+         {"http://obj.com/o", "http://v.com/p.jpg", "http://v.com/v.mp4", "http://q.com/",
+          "http://ld.com/d"}},
+        {"<head><meta http-equiv='Refresh' content='0; "
+         "URL=http://refresh.com/'><style>b{background:url(\"http://css.com/b.png\")}</style></"
+         "head>"
+         "<div style='background-image: url( http://st.com/a.png )'>x</div>",
+         {"http://refresh.com/", "http://css.com/b.png", "http://st.com/a.png"}},
+        // Upper-case names, unquoted values, SVG links, www. in src; an empty or blank value.
+        {"<A HREF=http://up.com/?a=1&amp;b=2>u</A><svg><a xlink:href='http://svg.com'>s</a></svg>"
+         "<img src='www.img.com/i.png'><a href=''>e</a><a href='   '>b</a>",
+         {"http://up.com/?a=1&b=2", "http://svg.com", "www.img.com/i.png"}},
+        {"<div style=\"background: url('data:image/png;base64,xx'), URL(https://u.com/a.png)\">",
+         {"https://u.com/a.png"}},
+        {"<a href='http://'>e</a><a href='http://@/'>e</a><a href='http://[::1]/'>6</a>",
+         {"http://[::1]/"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Html(c.input), c.urls) << c.input;
+}
+
+TEST(UrlFinderTest, HtmlUrlsComeInDocumentOrder) {
+    const Case cases[] = {
+        {"<p>http://t1.com <a href=http://a.com>http://a.com</a> http://t2.com</p><img "
+         "src=http://i.com>",
+         {"http://t1.com", "http://a.com", "http://a.com", "http://t2.com", "http://i.com"}},
+        // A link that the parser re-opens in the next paragraph counts once.
+        {"<p><a href=http://a.com>one</p><p>two</a></p>", {"http://a.com"}},
+        {"<title>http://title.com</title><body background='http://bg.com'>text</body>",
+         {"http://title.com", "http://bg.com"}},
+        // Inline markup inside a URL joins it; a block element ends it.
+        {"<p>exa<b>mple</b>.com</p><p>http://a.com</p><div>/x</div>",
+         {"example.com", "http://a.com"}},
+        // Script and style text is no visible text; template text neither, but its links count.
+        {"<script>var u='http://script.com';</script><style>/* http://style.com "
+         "*/</style><template><a href='http://tmpl.com'>http://tmpl-text.com</a></template>",
+         {"http://tmpl.com"}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(Html(c.input), c.urls) << c.input;
+}
+
+TEST(UrlFinderTest, VisibleTextSkipsScriptAndStyleAndSeparatesBlocks) {
+    std::string visible = "kept:";
+    Html(
+        "<html><head><title>T</title><style>p{}</style><script>s()</script></head><body>"
+        "<p>one <b>two</b></p><div>three</div>four<br>five <noscript>six</noscript></body></html>",
+        &visible);
+    EXPECT_EQ(visible, "kept:T one two three four five six ");
+    EXPECT_TRUE(Html("").empty());
+}
+
+TEST(UrlFinderTest, HostileBodiesLoseNoUrl) {
+    // Many URLs: every one, in order.
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "http://h" + std::to_string(i) + ".com/x ";
+    const Urls many = Text(text);
+    ASSERT_EQ(many.size(), 100000u);
+    EXPECT_EQ(many.back(), "http://h99999.com/x");
+
+    // Long runs that look like a start.
+    EXPECT_TRUE(Text(std::string(5 << 20, 'w')).empty());
+    EXPECT_EQ(Text(Repeat("www.", 1 << 18)).size(), 1u);
+    EXPECT_EQ(Text("http://x.com/" + std::string(1 << 20, ')')), Urls{"http://x.com/"});
+
+    // Deep nesting: the parse is bounded, the links deep inside still count.
+    const Urls deep = Html(Repeat("<div><a href=http://d.com>", 20000) + "http://bottom.com");
+    ASSERT_EQ(deep.size(), 20001u);
+    EXPECT_EQ(deep.back(), "http://bottom.com");
+    EXPECT_EQ(Html(Repeat("<ul><li><font color=red><b id=x>", 20000) + "http://b.com").back(),
+              "http://b.com");
+
+    // An attribute flood keeps the URL attribute at its end.
+    std::string flood = "<a ";
+    for (int i = 0; i < 20000; ++i) flood += "x" + std::to_string(i) + "=1 ";
+    EXPECT_EQ(Html(flood + "href=http://last.com>t</a></a " + flood + ">"),
+              Urls{"http://last.com"});
+
+    // Unclosed tags and quotes, NUL bytes and invalid UTF-8: no crash.
+    Html("<a href=\"http://x.com" + std::string(100000, 'a'));
+    Html("<p><b><table><tr><td><i><svg><g><math><select><option><textarea>http://t.com");
+    const char kJunk[] = "<a href=http://\xFF\xFE\0.com>\xC3\x28 http://a\xE0\x80.com\0x</a>";
+    const std::string junk(kJunk, sizeof kJunk - 1);
+    EXPECT_EQ(Html(Repeat(junk, 1000)).size(), 2000u);
+    EXPECT_EQ(Text(Repeat(junk, 1000)).size(), 2000u);
+}

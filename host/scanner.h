@@ -1,0 +1,86 @@
+// Scanner: the reference host's driver of the module. Open() loads libmolvex with the platform
+// loader, installs the host hooks, creates the three filters, hands them the settings, opens one
+// session and loads the address lists; Scan() runs one raw message through parsing, records and
+// every verb of the three filters. Open and Close from one thread; between them, any number of
+// threads may call Scan at once (the module takes concurrent host threads on one session).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "as/Molvex/Molvex.h"
+#include "host/module_host.h"
+#include "host/scan_config.h"
+#include "host/settings_store.h"
+
+namespace host {
+
+struct ScanConfig {
+    std::string libraryPath;             // the module
+    SettingList settings;                // applied in order
+    std::vector<std::string> blacklist;  // address expressions, UTF-8
+    std::vector<std::string> whitelist;
+    int traceLevel = 0;  // module trace lines up to this level go to standard error
+};
+
+// The verdicts a scan reads back, in output order.
+struct VerdictKey {
+    uint32_t key;
+    const char* name;
+};
+constexpr VerdictKey kVerdictKeys[] = {
+    {21001, "whitelisted"}, {21002, "blacklisted"}, {21030, "url"},           {21041, "gtube"},
+    {21043, "explicit"},    {21040, "charset"},     {21044, "asian-charset"}, {21042, "oversized"},
+    {21045, "asian"},       {21046, "cyrillic"},
+};
+constexpr size_t kVerdictCount = sizeof(kVerdictKeys) / sizeof(kVerdictKeys[0]);
+
+struct ScanResult {
+    bool ok = false;
+    std::string error;                // why the message could not be scanned (ok false)
+    int32_t verdicts[kVerdictCount];  // -1: not written
+    std::string expression;           // the list expression that matched (21004), if written
+    bool hasExpression = false;
+    std::string urlKeys;                    // the URL keys that hit (21031), space-separated
+    std::string extracted;                  // verb 21's keys, one per line, when asked for
+    std::vector<std::string> defects;       // from parsing
+    std::vector<std::string> moduleErrors;  // verbs that failed, with the module's message
+    uint64_t size = 0;
+    uint64_t urls = 0;
+    double parseSeconds = 0;   // parsing, URL finding, statistics, records
+    double moduleSeconds = 0;  // the filters' calls
+
+    ScanResult() {
+        for (int32_t& v : verdicts) v = -1;
+    }
+    bool Hit(size_t index) const { return verdicts[index] > 0; }
+};
+
+class Scanner {
+  public:
+    Scanner() = default;
+    ~Scanner() { Close(); }
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
+
+    // False with *error set when the module cannot be loaded or configured (nothing stays open).
+    bool Open(const ScanConfig& config, std::string* error);
+    // Scans one message; extractUrls adds verb 21 of the URL filter.
+    ScanResult Scan(const char* data, size_t size, bool extractUrls);
+    void Close();
+
+  private:
+    bool Configure(const ScanConfig& config, std::string* error);
+    bool LoadLists(const ScanConfig& config, std::string* error);
+
+    static constexpr uint64_t kSession = 1;
+    ModuleLibrary m_library;
+    CAClassFactory* m_factory = nullptr;
+    CAFilter* m_filters[3] = {nullptr, nullptr, nullptr};  // bw, url, multipurpose
+    bool m_sessionOpen[3] = {false, false, false};
+    SettingsStore m_settings;
+};
+
+}  // namespace host

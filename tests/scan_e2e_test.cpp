@@ -1,0 +1,174 @@
+// End-to-end runs of the built molvex-scan on the bundled samples and on broken input.
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "temp_folder.h"
+
+namespace {
+
+using testfiles::TempFolder;
+using testfiles::WriteFile;
+
+struct ScanRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs molvex-scan with the arguments (shell-quoted by the caller where needed).
+ScanRun Scan(const std::string& args) {
+    TempFolder folder;
+    const std::string errFile = folder.path() + "/stderr";
+    const std::string command =
+        std::string(MOLVEX_SCAN) + " --no-progress " + args + " 2>" + errFile;
+    ScanRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errFile);
+    std::stringstream text;
+    text << err.rdbuf();
+    run.err = text.str();
+    return run;
+}
+
+std::string Sample(const std::string& name) {
+    return std::string(MOLVEX_SAMPLES) + "/" + name;
+}
+
+// The JSON lines of a run, by the file name without the samples folder.
+std::map<std::string, Json::Value> ByFile(const std::string& out) {
+    std::map<std::string, Json::Value> results;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        Json::Value value;
+        std::istringstream in(line);
+        if (!Json::parseFromStream(Json::CharReaderBuilder(), in, &value, nullptr)) {
+            ADD_FAILURE() << "not JSON: " << line;
+            continue;
+        }
+        std::string file = value["file"].asString();
+        file = file.substr(file.find_last_of('/') + 1);
+        results[file] = value;
+    }
+    return results;
+}
+
+TEST(ScanEndToEnd, SamplesGiveTheirVerdicts) {
+    const ScanRun run = Scan("--json " + std::string(MOLVEX_SAMPLES));
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto results = ByFile(run.out);
+
+    // Every verdict the default settings ask for; "1" marks the ones a sample must hit, the
+    // others must be written as 0.
+    const struct {
+        const char* file;
+        std::vector<std::string> hits;
+        const char* expression;  // 21004, when a list expression matched
+        const char* urlKey;      // a key that must be among the URL hits
+    } rows[] = {
+        {"01-clean.eml", {}, nullptr, nullptr},
+        {"02-gtube-text.eml", {"gtube"}, nullptr, nullptr},
+        {"03-gtube-html.eml", {"gtube"}, nullptr, nullptr},  // quoted-printable HTML part
+        {"04-explicit-subject.eml", {"explicit"}, nullptr, nullptr},
+        {"05-koi8r.eml", {"charset", "cyrillic"}, nullptr, nullptr},
+        {"06-iso2022jp.eml", {"charset", "asian-charset", "asian"}, nullptr, nullptr},
+        {"07-big5.eml", {"charset", "asian-charset", "asian"}, nullptr, nullptr},
+        {"08-listed-url.eml", {"url"}, nullptr, "cheap-pills.example"},
+        {"09-listed-sender-domain.eml", {"url"}, nullptr, "lucky-lottery.example"},
+        {"10-blacklisted-sender.eml", {"blacklisted"}, "*@spammer.example", nullptr},
+        {"11-whitelisted-sender.eml", {"whitelisted"}, "boss@partner.example", nullptr},
+        {"12-oversized.eml", {"oversized"}, nullptr, nullptr},
+        {"13-multipart-attachments.eml", {}, nullptr, nullptr},
+        {"14-cyrillic-utf8.eml", {"cyrillic"}, nullptr, nullptr},  // no Cyrillic charset named
+        {"15-mailbox.mbox#1", {}, nullptr, nullptr},
+        {"15-mailbox.mbox#2", {"blacklisted", "url"}, "*@spammer.example", "cheap-pills.example"},
+        {"15-mailbox.mbox#3", {"gtube"}, nullptr, nullptr},
+    };
+    EXPECT_EQ(results.size(), sizeof rows / sizeof rows[0]);
+    const char* const verdicts[] = {"whitelisted", "blacklisted", "url",   "gtube",   "explicit",
+                                    "charset",     "oversized",   "asian", "cyrillic"};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file);
+        auto it = results.find(row.file);
+        ASSERT_NE(it, results.end());
+        const Json::Value& r = it->second;
+        ASSERT_FALSE(r.isMember("error")) << r["error"].asString();
+        for (const char* verdict : verdicts) {
+            const bool hit = std::find(row.hits.begin(), row.hits.end(), verdict) != row.hits.end();
+            EXPECT_EQ(r[verdict].asInt(), hit ? 1 : 0) << verdict;
+        }
+        if (row.expression) {
+            EXPECT_EQ(r["expression"].asString(), row.expression);
+        }
+        if (row.urlKey) {
+            bool found = false;
+            for (const Json::Value& key : r["url-keys"]) found |= key.asString() == row.urlKey;
+            EXPECT_TRUE(found) << r["url-keys"].toStyledString();
+        }
+    }
+    EXPECT_NE(run.err.find("scanned 17 messages (0 errors)"), std::string::npos) << run.err;
+}
+
+TEST(ScanEndToEnd, ThreadsKeepInputOrderAndSettingsOverride) {
+    const std::string samples = MOLVEX_SAMPLES;
+    const ScanRun one = Scan(samples);
+    const ScanRun two = Scan("-j 3 " + samples);
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, two.out);
+
+    // --set comes last: with no size limit the oversized test writes nothing.
+    const ScanRun unlimited =
+        Scan("--set /eml/filter/multi/MaxFileSize=0 " + Sample("12-oversized.eml"));
+    EXPECT_EQ(unlimited.out.find("oversized="), std::string::npos) << unlimited.out;
+
+    const ScanRun urls = Scan("--extract-urls " + Sample("08-listed-url.eml"));
+    EXPECT_NE(urls.out.find("cheap-pills.example\n"), std::string::npos) << urls.out;
+    EXPECT_NE(urls.out.find("tracker.ads-network.example\n"), std::string::npos) << urls.out;
+}
+
+TEST(ScanEndToEnd, BadInputIsReportedAndTheScanGoesOn) {
+    TempFolder folder;
+    const std::string dir = folder.path();
+    WriteFile(dir + "/a-garbage.eml", std::string("\x00\x01\xff\xfe\x00", 5) + "\x89PNG");
+    WriteFile(dir + "/b-empty.eml", "");
+    WriteFile(
+        dir + "/c-truncated.eml",
+        "From: a@b.example\r\nSubject: cut\r\nContent-Type: multipart/mixed; "
+        "boundary=\"x\"\r\n\r\n--x\r\nContent-Type: text/html\r\n\r\n<a href=\"http://cheap-");
+    WriteFile(
+        dir + "/d-unknown-charset.eml",
+        "From: a@b.example\r\nContent-Type: text/plain; charset=x-no-such\r\n\r\n\xe9t\xe9\r\n");
+    const ScanRun run = Scan("--json " + dir + " " + dir + "/missing.eml");
+    EXPECT_EQ(run.status, 1);
+    const auto results = ByFile(run.out);
+    ASSERT_EQ(results.size(), 5u) << run.out;
+    EXPECT_TRUE(results.at("a-garbage.eml").isMember("error"));
+    EXPECT_TRUE(results.at("b-empty.eml").isMember("error"));
+    EXPECT_TRUE(results.at("missing.eml").isMember("error"));
+    // Broken but readable messages are scanned.
+    EXPECT_EQ(results.at("c-truncated.eml")["gtube"].asInt(), 0);
+    EXPECT_EQ(results.at("d-unknown-charset.eml")["gtube"].asInt(), 0);
+}
+
+TEST(ScanEndToEnd, UsageErrors) {
+    const char* const bad[] = {"", "-j 0 x", "-j", "--bogus x", "-v 9 x", "--set novalue x"};
+    for (const char* args : bad) EXPECT_EQ(Scan(args).status, 2) << args;
+    // A settings file that cannot be read is not a usage error but a failure.
+    EXPECT_EQ(Scan("--settings /nonexistent/settings.conf x").status, 1);
+}
+
+}  // namespace
