@@ -1,5 +1,5 @@
-// MD5 (RFC 1321), the digest of the data files and of the URL database keys. The one place that
-// names the library behind it: a build for another platform swaps md5.cpp. Thread-safe.
+// MD5 (RFC 1321), the digest of the data files and of the URL database keys. md5.cpp computes it
+// with OpenSSL, md5_win32.cpp with the Windows provider; a build links one of them. Thread-safe.
 #pragma once
 
 #include <cstddef>

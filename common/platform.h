@@ -1,6 +1,7 @@
 // The platform layer: every operating-system call of the module and its host side goes through
-// here (threads, sections, events, dynamic libraries). This is the POSIX flavour's interface; a
-// Win32 implementation fills the same declarations. Callable from any thread.
+// here (threads, sections, events, dynamic libraries, files). platform_posix.cpp implements it on
+// POSIX, platform_win32.cpp on Win32; the few constants that differ are chosen below. Callable
+// from any thread.
 #pragma once
 
 #include <cstddef>
@@ -24,8 +25,9 @@ void EnterSection(CriticalSection* section);
 void LeaveSection(CriticalSection* section);
 void DeleteSection(CriticalSection* section);
 
-// An auto-reset event behind a pointer-sized handle. The event object comes from the active hook
-// table; a null handle (allocation failed) makes waits return at once after yielding.
+// An auto-reset event behind a pointer-sized handle: a kernel event on Windows, elsewhere an
+// object from the active hook table. A null handle (creation failed) makes waits return at once
+// after yielding.
 typedef void* EventHandle;
 
 EventHandle CreateAutoResetEvent(bool signalled);
@@ -33,16 +35,48 @@ void SignalEvent(EventHandle event);
 void WaitEvent(EventHandle event);  // no time limit; consumes the signal
 void CloseEvent(EventHandle event);
 
-// Dynamic libraries by UTF-8 path. LibraryError copies the loader's last error text.
-// keepMapped leaves the image in memory after CloseLibrary (for libraries that carry their own
-// C++ runtime, whose process-lifetime allocations must stay owned).
+// Dynamic libraries by UTF-8 path. LibraryError copies the loader's last error text (on Windows
+// the system's text for GetLastError()). keepMapped leaves the image in memory after CloseLibrary
+// (for libraries that carry their own C++ runtime, whose process-lifetime allocations must stay
+// owned). LibraryLoaded tells whether the library at path is mapped in the process, without
+// loading it (for hosts and tests).
 void* OpenLibrary(const char* path, bool keepMapped = false);
 void* LibrarySymbol(void* library, const char* name);
 void CloseLibrary(void* library);
 void LibraryError(char* out, size_t size);
+bool LibraryLoaded(const char* path);
 
+#if defined(_WIN32)
 // The path separator of this platform's file names.
+constexpr char kPathSeparator = '\\';
+// The file names of the Unicode services and regular-expression libraries, looked for in a
+// configured folder.
+constexpr const char* kGlyphkitLibraryName = "glyphkit.dll";
+constexpr const char* kRexkitLibraryName = "rexkit.dll";
+// The printf conversion of a wide text: the C runtime prints UTF-16 itself.
+#define PLATFORM_WIDE_FORMAT "%S"
+typedef const wchar_t* WideFormatArg;
+// Unique temporary names (CreateUniqueFileUtf8): how many characters of the prefix are kept, the
+// fewest and most hexadecimal digits of the number, and whether a folder that ends in a separator
+// gets a second one.
+constexpr size_t kTempPrefixKept = 3;
+constexpr size_t kTempDigitsMin = 1, kTempDigitsMax = 4;
+constexpr bool kTempSeparatorAlwaysAdded = false;
+#else
 constexpr char kPathSeparator = '/';
+constexpr const char* kGlyphkitLibraryName = "libglyphkit.so";
+constexpr const char* kRexkitLibraryName = "librexkit.so";
+constexpr size_t kTempPrefixKept = SIZE_MAX;
+constexpr size_t kTempDigitsMin = 8, kTempDigitsMax = 8;
+constexpr bool kTempSeparatorAlwaysAdded = true;
+// Here the C runtime's wide text is 32-bit: wide texts are printed in their UTF-8 form.
+#define PLATFORM_WIDE_FORMAT "%s"
+typedef const char* WideFormatArg;
+#endif
+
+// The argument that PLATFORM_WIDE_FORMAT takes for a text held both as UTF-16 (wide) and as UTF-8
+// (utf8): the one this platform prints; either may be null (printed as empty).
+WideFormatArg WideForFormat(const char16_t* wide, const char* utf8);
 
 // Files by UTF-8 path. A path (and an open mode) is used up to its first ill-formed UTF-8
 // sequence, where the strict conversion to the wide names of the Windows calls stops; a call
@@ -54,18 +88,13 @@ bool StatFileUtf8(const char* path, uint64_t* size, bool* isDirectory);
 // True when the file was deleted.
 bool RemoveFileUtf8(const char* path);
 // The unique temporary file service: creates a new empty file named folder + kPathSeparator +
-// prefix + a unique hexadecimal number + kTempFileSuffix (a folder that ends in a separator gets
-// a second one), a name that no other caller receives while the file exists. The name goes into
-// name[0, capacity) without a terminator and its byte count into *length. False, and nothing
-// created, when the name would not fit or the file cannot be made.
+// prefix + a unique hexadecimal number + kTempFileSuffix, a name that no other caller receives
+// while the file exists. On Windows GetTempFileNameW makes the name, with the limits above (it
+// keeps the first three characters of the prefix).
+// The name goes into name[0, capacity) without a terminator and its byte count into *length.
+// False, and nothing created, when the name would not fit or the file cannot be made.
 bool CreateUniqueFileUtf8(const char* folder, const char* prefix, char* name, size_t capacity,
                           size_t* length);
 constexpr const char* kTempFileSuffix = ".tmp";
-
-// The file name of the Unicode services library, looked for in a configured folder.
-constexpr const char* kGlyphkitLibraryName = "libglyphkit.so";
-
-// The file name of the regular-expression library, looked for in a configured folder.
-constexpr const char* kRexkitLibraryName = "librexkit.so";
 
 }  // namespace platform

@@ -119,6 +119,17 @@ void LibraryError(char* out, size_t size) {
     std::snprintf(out, size, "%s", text ? text : "");
 }
 
+bool LibraryLoaded(const char* path) {
+    if (path == nullptr) return false;
+    void* library = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+    if (library != nullptr) dlclose(library);
+    return library != nullptr;
+}
+
+WideFormatArg WideForFormat(const char16_t*, const char* utf8) {
+    return utf8 != nullptr ? utf8 : "";
+}
+
 namespace {
 
 // The bytes of a UTF-8 text that a strict conversion to UTF-16 takes: all of them, or those

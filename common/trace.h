@@ -14,13 +14,14 @@
 
 namespace ascommon {
 
-// The base name of a source path: what follows the last separator ('\\' always, and the
-// platform's own), the whole path when it has none, "[no file]" for a null path.
+// The base name of a source path: what follows the last separator ('\\', or '/', which both
+// platforms accept and which a cross-compiler's file names hold), the whole path when it has
+// none, "[no file]" for a null path.
 constexpr const char* SourceBaseName(const char* path) {
     if (path == nullptr) return "[no file]";
     const char* base = path;
     for (const char* p = path; *p != '\0'; ++p) {
-        if (*p == '\\' || *p == platform::kPathSeparator) base = p + 1;
+        if (*p == '\\' || *p == '/') base = p + 1;
     }
     return base;
 }

@@ -142,8 +142,13 @@ sstring usstring::to_sstring() const {
         MemFree(wide);
         AS_THROW_LEVEL(2, ASException, "conversion failed");
     }
-    std::wcstombs(narrow, wide, bytes + 1);
+    // The sizing pass may pass what the conversion refuses (Wine's msvcrt does): check both.
+    const size_t converted = std::wcstombs(narrow, wide, bytes + 1);
     MemFree(wide);
+    if (converted != bytes) {
+        MemFree(narrow);
+        AS_THROW_LEVEL(2, ASException, "conversion failed");
+    }
     sstring result(narrow, bytes);
     MemFree(narrow);
     return result;

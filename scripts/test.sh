@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the regular build, then the same suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the multi-threaded tests under
-# ThreadSanitizer.
+# ThreadSanitizer, then the Windows build with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -20,3 +20,6 @@ echo "== tsan build (multi-threaded tests)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan -R 'Concurrent|SharedLocker|DefaultHooksKeepOneRecordPerThread'
+
+echo "== windows build (MinGW-w64, tests under Wine)"
+scripts/test_windows.sh

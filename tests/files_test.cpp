@@ -13,6 +13,7 @@
 
 #include "common/asexception.h"
 #include "common/asfile.h"
+#include "common/platform.h"
 #include "host/host_hooks.h"
 #include "tests/temp_folder.h"
 
@@ -109,7 +110,9 @@ TEST_F(FilesTest, PathsAreCutAtTheirFirstIllFormedSequence) {
         EXPECT_EQ(in != nullptr, size >= 0) << name;
         if (in != nullptr) std::fclose(in);
     }
-    const std::string cut = m_folder / "ab\xFF";
+    // Long enough that the copy of the path comes from the hooks everywhere (Windows converts
+    // shorter paths on the stack).
+    const std::string cut = m_folder / ("ab\xFF" + std::string(300, 'x'));
     host::FailAllocationNumber(1);  // the cut copy of the path
     EXPECT_FALSE(ascommon::FileExists(cut.c_str()));
     host::FailAllocationNumber(0);
@@ -117,17 +120,22 @@ TEST_F(FilesTest, PathsAreCutAtTheirFirstIllFormedSequence) {
     EXPECT_FALSE(testfiles::Exists(m_folder / "ab"));
 }
 
-// A new empty file "<folder>/qxas" + 8 hex digits + ".tmp", its name unterminated; failures
-// leave the capacity as it was and create nothing.
+// A new empty file "<folder><separator>qxas" + 8 hex digits + ".tmp" (on Windows "qxa" + 1 to 4
+// digits), its name unterminated; failures leave the capacity as it was and create nothing.
 TEST_F(FilesTest, MakeTempFileName) {
-    const std::string folder = m_folder.path();
-    const size_t fits = folder.size() + 17;
+    const std::string folder = m_folder.path(), start = m_folder / testfiles::TempNameStart("qxas");
+    const size_t longest = start.size() + platform::kTempDigitsMax + 4,
+                 shortest = start.size() + platform::kTempDigitsMin + 4;
     const std::tuple<std::string, size_t, std::string> rows[] = {
         // the folder, the capacity, the start of the name ("" when the call fails)
-        {folder, 260, folder + "/qxas"},
-        {folder + "/", 260, folder + "//qxas"},  // the separator is always added
-        {folder, fits, folder + "/qxas"},
-        {folder, fits - 1, ""},  // the name would not fit
+        {folder, 260, start},
+        // POSIX always adds the separator; GetTempFileNameW only where one is missing
+        {folder + platform::kPathSeparator, 260,
+         platform::kTempSeparatorAlwaysAdded
+             ? folder + platform::kPathSeparator + start.substr(folder.size())
+             : start},
+        {folder, longest, start},
+        {folder, shortest - 1, ""},  // no name would fit
         {folder, 0, ""},
         {m_folder / "missing", 260, ""},
     };
@@ -135,10 +143,17 @@ TEST_F(FilesTest, MakeTempFileName) {
         const TempName temp = MakeTemp(in, capacity);
         SCOPED_TRACE(in + " " + std::to_string(capacity));
         EXPECT_EQ(temp.result, stem.empty() ? 0 : 1);
-        EXPECT_EQ(temp.length, stem.empty() ? capacity : stem.size() + 12);
-        if (stem.empty()) continue;
+        if (stem.empty()) {
+            EXPECT_EQ(temp.length, capacity);
+            continue;
+        }
         EXPECT_EQ(temp.name.back(), '\0');  // the byte after the name is untouched
         EXPECT_EQ(temp.name.compare(0, stem.size(), stem), 0) << temp.name;
+        const size_t digits = temp.length - stem.size() - 4;
+        EXPECT_TRUE(digits >= platform::kTempDigitsMin && digits <= platform::kTempDigitsMax &&
+                    temp.name.find_first_not_of("0123456789ABCDEFabcdef", stem.size()) ==
+                        stem.size() + digits)
+            << temp.name;
         EXPECT_EQ(temp.name.substr(temp.length - 4, 4), ".tmp");
         uint64_t size = 1;
         EXPECT_TRUE(ascommon::GetFileSize(temp.name.c_str(), &size) && size == 0);
@@ -162,15 +177,15 @@ TEST_F(FilesTest, TempNamesAreUniqueAcrossThreadsAndSkipExistingFiles) {
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(made, kThreads * kNamesEach);
-    EXPECT_EQ(m_folder.Entries("qxas").size(), kThreads * kNamesEach);
+    EXPECT_EQ(m_folder.Entries(testfiles::TempNameStart("qxas")).size(), kThreads * kNamesEach);
 
     // Occupy the next names the service could choose: it must skip them, not reuse them.
     const TempName first = MakeTemp(m_folder.path(), 260);
-    const std::string stem = first.name.substr(0, first.length - 12);  // folder + "/qxas"
-    const unsigned number = std::stoul(first.name.substr(stem.size(), 8), nullptr, 16);
+    const std::string stem = m_folder / testfiles::TempNameStart("qxas");
+    const unsigned number = std::stoul(first.name.substr(stem.size()), nullptr, 16);
     for (unsigned k = 1; k <= 4; ++k) {
         char next[16];
-        std::snprintf(next, sizeof next, "%08X.tmp", number + k);
+        std::snprintf(next, sizeof next, "%0*X.tmp", int(platform::kTempDigitsMin), number + k);
         testfiles::WriteAll(stem + next, {'x'});
     }
     const TempName second = MakeTemp(m_folder.path(), 260);
@@ -194,6 +209,11 @@ TEST_F(FilesTest, CASFileReadsAndWritesWholeItemsAndClosesOnce) {
 
 TEST_F(FilesTest, CASFileFailures) {
     const std::string present = MakeFile("present.bin", "x"), missing = m_folder / "missing.bin";
+    // What opening a folder for writing sets errno to is the platform's (EISDIR, EACCES).
+    errno = 0;
+    EXPECT_EQ(ascommon::OpenFile(m_folder.path().c_str(), "wb"), nullptr);
+    const int folderError = errno;
+    EXPECT_NE(folderError, 0);
     auto cannotOpen = [](const std::string& path, int error) {
         return "ASException - CODE: -551 MESSAGE: could not open " + path + ": " +
                std::strerror(error);
@@ -207,7 +227,8 @@ TEST_F(FilesTest, CASFileFailures) {
         {[&] { CASFile(present.c_str(), "rb").write(nullptr, 1, 1); },
          "ASException - MESSAGE: CASFile::write - invalid input buffer"},
         {[&] { CASFile f(missing.c_str(), "rb"); }, cannotOpen(missing, ENOENT)},
-        {[&] { CASFile f(m_folder.path().c_str(), "wb"); }, cannotOpen(m_folder.path(), EISDIR)},
+        {[&] { CASFile f(m_folder.path().c_str(), "wb"); },
+         cannotOpen(m_folder.path(), folderError)},
     };
     for (const auto& [call, message] : rows) {
         try {

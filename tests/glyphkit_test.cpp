@@ -1,7 +1,6 @@
 // The Unicode services binding (GlyphkitLib, CStringConversion::LoadUnicodeLibrary) against the
 // companion library and a stand-in that lacks "ConvertFromUTF16ToUTF32"; then a few calls into
 // the companion through the binding.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "common/convert.h"
+#include "common/platform.h"
 #include "companions/glyphkit/glyphkit.h"
 #include "glyphkit/glyphkitlib.h"
 #include "glyphkit/unicodeutils.h"
@@ -21,13 +21,16 @@ using ascommon::GlyphkitLib;
 namespace {
 
 constexpr int kCount = GlyphkitLib::kEntryPointCount;
-const char kNowhere[] = "/nonexistent/libglyphkit.so";
+
+// folder + separator + the library's file name.
+std::string InFolder(const std::string& folder) {
+    return folder + platform::kPathSeparator + platform::kGlyphkitLibraryName;
+}
+const std::string kNowhere = InFolder("/nonexistent");
 
 // Whether the stand-in is mapped in the process (without loading it).
 bool StandInLoaded() {
-    void* handle = dlopen(GLYPHKIT_MISSING, RTLD_NOW | RTLD_NOLOAD);
-    if (handle != nullptr) dlclose(handle);
-    return handle != nullptr;
+    return platform::LibraryLoaded(GLYPHKIT_MISSING);
 }
 
 // Checks the binding against what it holds: every entry point is the address of its name in the
@@ -37,8 +40,9 @@ void ExpectBinding(const GlyphkitLib& lib, int32_t status, int resolved) {
     EXPECT_EQ(lib.Module() != nullptr, status != GlyphkitLib::kNotLoaded);
     int n = 0;
     for (int i = 0; i < kCount; ++i) {
-        void* expected =
-            lib.Module() ? dlsym(lib.Module(), GlyphkitLib::EntryPointName(i)) : nullptr;
+        void* expected = lib.Module()
+                             ? platform::LibrarySymbol(lib.Module(), GlyphkitLib::EntryPointName(i))
+                             : nullptr;
         EXPECT_EQ(lib.EntryPoint(i), expected) << GlyphkitLib::EntryPointName(i);
         n += lib.EntryPoint(i) != nullptr;
     }
@@ -75,8 +79,8 @@ TEST(GlyphkitLibTest, LoadsReloadsAndReleases) {
         GlyphkitLib lib;
         ExpectBinding(lib, GlyphkitLib::kNotLoaded, 0);
         const std::tuple<const char*, int32_t, int> steps[] = {
-            {kNowhere, -4, 0},           {nullptr, -4, 0},           {GLYPHKIT_COMPANION, 0, 37},
-            {GLYPHKIT_MISSING, -5, 36},  {kNowhere, -4, 0},          {GLYPHKIT_MISSING, -5, 36},
+            {kNowhere.c_str(), -4, 0},   {nullptr, -4, 0},           {GLYPHKIT_COMPANION, 0, 37},
+            {GLYPHKIT_MISSING, -5, 36},  {kNowhere.c_str(), -4, 0},  {GLYPHKIT_MISSING, -5, 36},
             {GLYPHKIT_COMPANION, 0, 37}, {GLYPHKIT_MISSING, -5, 36},
         };
         for (const auto& [path, status, resolved] : steps) {
@@ -96,14 +100,14 @@ TEST(GlyphkitLibTest, LoadsReloadsAndReleases) {
 TEST(GlyphkitLibTest, LoadUnicodeLibraryTraces) {
     const std::string companionDir = GLYPHKIT_COMPANION_DIR, missingDir = GLYPHKIT_MISSING_DIR;
     const std::tuple<std::string, int32_t, std::string> rows[] = {
-        {companionDir, 0,
-         "Successfully loaded dynamic library " + companionDir + "/libglyphkit.so"},
+        {companionDir, 0, "Successfully loaded dynamic library " + InFolder(companionDir)},
         // No check for a separator at the end of the folder.
-        {companionDir + "/", 0,
-         "Successfully loaded dynamic library " + companionDir + "//libglyphkit.so"},
-        {"/nonexistent", -4, "Could not load dynamic library /nonexistent/libglyphkit.so"},
+        {companionDir + platform::kPathSeparator, 0,
+         "Successfully loaded dynamic library " +
+             InFolder(companionDir + platform::kPathSeparator)},
+        {"/nonexistent", -4, "Could not load dynamic library " + kNowhere},
         {missingDir, -5,
-         "Could not load all procedures from dynamic library " + missingDir + "/libglyphkit.so"},
+         "Could not load all procedures from dynamic library " + InFolder(missingDir)},
     };
     host::CaptureTraces(1);
     host::TakeTraces();

@@ -1,6 +1,5 @@
 // The regular-expression binding (LoadRexkitLib, ReleaseRexkitLib) against the companion library
 // and stand-ins that each lack one export; then the companion's own functions through a record.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/platform.h"
 #include "companions/rexkit/rexkit.h"
 #include "engines/rexkit/rexkitlib.h"
 #include "host/host_hooks.h"
@@ -22,21 +22,15 @@ namespace {
 const char* const kEntryNames[] = {"NewRegEx", "NewFastRegEx", "DeleteRegEx", "MakeBuffMap",
                                    "DeleteBuffMap"};
 
-// Whether the library at path is mapped in the process (without loading it).
-bool IsLoaded(const std::string& path) {
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    if (handle != nullptr) dlclose(handle);
-    return handle != nullptr;
-}
-
-// The loader's own words for failing to open path, or for path lacking symbol.
+// The loader's own words for failing to open path, or for path lacking symbol (the system's
+// text for the error code on Windows, so the same code gives the same text).
 std::string LoaderError(const std::string& path, const char* symbol = nullptr) {
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle != nullptr && symbol != nullptr) dlsym(handle, symbol);
-    const char* text = dlerror();
-    const std::string error = text ? text : "";
-    if (handle != nullptr) dlclose(handle);
-    return error;
+    void* handle = platform::OpenLibrary(path.c_str());
+    if (handle != nullptr && symbol != nullptr) platform::LibrarySymbol(handle, symbol);
+    char text[1024];
+    platform::LibraryError(text, sizeof text);
+    if (handle != nullptr) platform::CloseLibrary(handle);
+    return text;
 }
 
 // The lines traced from level 4 while fn runs, each without its standard prefix and line end.
@@ -67,30 +61,33 @@ void CheckLoad(const std::string& folder, const std::string& path, std::vector<s
     if (record != nullptr) {
         ASSERT_NE(record->module, nullptr);
         for (int i = 0; i < 5; ++i)
-            EXPECT_EQ((&record->NewRegEx)[i], dlsym(record->module, kEntryNames[i])) << i;
+            EXPECT_EQ((&record->NewRegEx)[i],
+                      platform::LibrarySymbol(record->module, kEntryNames[i]))
+                << i;
         EXPECT_TRUE(Traced([&] { ReleaseRexkitLib(record); }).empty());
     }
-    EXPECT_FALSE(IsLoaded(path));
+    EXPECT_FALSE(platform::LibraryLoaded(path.c_str()));
     EXPECT_EQ(host::Counters().liveBytes, before);
 }
 
-const std::string kLib = "/librexkit.so";
+const std::string kSeparator(1, platform::kPathSeparator);
+const std::string kLib = kSeparator + platform::kRexkitLibraryName;
 
 }  // namespace
 
 TEST(RexkitLibTest, LoadsTheCompanionWithOrWithoutTrailingSeparator) {
     const std::string dir = REXKIT_COMPANION_DIR;
-    for (const std::string& folder : {dir, dir + "/"})
+    for (const std::string& folder : {dir, dir + kSeparator})
         CheckLoad(folder, dir + kLib, {"rexkit.dll/librexkit.so can load compiled regexes "}, true);
 }
 
 TEST(RexkitLibTest, UnloadableFolders) {
     const std::string longDir = "/nonexistent/a-folder-name-longer-than-the-inline-buffer";
     const std::pair<std::string, std::string> rows[] = {
-        {"/nonexistent", "/nonexistent/librexkit.so"},
-        {"/nonexistent/", "/nonexistent/librexkit.so"},
-        {"/nonexistent//", "/nonexistent//librexkit.so"},
-        {"", "/librexkit.so"},
+        {"/nonexistent", "/nonexistent" + kLib},
+        {"/nonexistent" + kSeparator, "/nonexistent" + kLib},
+        {"/nonexistent" + kSeparator + kSeparator, "/nonexistent" + kSeparator + kLib},
+        {"", kLib},
         {longDir, longDir + kLib},
     };
     for (const auto& row : rows) {
@@ -224,7 +221,9 @@ TEST_F(RexkitCompanionTest, MatchMapsAgreeInterpretedAndCompiled) {
         }
     }
     // x86-64 PCRE2 has a JIT.
-    EXPECT_EQ(As<decltype(InitCompiledExists)>(dlsym(lib->module, "InitCompiledExists"))(), 1);
+    EXPECT_EQ(As<decltype(InitCompiledExists)>(
+                  platform::LibrarySymbol(lib->module, "InitCompiledExists"))(),
+              1);
 }
 
 TEST_F(RexkitCompanionTest, BadPatternsAndArguments) {

@@ -1,42 +1,60 @@
-// A folder of its own for each file test, made under /tmp and removed with its contents at the
-// end, plus whole-file helpers.
+// A folder of its own for each file test, made in the system's temporary folder and removed with
+// its contents at the end, plus whole-file helpers. Paths are UTF-8 strings joined with the
+// platform's separator; the helpers reach the files by their UTF-8 names on every platform.
 #pragma once
-
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "common/platform.h"
+
 namespace testfiles {
+
+inline std::filesystem::path Native(const std::string& path) {
+    return std::filesystem::u8path(path);
+}
 
 class TempFolder {
   public:
     TempFolder() {
-        char pattern[] = "/tmp/molvex-files-XXXXXX";
-        if (mkdtemp(pattern) != nullptr) m_path = pattern;
+        std::error_code error;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+        if (error) return;
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::filesystem::path folder =
+                base / ("molvex-files-" + std::to_string(random()));
+            if (std::filesystem::create_directory(folder, error)) {
+                m_path = folder.u8string();
+                return;
+            }
+        }
     }
     ~TempFolder() {
         std::error_code ignored;
-        if (ok()) std::filesystem::remove_all(m_path, ignored);
+        if (ok()) std::filesystem::remove_all(Native(m_path), ignored);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
 
     bool ok() const { return !m_path.empty(); }
     const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+    std::string operator/(const std::string& name) const {
+        return m_path + platform::kPathSeparator + name;
+    }
 
     // The names of the entries that start with prefix.
     std::vector<std::string> Entries(const std::string& prefix) const {
         std::vector<std::string> names;
         std::error_code ignored;
-        for (const auto& entry : std::filesystem::directory_iterator(m_path, ignored)) {
-            const std::string name = entry.path().filename().string();
+        for (const auto& entry : std::filesystem::directory_iterator(Native(m_path), ignored)) {
+            const std::string name = entry.path().filename().u8string();
             if (name.compare(0, prefix.size(), prefix) == 0) names.push_back(name);
         }
         return names;
@@ -46,23 +64,30 @@ class TempFolder {
     std::string m_path;
 };
 
+// How the names of the unique temporary file service start for a prefix (Windows keeps only
+// its first characters).
+inline std::string TempNameStart(const std::string& prefix) {
+    return prefix.substr(0, platform::kTempPrefixKept);
+}
+
 inline std::vector<unsigned char> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Native(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 inline void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc)
+    std::ofstream(Native(path), std::ios::binary | std::ios::trunc)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
 }
 
 inline void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    std::ofstream(Native(path), std::ios::binary | std::ios::trunc) << text;
 }
 
 inline bool Exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
+    std::error_code ignored;
+    return std::filesystem::exists(Native(path), ignored);
 }
 
 }  // namespace testfiles

@@ -18,7 +18,7 @@ struct ListSpec {
 };
 
 inline void WriteListFile(const std::string& path, const ListSpec& spec,
-                          const std::string& tempFolder = "/tmp") {
+                          const std::string& tempFolder) {
     ascommon::CBinaryStreamer out(ascommon::sstring(path.c_str()), 1,
                                   ascommon::sstring(tempFolder.c_str()), 0);
     out.WriteUInt32(spec.digestWords);

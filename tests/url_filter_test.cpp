@@ -44,7 +44,8 @@ class URLFilterTest : public ::testing::Test {
         library.ReleaseClassFactory();
         host::CaptureTraces(0);
         host::TakeTraces();
-        EXPECT_TRUE(folder.Entries("qxas").empty());  // no temporary copy left behind
+        EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas"))
+                        .empty());  // no temporary copy left behind
         EXPECT_EQ(host::Counters().untaggedFrees, 0u);
     }
 

@@ -6,6 +6,7 @@
 
 #include "common/asexception.h"
 #include "common/carray.h"
+#include "common/platform.h"
 #include "common/trace.h"
 #include "common/ustring.h"
 #include "engines/htmlparser/structs/bbfacilitator.h"
@@ -338,11 +339,13 @@ void CBWFilter::AddOneAddress(BWFilterSessionData* data, BlackBox* extra) {
     auto_locker lock(&data->listLocker, auto_locker::kExclusive);
     const int32_t result =
         (black ? data->blackList : data->whiteList).Add(address, ascommon::kExact);
-    const char* text = address.c_str() ? address.c_str() : "";
+    const platform::WideFormatArg text = platform::WideForFormat(wide->c_str(), address.c_str());
     if (result != 0 && result != -50) {
-        AS_THROW(ASException, "problems adding addrFromess (%s) to the %s", text, ListName(black));
+        AS_THROW(ASException, "problems adding addrFromess (" PLATFORM_WIDE_FORMAT ") to the %s",
+                 text, ListName(black));
     }
-    AS_TRACE(4, "successfully added addrFromess (%s) to the %s", text, ListName(black));
+    AS_TRACE(4, "successfully added addrFromess (" PLATFORM_WIDE_FORMAT ") to the %s", text,
+             ListName(black));
 }
 
 // Verb 12: looks one address up, white list first.
