@@ -1,16 +1,19 @@
 // URL finding in text and HTML bodies; the rules are listed in url_finder.h. The text scanner is
-// one forward pass over candidate words; the HTML side is a nesting bound pass, one gumbo parse
-// and one iterative walk of the tree, then the text scanner over the visible text.
+// one forward pass over candidate words. The HTML side cleans the characters, bounds the
+// attributes in a tag scan, parses with libxml2's HTML parser in SAX mode (no tree) gathering
+// the attribute URLs and the visible text, then runs the text scanner over the visible text.
 #include "host/url_finder.h"
 
-#include <gumbo.h>
+#include <libxml/HTMLparser.h>
+#include <libxml/parserInternals.h>
 
 #include <algorithm>
-#include <array>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <iterator>
+#include <mutex>
 
 namespace host {
 namespace {
@@ -29,7 +32,7 @@ bool IsAlnum(unsigned char c) {
 bool IsHtmlSpace(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
-unsigned char Lower(unsigned char c) {
+constexpr unsigned char Lower(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? c + 32 : c;
 }
 bool IsOneOf(unsigned char c, const char* set) {
@@ -520,328 +523,452 @@ std::string_view RefreshUrl(std::string_view content) {
     return std::string_view();
 }
 
-// True for the attributes whose whole value is a URL.
-bool IsPlainUrlAttribute(std::string_view name) {
-    for (std::string_view known : {"href", "src", "action", "formaction", "background", "poster",
-                                   "cite", "data", "longdesc"})
-        if (EqualsNoCase(name, known)) return true;
-    return false;
+// ---- Names ----------------------------------------------------------------------------------
+
+// A name of at most kMaxKeyLength characters in lower case, packed into two words, big-endian
+// and padded with zero bytes: keys order as the names do.
+constexpr size_t kMaxKeyLength = 16;
+
+struct NameKey {
+    uint64_t high = 0, low = 0;
+
+    constexpr explicit NameKey(std::string_view name) {
+        for (size_t i = 0; i < name.size() && i < kMaxKeyLength; ++i)
+            (i < 8 ? high : low) |= uint64_t{Lower(name[i])} << (56 - 8 * (i % 8));
+    }
+    constexpr bool operator<(const NameKey& other) const {
+        return high != other.high ? high < other.high : low < other.low;
+    }
+    constexpr bool operator==(const NameKey& other) const {
+        return high == other.high && low == other.low;
+    }
+};
+
+// An entry of a table of element or attribute names, sorted by name.
+template <class Value>
+struct Named {
+    constexpr Named(std::string_view n, Value v) : key(n), value(v) {}
+    NameKey key;
+    Value value;
+};
+
+template <class Value, size_t N>
+constexpr bool SortedByName(const Named<Value> (&table)[N]) {
+    for (size_t i = 1; i < N; ++i)
+        if (!(table[i - 1].key < table[i].key)) return false;
+    return true;
 }
 
-// True for the attributes that may hold a URL or say where one is.
-bool IsUrlAttribute(std::string_view name) {
-    return IsPlainUrlAttribute(name) || EqualsNoCase(name, "srcset") ||
-           EqualsNoCase(name, "style") || EqualsNoCase(name, "content") ||
-           EqualsNoCase(name, "http-equiv");
+// The value of the name (any case) in the table, Value() when it is not there.
+template <class Value, size_t N>
+Value Lookup(const Named<Value> (&table)[N], std::string_view name) {
+    if (name.size() > kMaxKeyLength) return Value();
+    const NameKey key(name);
+    const Named<Value>* entry =
+        std::lower_bound(std::begin(table), std::end(table), key,
+                         [](const Named<Value>& e, const NameKey& k) { return e.key < k; });
+    return entry != std::end(table) && entry->key == key ? entry->value : Value();
 }
 
-// ---- Nesting bound --------------------------------------------------------------------------
-// For many start tags an HTML parser walks the open elements, it re-opens the active formatting
-// elements in every paragraph, and gumbo compares each attribute name with the earlier ones of
-// its tag: deep nesting and attribute-laden tags take quadratic time. A light tag scan before
-// the parse follows the open elements roughly; a start tag that would open more than kMaxDepth
-// elements, or more than kMaxFormatting formatting elements, becomes <wbr> with the same
-// attributes (and its end tag goes), and attributes past kMaxAttributes in one tag go unless
-// their names may hold a URL. Ordinary mail stays far below these bounds and is parsed as it is.
+// What an attribute's value may give.
+enum class AttributeKind : uint8_t {
+    kNone,
+    kUrl,        // the whole value is a URL
+    kSrcset,     // image candidates
+    kStyle,      // url(...) items
+    kHttpEquiv,  // "refresh" for a meta refresh
+    kContent,    // a meta refresh's URL
+};
+
+// An SVG link keeps its xlink prefix.
+constexpr Named<AttributeKind> kAttributes[] = {
+    {"action", AttributeKind::kUrl},   {"background", AttributeKind::kUrl},
+    {"cite", AttributeKind::kUrl},     {"content", AttributeKind::kContent},
+    {"data", AttributeKind::kUrl},     {"formaction", AttributeKind::kUrl},
+    {"href", AttributeKind::kUrl},     {"http-equiv", AttributeKind::kHttpEquiv},
+    {"longdesc", AttributeKind::kUrl}, {"poster", AttributeKind::kUrl},
+    {"src", AttributeKind::kUrl},      {"srcset", AttributeKind::kSrcset},
+    {"style", AttributeKind::kStyle},  {"xlink:href", AttributeKind::kUrl},
+};
+static_assert(SortedByName(kAttributes));
+
+// ---- Characters for libxml2 -----------------------------------------------------------------
+// libxml2's HTML parser ends the document at a NUL byte, reads the rest of the document as
+// Latin-1 after an invalid UTF-8 sequence and drops control characters. So NUL bytes, invalid
+// sequences, surrogates and U+FFFE/U+FFFF become U+FFFD, and the other control characters but
+// tab and line breaks become spaces (in text both end a URL, like the control character).
+
+// The length of the UTF-8 sequence at s[0, n) when libxml2 takes it as a character, else 0.
+size_t StrictUtf8Length(const unsigned char* s, size_t n) {
+    const unsigned char c = s[0];
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    size_t len;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0) low = 0xA0;   // overlong
+        if (c == 0xED) high = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0) low = 0x90;   // overlong
+        if (c == 0xF4) high = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (n < len || s[1] < low || s[1] > high) return 0;
+    for (size_t i = 2; i < len; ++i)
+        if ((s[i] & 0xC0) != 0x80) return 0;
+    if (c == 0xEF && s[1] == 0xBF && s[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
+    return len;
+}
+
+// The document with the characters libxml2 cannot take replaced: the input itself, or *copy
+// (empty on entry) when a character had to change.
+std::string_view CleanCharacters(std::string_view html, std::string* copy) {
+    const auto* s = reinterpret_cast<const unsigned char*>(html.data());
+    const size_t n = html.size();
+    size_t copied = 0;  // the input up to here is in *copy
+    bool copying = false;
+    for (size_t i = 0; i < n;) {
+        // Eight characters at a time while none is non-ASCII (high bit) or a control character
+        // (subtracting 0x20 from it sets the high bit of some byte of the word).
+        if (n - i >= 8) {
+            constexpr uint64_t kHighBits = 0x8080808080808080, kSpaces = 0x2020202020202020;
+            uint64_t eight;
+            std::memcpy(&eight, s + i, 8);
+            if (!((eight | ((eight - kSpaces) & ~eight)) & kHighBits)) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char c = s[i];
+        size_t len = 1;
+        const char* replacement = nullptr;
+        if (c >= 0x80) {
+            len = StrictUtf8Length(s + i, n - i);
+            if (!len) len = 1, replacement = "\xEF\xBF\xBD";
+        } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+            replacement = c ? " " : "\xEF\xBF\xBD";
+        }
+        if (replacement) {
+            if (!copying) copy->reserve(n + 64), copying = true;
+            copy->append(html.data() + copied, i - copied).append(replacement);
+            copied = i + 1;
+        }
+        i += len;
+    }
+    if (!copying) return html;
+    copy->append(html.data() + copied, n - copied);
+    return *copy;
+}
+
+// ---- Elements -------------------------------------------------------------------------------
+
+// What the tag scan and the walk need to know of an element.
+enum TagFlags : uint8_t {
+    kBlock = 1,    // the visible text has a space at its start and end
+    kHidden = 2,   // its text is not visible
+    kRawText = 4,  // its content is text up to its end tag
+    kRoot = 8,     // libxml2 drops a misplaced one, attributes and all
+};
+
+constexpr Named<uint8_t> kTags[] = {
+    {"address", kBlock},    {"article", kBlock},      {"aside", kBlock},
+    {"blockquote", kBlock}, {"body", kBlock | kRoot}, {"br", kBlock},
+    {"button", kBlock},     {"caption", kBlock},      {"center", kBlock},
+    {"dd", kBlock},         {"details", kBlock},      {"dir", kBlock},
+    {"div", kBlock},        {"dl", kBlock},           {"dt", kBlock},
+    {"fieldset", kBlock},   {"figcaption", kBlock},   {"figure", kBlock},
+    {"footer", kBlock},     {"form", kBlock},         {"h1", kBlock},
+    {"h2", kBlock},         {"h3", kBlock},           {"h4", kBlock},
+    {"h5", kBlock},         {"h6", kBlock},           {"head", kBlock | kRoot},
+    {"header", kBlock},     {"hr", kBlock},           {"html", kBlock | kRoot},
+    {"iframe", kBlock},     {"legend", kBlock},       {"li", kBlock},
+    {"listing", kBlock},    {"main", kBlock},         {"menu", kBlock},
+    {"nav", kBlock},        {"ol", kBlock},           {"option", kBlock},
+    {"p", kBlock},          {"pre", kBlock},          {"script", kHidden | kRawText},
+    {"section", kBlock},    {"select", kBlock},       {"style", kHidden | kRawText},
+    {"summary", kBlock},    {"table", kBlock},        {"tbody", kBlock},
+    {"td", kBlock},         {"template", kHidden},    {"textarea", kBlock},
+    {"tfoot", kBlock},      {"th", kBlock},           {"thead", kBlock},
+    {"title", kBlock},      {"tr", kBlock},           {"ul", kBlock},
+};
+
+static_assert(SortedByName(kTags));
+
+// The flags of the element with the name (any case).
+uint8_t TagFlagsOf(std::string_view name) {
+    return Lookup(kTags, name);
+}
+
+// ---- Tag scan -------------------------------------------------------------------------------
+// libxml2 compares each attribute name with the earlier ones of its tag, and each end tag and
+// <body> with the whole stack of open elements: attribute floods and deep nesting take
+// quadratic time. A scan that reads the markup the way libxml2 reads it (comments, doctype,
+// processing instructions, script and style text, quoted attribute values, names of at most
+// kMaxNameLength characters) drops the attributes past kMaxAttributes in one tag unless their
+// names may hold a URL, and renames to div an html, head or body start tag with a URL
+// attribute, which libxml2 would drop where misplaced. Deep nesting is caught during the parse
+// (HtmlWalk): the parse then runs again on the flat form of the document, in which every start
+// tag but script, style and template closes itself ("<div ... />"), every end tag of a block
+// element becomes <br> and the other end tags go, which keeps the text, the separators and the
+// attributes but no tree.
 
 constexpr size_t kMaxDepth = 256;
-constexpr size_t kMaxFormatting = 16;
+// The work on the stack of open elements that a parse may do before it runs again flat: each
+// end tag that closes nothing, each misplaced <body> and each end tag blocked by a table costs
+// libxml2 a comparison per open element and a markup error, where the walk counts it.
+constexpr size_t kMaxStackWorkPerByte = 4;
+constexpr size_t kMaxStackWorkBase = 1 << 20;
 constexpr size_t kMaxAttributes = 256;
-constexpr size_t kEndTagReach = 32;  // open elements an end tag is matched against
+constexpr size_t kMaxTemplates = 64;    // in the flat form, open templates kept as elements
+constexpr size_t kMaxNameLength = 100;  // libxml2 reads a longer name as several
 
-// What the nesting bound and the walk need to know of a tag.
-enum TagFlags : uint16_t {
-    kVoid = 1,        // never has content
-    kRawText = 2,     // its content is text up to its end tag
-    kPlainText = 4,   // the rest of the document is text
-    kFormatting = 8,  // re-opened by the parser until its own end tag
-    kMarker = 16,     // its end drops the formatting elements opened inside
-    kBlock = 32,      // the visible text has a space at its start and end
-    kHidden = 64,     // its text is not visible
-};
-// Bits 8 and up of a tag's flags: the group of tags that close each other (a new li closes the
-// open li), 0 for none.
-constexpr int kGroupShift = 8;
-
-using TagTable = std::array<uint16_t, GUMBO_TAG_LAST + 1>;
-
-const TagTable& Tags() {
-    static const TagTable table = [] {
-        TagTable t{};
-        auto mark = [&t](uint16_t flag, std::initializer_list<GumboTag> tags) {
-            for (GumboTag tag : tags) t[tag] |= flag;
-        };
-        mark(kVoid,
-             {GUMBO_TAG_AREA, GUMBO_TAG_BASE, GUMBO_TAG_BASEFONT, GUMBO_TAG_BGSOUND, GUMBO_TAG_BR,
-              GUMBO_TAG_COL, GUMBO_TAG_EMBED, GUMBO_TAG_FRAME, GUMBO_TAG_HR, GUMBO_TAG_IMAGE,
-              GUMBO_TAG_IMG, GUMBO_TAG_INPUT, GUMBO_TAG_KEYGEN, GUMBO_TAG_LINK, GUMBO_TAG_META,
-              GUMBO_TAG_PARAM, GUMBO_TAG_SOURCE, GUMBO_TAG_TRACK, GUMBO_TAG_WBR});
-        mark(kRawText, {GUMBO_TAG_SCRIPT, GUMBO_TAG_STYLE, GUMBO_TAG_TEXTAREA, GUMBO_TAG_TITLE,
-                        GUMBO_TAG_XMP, GUMBO_TAG_IFRAME, GUMBO_TAG_NOEMBED, GUMBO_TAG_NOFRAMES});
-        mark(kPlainText, {GUMBO_TAG_PLAINTEXT});
-        mark(kFormatting,
-             {GUMBO_TAG_A, GUMBO_TAG_B, GUMBO_TAG_BIG, GUMBO_TAG_CODE, GUMBO_TAG_EM, GUMBO_TAG_FONT,
-              GUMBO_TAG_I, GUMBO_TAG_NOBR, GUMBO_TAG_S, GUMBO_TAG_SMALL, GUMBO_TAG_STRIKE,
-              GUMBO_TAG_STRONG, GUMBO_TAG_TT, GUMBO_TAG_U});
-        mark(kMarker, {GUMBO_TAG_TD, GUMBO_TAG_TH, GUMBO_TAG_CAPTION, GUMBO_TAG_TABLE,
-                       GUMBO_TAG_APPLET, GUMBO_TAG_OBJECT, GUMBO_TAG_MARQUEE, GUMBO_TAG_TEMPLATE});
-        mark(kBlock,
-             {GUMBO_TAG_ADDRESS,    GUMBO_TAG_ARTICLE, GUMBO_TAG_ASIDE,   GUMBO_TAG_BLOCKQUOTE,
-              GUMBO_TAG_BODY,       GUMBO_TAG_BR,      GUMBO_TAG_BUTTON,  GUMBO_TAG_CAPTION,
-              GUMBO_TAG_CENTER,     GUMBO_TAG_DD,      GUMBO_TAG_DETAILS, GUMBO_TAG_DIR,
-              GUMBO_TAG_DIV,        GUMBO_TAG_DL,      GUMBO_TAG_DT,      GUMBO_TAG_FIELDSET,
-              GUMBO_TAG_FIGCAPTION, GUMBO_TAG_FIGURE,  GUMBO_TAG_FOOTER,  GUMBO_TAG_FORM,
-              GUMBO_TAG_H1,         GUMBO_TAG_H2,      GUMBO_TAG_H3,      GUMBO_TAG_H4,
-              GUMBO_TAG_H5,         GUMBO_TAG_H6,      GUMBO_TAG_HEAD,    GUMBO_TAG_HEADER,
-              GUMBO_TAG_HR,         GUMBO_TAG_HTML,    GUMBO_TAG_IFRAME,  GUMBO_TAG_LEGEND,
-              GUMBO_TAG_LI,         GUMBO_TAG_LISTING, GUMBO_TAG_MAIN,    GUMBO_TAG_MENU,
-              GUMBO_TAG_NAV,        GUMBO_TAG_OL,      GUMBO_TAG_OPTION,  GUMBO_TAG_P,
-              GUMBO_TAG_PRE,        GUMBO_TAG_SECTION, GUMBO_TAG_SELECT,  GUMBO_TAG_SUMMARY,
-              GUMBO_TAG_TABLE,      GUMBO_TAG_TBODY,   GUMBO_TAG_TD,      GUMBO_TAG_TEXTAREA,
-              GUMBO_TAG_TFOOT,      GUMBO_TAG_TH,      GUMBO_TAG_THEAD,   GUMBO_TAG_TITLE,
-              GUMBO_TAG_TR,         GUMBO_TAG_UL});
-        mark(kHidden, {GUMBO_TAG_SCRIPT, GUMBO_TAG_STYLE, GUMBO_TAG_TEMPLATE});
-        const std::initializer_list<GumboTag> groups[] = {
-            {GUMBO_TAG_LI},
-            {GUMBO_TAG_DT, GUMBO_TAG_DD},
-            {GUMBO_TAG_TD, GUMBO_TAG_TH},
-            {GUMBO_TAG_TR},
-            {GUMBO_TAG_TBODY, GUMBO_TAG_THEAD, GUMBO_TAG_TFOOT},
-            {GUMBO_TAG_OPTION},
-            {GUMBO_TAG_OPTGROUP},
-            {GUMBO_TAG_P},
-            {GUMBO_TAG_RB, GUMBO_TAG_RT, GUMBO_TAG_RP, GUMBO_TAG_RTC},
-            {GUMBO_TAG_COLGROUP}};
-        for (size_t g = 0; g < std::size(groups); ++g) mark((g + 1) << kGroupShift, groups[g]);
-        return t;
-    }();
-    return table;
-}
-
-bool Is(GumboTag tag, uint16_t flag) {
-    return Tags()[tag] & flag;
-}
-
-struct Replacement {
-    size_t begin, end;
-    const char* text;
-};
-
-class NestingBound {
+class TagScan {
   public:
-    explicit NestingBound(std::string_view html) : s_(html) {}
+    TagScan(std::string_view html, bool flat) : s_(html), n_(html.size()), flat_(flat) {}
 
-    // The document to parse: the input itself, or *copy when tags had to change.
+    // The document to parse: the input itself, or *copy (empty on entry) when tags changed.
     std::string_view Apply(std::string* copy) {
+        copy_ = copy;
         Scan();
-        if (edits_.empty()) return s_;
-        copy->reserve(s_.size());
-        size_t at = 0;
-        for (const Replacement& e : edits_) {
-            copy->append(s_.data() + at, e.begin - at);
-            copy->append(e.text);
-            at = e.end;
-        }
-        copy->append(s_.data() + at, s_.size() - at);
+        if (!copying_) return s_;
+        copy->append(s_.data() + copied_, n_ - copied_);
         return *copy;
     }
 
   private:
-    struct Open {
-        GumboTag tag;
-        std::string_view name;  // for unknown tags
-        bool replaced;          // its start tag became <wbr>
-        size_t height;          // formatting: the other open elements when it opened
-    };
+    static constexpr size_t npos = std::string_view::npos;
 
-    static bool Same(const Open& open, GumboTag tag, std::string_view name) {
-        return open.tag == tag && (tag != GUMBO_TAG_UNKNOWN || EqualsNoCase(open.name, name));
+    // Replaces the input from begin to end with the text; edits come in the input's order.
+    void Edit(size_t begin, size_t end, const char* text) {
+        if (!copying_) copy_->reserve(n_ + 64), copying_ = true;
+        copy_->append(s_.data() + copied_, begin - copied_).append(text);
+        copied_ = end;
     }
 
-    // The index of the topmost entry for the tag among the last kEndTagReach, or npos.
-    static size_t Find(const std::vector<Open>& stack, GumboTag tag, std::string_view name) {
-        for (size_t i = stack.size(); i > 0 && stack.size() - i < kEndTagReach; --i)
-            if (Same(stack[i - 1], tag, name)) return i - 1;
-        return std::string_view::npos;
+    static bool IsBlank(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    bool At(size_t p, char c) const { return p < n_ && s_[p] == c; }
+    bool TagEndsAt(size_t p) const { return At(p, '>') || (At(p, '/') && At(p + 1, '>')); }
+
+    size_t SkipBlanks(size_t p) const {
+        while (p < n_ && IsBlank(s_[p])) ++p;
+        return p;
     }
 
-    // Closes the open elements down to and including entry `index`; a marker's end drops the
-    // formatting elements opened inside it.
-    void CloseTo(size_t index) {
-        bool marker = false;
-        for (size_t i = index; i < open_.size(); ++i) marker |= Is(open_[i].tag, kMarker);
-        open_.resize(index);
-        if (marker)
-            while (!formatting_.empty() && formatting_.back().height > index)
-                formatting_.pop_back();
+    // The position after the next ">" from p, or the end.
+    size_t PastGreater(size_t p) const {
+        const size_t gt = s_.find('>', p);
+        return gt == npos ? n_ : gt + 1;
+    }
+
+    // The end of the tag or attribute name at p, p when there is none.
+    size_t NameEnd(size_t p) const {
+        if (p >= n_ || !(IsAlpha(s_[p]) || IsOneOf(s_[p], "_:."))) return p;
+        size_t q = p + 1;
+        while (q < n_ && q - p < kMaxNameLength && (IsAlnum(s_[q]) || IsOneOf(s_[q], ":-_."))) ++q;
+        return q;
+    }
+
+    // The end of a quoted literal at p (the end of the input when unclosed), p for none.
+    size_t LiteralEnd(size_t p) const {
+        if (!At(p, '"') && !At(p, '\'')) return p;
+        const size_t close = s_.find(s_[p], p + 1);
+        return close == npos ? n_ : close + 1;
+    }
+
+    // True when a processing instruction's target starts at p (a letter, "_" or ":").
+    bool PiTargetAt(size_t p) const {
+        if (p >= n_) return false;
+        const auto c = static_cast<unsigned char>(s_[p]);
+        uint32_t cp = c;
+        if (c >= 0x80 &&
+            !DecodeUtf8(reinterpret_cast<const unsigned char*>(s_.data()) + p, n_ - p, &cp))
+            return false;
+        return c >= 0x80 ? xmlIsLetter(static_cast<int>(cp)) != 0
+                         : IsAlpha(c) || c == '_' || c == ':';
     }
 
     void Scan() {
-        const size_t n = s_.size();
         size_t pos = 0;
-        while (pos < n) {
+        bool doctype = false;
+        while (pos < n_) {
             const size_t lt = s_.find('<', pos);
-            if (lt == std::string_view::npos || lt + 1 >= n) break;
-            size_t p = lt + 1;
-            if (s_.compare(p, 3, "!--") == 0) {
-                const size_t close = s_.find("-->", p + 3);
-                pos = close == std::string_view::npos ? n : close + 3;
+            if (lt == npos || lt + 1 >= n_) break;
+            for (size_t p = pos; prolog_ && p < lt; ++p) prolog_ = IsBlank(s_[p]);
+            const char next = s_[lt + 1];
+            if (next == '!' && s_.compare(lt + 2, 2, "--") == 0) {
+                pos = CommentEnd(lt + 4);
                 continue;
             }
-            const bool endTag = s_[p] == '/';
-            if (endTag) ++p;
-            if (p >= n) break;
-            if (!IsAlpha(s_[p])) {
-                if (!endTag && s_[p] != '!' && s_[p] != '?') {
-                    pos = p;  // a lone "<" in text
-                } else {
-                    // "<!DOCTYPE ...>", "<?...>", "</9...>": up to the next ">".
-                    const size_t close = s_.find('>', p);
-                    pos = close == std::string_view::npos ? n : close + 1;
+            if (next == '?') {
+                // "<?" without a target is dropped, the rest is text.
+                pos = PiTargetAt(lt + 2) ? PastGreater(lt + 2) : lt + 2;
+                continue;
+            }
+            if (next == '/') {
+                pos = EndTag(lt);
+            } else if (next == '!' && StartsWithNoCase(s_.substr(lt + 2), "doctype")) {
+                pos = Doctype(lt + 9);
+                // A doctype within the content: libxml2 reads a "</" or "<!DOCTYPE" right
+                // after it with its "<" as text.
+                if (!prolog_ || doctype) {
+                    if (At(pos, '<') &&
+                        (At(pos + 1, '/') || StartsWithNoCase(s_.substr(pos + 1), "!doctype")))
+                        ++pos;
+                    prolog_ = false;
                 }
+                doctype = true;
                 continue;
-            }
-            const size_t nameStart = p;
-            while (p < n && !IsHtmlSpace(s_[p]) && s_[p] != '/' && s_[p] != '>') ++p;
-            const std::string_view name = s_.substr(nameStart, p - nameStart);
-            const GumboTag tag = gumbo_tagn_enum(name.data(), name.size());
-            if (endTag) {
-                size_t count = 0;
-                const size_t close = Attributes(p, false, &count);
-                pos = close < n ? close + 1 : n;
-                EndTag(lt, p, close, pos, count, tag, name);
+            } else if (IsAlpha(next)) {
+                pos = StartTag(lt);
             } else {
-                StartTag(nameStart, p, tag, name);
-                size_t count = 0;
-                const size_t close = Attributes(p, true, &count);
-                pos = close < n ? close + 1 : n;
-                if (Is(tag, kPlainText)) break;
-                if (Is(tag, kRawText)) pos = RawTextEnd(pos, name);
+                pos = lt + 1;  // "<" in text
             }
+            prolog_ = false;
         }
     }
 
-    // Skips the attributes from p, counting them in *count and, when dropExcess is set, dropping
-    // the excess ones; returns the position of the tag's ">" (the end when there is none).
-    size_t Attributes(size_t p, bool dropExcess, size_t* count) {
-        const size_t n = s_.size();
-        while (p < n && s_[p] != '>') {
-            if (IsHtmlSpace(s_[p]) || s_[p] == '/') {
-                ++p;
-                continue;
+    // The end of a comment from after "<!--": after "-->" or "--!>", or the end of the input.
+    size_t CommentEnd(size_t p) const {
+        for (size_t dashes = s_.find("--", p); dashes != npos; dashes = s_.find("--", dashes + 1)) {
+            if (At(dashes + 2, '>')) return dashes + 3;
+            if (At(dashes + 2, '!') && At(dashes + 3, '>')) return dashes + 4;
+        }
+        return n_;
+    }
+
+    // A doctype from after "<!DOCTYPE": a name, then public and system literals, which may
+    // hold ">", then anything up to ">".
+    size_t Doctype(size_t p) const {
+        p = SkipBlanks(p);
+        if (p < n_ && (IsAlpha(s_[p]) || IsOneOf(s_[p], "_:")))
+            while (p < n_ && (IsAlnum(s_[p]) || IsOneOf(s_[p], "_:.-") || s_[p] & 0x80)) ++p;
+        p = SkipBlanks(p);
+        const bool system = StartsWithNoCase(s_.substr(p), "system");
+        if (system || StartsWithNoCase(s_.substr(p), "public")) {
+            p = LiteralEnd(SkipBlanks(p + 6));
+            if (!system) p = LiteralEnd(SkipBlanks(p));
+        }
+        return PastGreater(p);
+    }
+
+    size_t EndTag(size_t lt) {
+        const size_t nameEnd = NameEnd(lt + 2);
+        if (nameEnd == lt + 2) return lt + 2;  // "</" without a name is dropped
+        const size_t end = PastGreater(nameEnd);
+        if (flat_) {
+            const std::string_view name = s_.substr(lt + 2, nameEnd - lt - 2);
+            const uint8_t flags = TagFlagsOf(name);
+            if (flags & kBlock) {
+                Edit(lt, end, "<br>");
+            } else if (templates_ && EqualsNoCase(name, "template")) {
+                --templates_;
+            } else if (!(flags & kRawText) && !prolog_) {
+                // Nothing that it could close is open; an empty comment joins no "<" and name
+                // (and would not end the prolog).
+                Edit(lt, end, "<!---->");
             }
-            const size_t start = p++;
-            while (p < n && !IsHtmlSpace(s_[p]) && !IsOneOf(s_[p], "/>=")) ++p;
-            const std::string_view name = s_.substr(start, p - start);
-            size_t q = p;
-            while (q < n && IsHtmlSpace(s_[q])) ++q;
-            if (q < n && s_[q] == '=') {
-                ++q;
-                while (q < n && IsHtmlSpace(s_[q])) ++q;
-                if (q < n && (s_[q] == '"' || s_[q] == '\'')) {
-                    const size_t close = s_.find(s_[q], q + 1);
-                    q = close == std::string_view::npos ? n : close + 1;
-                } else {
-                    while (q < n && !IsHtmlSpace(s_[q]) && s_[q] != '>') ++q;
+        }
+        return end;
+    }
+
+    size_t StartTag(size_t lt) {
+        const size_t nameEnd = NameEnd(lt + 1);
+        const std::string_view name = s_.substr(lt + 1, nameEnd - lt - 1);
+        const uint8_t flags = TagFlagsOf(name);
+        // html, head or body with a URL attribute becomes div (a first pass over the attributes
+        // tells, before their own edits).
+        bool urlAttribute = false;
+        if (flags & kRoot) {
+            ForEachAttribute(nameEnd, [&](size_t start, size_t attributeNameEnd, size_t) {
+                urlAttribute |= IsUrlAttribute(start, attributeNameEnd);
+            });
+        }
+        if (urlAttribute) Edit(lt + 1, nameEnd, "div");
+        size_t count = 0;
+        const size_t p =
+            ForEachAttribute(nameEnd, [&](size_t start, size_t attributeNameEnd, size_t end) {
+                if (++count > kMaxAttributes && !IsUrlAttribute(start, attributeNameEnd))
+                    Edit(start, end, "");
+            });
+        if (p >= n_) return n_;
+        if (s_[p] == '/') return p + 2;  // "/>": an element without content
+        if (flat_) {
+            const bool keep = (flags & kRawText) ||
+                              (templates_ < kMaxTemplates && EqualsNoCase(name, "template"));
+            if (!keep) {
+                Edit(p, p + 1, " />");
+            } else if (!(flags & kRawText)) {
+                ++templates_;
+            }
+        }
+        if (!(flags & kRawText)) return p + 1;
+        return RawTextEnd(p + 1, EqualsNoCase(name, "style") ? "style" : "script");
+    }
+
+    bool IsUrlAttribute(size_t nameStart, size_t nameEnd) const {
+        return Lookup(kAttributes, s_.substr(nameStart, nameEnd - nameStart)) !=
+               AttributeKind::kNone;
+    }
+
+    // Calls visit(start, nameEnd, end) for each attribute of a start tag from p; returns where
+    // the tag ends: at its ">" or "/>", or at the end of the input.
+    template <class Visit>
+    size_t ForEachAttribute(size_t p, Visit&& visit) const {
+        p = SkipBlanks(p);
+        while (p < n_ && !TagEndsAt(p)) {
+            const size_t start = p, nameEnd = NameEnd(p);
+            if (nameEnd == p) {  // not a name: skipped up to a blank or the tag's end
+                while (p < n_ && !IsBlank(s_[p]) && !TagEndsAt(p)) ++p;
+            } else {
+                size_t end = nameEnd;
+                p = SkipBlanks(nameEnd);
+                if (At(p, '=')) {
+                    p = SkipBlanks(p + 1);
+                    end = LiteralEnd(p);
+                    if (end == p)
+                        while (end < n_ && !IsBlank(s_[end]) && s_[end] != '>') ++end;
+                    p = end;
                 }
-                p = q;
+                visit(start, nameEnd, end);
             }
-            if (++*count > kMaxAttributes && dropExcess && !IsUrlAttribute(name))
-                edits_.push_back({start, p, ""});
+            p = SkipBlanks(p);
         }
         return p;
     }
 
-    // The position of the end tag that closes a raw text element (script, style, ...).
-    size_t RawTextEnd(size_t p, std::string_view name) const {
-        std::string lower(name);
-        for (char& c : lower) c = Lower(c);
-        for (size_t lt = s_.find("</", p); lt != std::string_view::npos;
-             lt = s_.find("</", lt + 1)) {
-            const size_t after = lt + 2 + name.size();
-            if (EqualsNoCase(s_.substr(lt + 2, name.size()), lower) &&
-                (after >= s_.size() || IsHtmlSpace(s_[after]) || s_[after] == '>' ||
-                 s_[after] == '/'))
-                return lt;
+    // Where the content of a script or style element from p ends: at an end tag of its name
+    // (lower case). libxml2 reads a tag at the very start of the content as markup, and so an
+    // end tag with a longer name ("</scriptx"): both are made text, so that the content is what
+    // the scan takes it for.
+    size_t RawTextEnd(size_t p, std::string_view name) {
+        if (At(p, '<') && (At(p + 1, '/') || (p + 1 < n_ && IsAlpha(s_[p + 1])))) Edit(p, p, " ");
+        for (size_t lt = s_.find("</", p); lt != npos; lt = s_.find("</", lt + 2)) {
+            if (!EqualsNoCase(s_.substr(lt + 2, name.size()), name)) continue;
+            if (NameEnd(lt + 2) == lt + 2 + name.size()) return lt;
+            Edit(lt, lt + 2, "< /");
         }
-        return s_.size();
-    }
-
-    static int SiblingGroup(GumboTag tag) { return Tags()[tag] >> kGroupShift; }
-
-    // The open element that the start tag closes, or npos. Only elements that the parser
-    // passes over may stand above it (p or div above an li, cells above a tr, ...); otherwise
-    // the estimate keeps one element too many open, which errs on the safe side.
-    size_t ClosedSibling(GumboTag tag) const {
-        const int group = SiblingGroup(tag);
-        if (!group) return std::string_view::npos;
-        for (size_t i = open_.size(); i > 0 && open_.size() - i < 4; --i) {
-            const GumboTag above = open_[i - 1].tag;
-            if (SiblingGroup(above) == group) return i - 1;
-            bool passed = false;
-            if (group == 1 || group == 2) {
-                passed =
-                    above == GUMBO_TAG_P || above == GUMBO_TAG_DIV || above == GUMBO_TAG_ADDRESS;
-            } else if (group == 4 || group == 5) {
-                passed = above == GUMBO_TAG_TD || above == GUMBO_TAG_TH ||
-                         (group == 5 && above == GUMBO_TAG_TR);
-            } else if (group == 7) {
-                passed = above == GUMBO_TAG_OPTION;
-            }
-            if (!passed) break;
-        }
-        return std::string_view::npos;
-    }
-
-    void StartTag(size_t nameStart, size_t nameEnd, GumboTag tag, std::string_view name) {
-        if (Is(tag, kVoid | kRawText | kPlainText)) return;
-        const bool formatting = Is(tag, kFormatting);
-        const size_t sibling = ClosedSibling(tag);
-        if (sibling != std::string_view::npos) CloseTo(sibling);
-        if (tag == GUMBO_TAG_A || tag == GUMBO_TAG_NOBR) {  // a new one closes the open one
-            const size_t same = Find(formatting_, tag, name);
-            if (same != std::string_view::npos) formatting_.erase(formatting_.begin() + same);
-        }
-        const bool replace = open_.size() + formatting_.size() >= kMaxDepth ||
-                             (formatting && formatting_.size() >= kMaxFormatting);
-        if (replace) edits_.push_back({nameStart, nameEnd, "wbr"});
-        Open entry{tag, name, replace, open_.size()};
-        (formatting ? formatting_ : open_).push_back(entry);
-    }
-
-    // An end tag from lt to tagEnd, its attributes from nameEnd to close: it closes its element
-    // (and goes when that one's start tag became <wbr>); excess attributes go.
-    void EndTag(size_t lt, size_t nameEnd, size_t close, size_t tagEnd, size_t count, GumboTag tag,
-                std::string_view name) {
-        const bool formatting = Is(tag, kFormatting);
-        std::vector<Open>& stack = formatting ? formatting_ : open_;
-        const size_t index = Find(stack, tag, name);
-        bool replaced = false;
-        if (index != std::string_view::npos) {
-            replaced = stack[index].replaced;
-            if (formatting) {
-                formatting_.erase(formatting_.begin() + index);
-            } else {
-                CloseTo(index);
-            }
-        }
-        if (replaced) {
-            edits_.push_back({lt, tagEnd, ""});
-        } else if (count > kMaxAttributes) {
-            edits_.push_back({nameEnd, close, ""});
-        }
+        return n_;
     }
 
     std::string_view s_;
-    std::vector<Open> open_;
-    std::vector<Open> formatting_;
-    std::vector<Replacement> edits_;
+    size_t n_;
+    bool flat_;
+    size_t templates_ = 0;  // open template elements kept in the flat form
+    // Before any content: only blanks, comments, processing instructions and one doctype.
+    bool prolog_ = true;
+    std::string* copy_ = nullptr;
+    bool copying_ = false;
+    size_t copied_ = 0;  // the input up to here is in *copy_ (once copying_)
 };
 
 // ---- HTML walk ------------------------------------------------------------------------------
 
-// Walks gumbo's tree in document order without recursion, gathering the attribute URLs (with
-// the visible text's length where their element starts) and the visible text.
+// Parses a document with libxml2's HTML parser and gathers, from its events, the attribute URLs
+// (with the visible text's length where their element starts) and the visible text. The parse
+// stops when more than kMaxDepth elements are open or the errors tell of too much work on them.
 class HtmlWalk {
   public:
     struct Positioned {
@@ -849,51 +976,65 @@ class HtmlWalk {
         std::string url;
     };
 
-    void Run(const GumboNode* document) {
-        struct Frame {
-            const GumboNode* node;
-            unsigned next;
-        };
-        std::vector<Frame> stack{{document, 0}};
-        while (!stack.empty()) {
-            const GumboNode* node = stack.back().node;
-            const GumboVector& children = node->type == GUMBO_NODE_DOCUMENT
-                                              ? node->v.document.children
-                                              : node->v.element.children;
-            if (stack.back().next == children.length) {
-                if (node->type != GUMBO_NODE_DOCUMENT) Leave(node);
-                stack.pop_back();
-                continue;
-            }
-            const auto* child = static_cast<const GumboNode*>(children.data[stack.back().next++]);
-            switch (child->type) {
-                case GUMBO_NODE_ELEMENT:
-                case GUMBO_NODE_TEMPLATE:
-                    Enter(child);
-                    stack.push_back({child, 0});
-                    break;
-                case GUMBO_NODE_TEXT:
-                case GUMBO_NODE_CDATA:
-                case GUMBO_NODE_WHITESPACE:
-                    if (!hidden_) {
-                        text_ += child->v.text.text;
-                    } else if (node->type == GUMBO_NODE_ELEMENT &&
-                               node->v.element.tag == GUMBO_TAG_STYLE) {
-                        CssUrls(child->v.text.text, [this](std::string_view v) { Add(v); });
-                    }
-                    break;
-                default:
-                    break;
-            }
-        }
+    // Parses the document; false when it stopped for the depth or the work on the stack.
+    bool Parse(std::string_view html) {
+        static std::once_flag initialized;
+        std::call_once(initialized, [] { xmlInitParser(); });
+        if (html.empty()) return true;
+        const int size = static_cast<int>(std::min<size_t>(html.size(), INT_MAX));  // an int
+        htmlParserCtxtPtr ctxt = htmlCreateMemoryParserCtxt(html.data(), size);
+        if (!ctxt) return true;
+        // Our handler in place of the context's own for the parse (the options write into it).
+        static const htmlSAXHandler kHandler = Handler();
+        htmlSAXHandler handler = kHandler;
+        htmlSAXHandler* const own = ctxt->sax;
+        ctxt->sax = &handler;
+        ctxt->userData = this;
+        ctxt_ = ctxt;
+        maxStackWork_ = kMaxStackWorkBase + kMaxStackWorkPerByte * html.size();
+        // No implied html, body and p elements; the input is UTF-8 whatever a meta says.
+        htmlCtxtUseOptions(ctxt, HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
+                                     HTML_PARSE_NONET | HTML_PARSE_NOIMPLIED |
+                                     HTML_PARSE_IGNORE_ENC);
+        xmlSwitchEncoding(ctxt, XML_CHAR_ENCODING_UTF8);
+        htmlParseDocument(ctxt);
+        ctxt->sax = own;
+        htmlFreeParserCtxt(ctxt);
+        ctxt_ = nullptr;
+        if (inStyle_) EndStyle();
+        return !stopped_;
     }
 
     std::string& text() { return text_; }
     std::vector<Positioned>& urls() { return urls_; }
 
   private:
-    // A template node has the template tag.
-    static uint16_t Flags(const GumboNode* element) { return Tags()[element->v.element.tag]; }
+    static htmlSAXHandler Handler() {
+        htmlSAXHandler h;
+        std::memset(&h, 0, sizeof h);
+        h.startElement = [](void* walk, const xmlChar* name, const xmlChar** attributes) {
+            static_cast<HtmlWalk*>(walk)->Enter(Text(name), attributes);
+        };
+        h.endElement = [](void* walk, const xmlChar* name) {
+            static_cast<HtmlWalk*>(walk)->Leave(Text(name));
+        };
+        h.characters = [](void* walk, const xmlChar* chars, int length) {
+            static_cast<HtmlWalk*>(walk)->Characters(chars, length);
+        };
+        h.ignorableWhitespace = h.characters;
+        // Script and style content.
+        h.cdataBlock = [](void* walk, const xmlChar* chars, int length) {
+            static_cast<HtmlWalk*>(walk)->RawText(chars, length);
+        };
+        // Markup errors are no news in mail; they count for the work on the stack.
+        h.serror = [](void* walk, auto) { static_cast<HtmlWalk*>(walk)->Error(); };
+        h.initialized = XML_SAX2_MAGIC;  // so that serror is used
+        return h;
+    }
+
+    static std::string_view Text(const xmlChar* s) {
+        return s ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
+    }
 
     void Separate() {
         if (!text_.empty() && !IsHtmlSpace(text_.back())) text_ += ' ';
@@ -904,44 +1045,89 @@ class HtmlWalk {
         if (!url.empty()) urls_.push_back({text_.size(), std::move(url)});
     }
 
-    void Enter(const GumboNode* element) {
-        const uint16_t flags = Flags(element);
+    void Stop() {
+        stopped_ = true;
+        xmlStopParser(ctxt_);
+    }
+
+    void Error() {
+        if (stopped_) return;
+        stackWork_ += static_cast<size_t>(ctxt_->nameNr);
+        if (stackWork_ > maxStackWork_) Stop();
+    }
+
+    // libxml2 gives element and attribute names in lower case.
+    void Enter(std::string_view name, const xmlChar** attributes) {
+        if (stopped_) return;
+        if (static_cast<size_t>(ctxt_->nameNr) > kMaxDepth) {
+            Stop();
+            return;
+        }
+        const uint8_t flags = TagFlagsOf(name);
         if (flags & kBlock) Separate();
         if (flags & kHidden) ++hidden_;
-        // The parser re-opens formatting elements as copies; their URLs were counted already.
-        if (element->parse_flags & (GUMBO_INSERTION_RECONSTRUCTED_FORMATTING_ELEMENT |
-                                    GUMBO_INSERTION_ADOPTION_AGENCY_CLONED))
-            return;
-        const GumboVector& attributes = element->v.element.attributes;
+        if (name == "style") inStyle_ = true;
+        auto add = [this](std::string_view v) { Add(v); };
         bool refresh = false;
-        for (unsigned i = 0; i < attributes.length; ++i) {
-            const auto* a = static_cast<const GumboAttribute*>(attributes.data[i]);
-            const std::string_view name(a->name), value(a->value);
-            if (name == "srcset") {
-                SrcsetUrls(value, [this](std::string_view v) { Add(v); });
-            } else if (name == "style") {
-                CssUrls(value, [this](std::string_view v) { Add(v); });
-            } else if (name == "http-equiv") {
-                refresh = EqualsNoCase(value, "refresh");
-            } else if (IsPlainUrlAttribute(name)) {
-                Add(value);
+        std::string_view content;
+        for (const xmlChar** a = attributes; a && a[0]; a += 2) {
+            if (!a[1]) continue;
+            const std::string_view value = Text(a[1]);
+            switch (Lookup(kAttributes, Text(a[0]))) {
+                case AttributeKind::kUrl:
+                    Add(value);
+                    break;
+                case AttributeKind::kSrcset:
+                    SrcsetUrls(value, add);
+                    break;
+                case AttributeKind::kStyle:
+                    CssUrls(value, add);
+                    break;
+                case AttributeKind::kHttpEquiv:
+                    refresh = EqualsNoCase(value, "refresh");
+                    break;
+                case AttributeKind::kContent:
+                    content = value;
+                    break;
+                case AttributeKind::kNone:
+                    break;
             }
         }
-        if (refresh && element->v.element.tag == GUMBO_TAG_META) {
-            if (const GumboAttribute* content = gumbo_get_attribute(&attributes, "content"))
-                Add(RefreshUrl(content->value));
-        }
+        if (refresh && name == "meta") Add(RefreshUrl(content));
     }
 
-    void Leave(const GumboNode* element) {
-        const uint16_t flags = Flags(element);
+    void Leave(std::string_view name) {
+        if (stopped_) return;
+        const uint8_t flags = TagFlagsOf(name);
         if (flags & kBlock) Separate();
-        if (flags & kHidden) --hidden_;
+        if ((flags & kHidden) && hidden_) --hidden_;
+        if (inStyle_ && name == "style") EndStyle();
     }
 
+    void Characters(const xmlChar* chars, int length) {
+        if (!stopped_ && !hidden_) text_.append(reinterpret_cast<const char*>(chars), length);
+    }
+
+    void RawText(const xmlChar* chars, int length) {
+        if (!stopped_ && inStyle_) style_.append(reinterpret_cast<const char*>(chars), length);
+    }
+
+    // A style sheet's URLs stand where its element starts, which is where the text stands.
+    void EndStyle() {
+        CssUrls(style_, [this](std::string_view v) { Add(v); });
+        style_.clear();
+        inStyle_ = false;
+    }
+
+    htmlParserCtxtPtr ctxt_ = nullptr;
     std::string text_;
     std::vector<Positioned> urls_;
+    std::string style_;  // the text of the open style element
+    bool inStyle_ = false;
     int hidden_ = 0;
+    size_t stackWork_ = 0;
+    size_t maxStackWork_ = 0;
+    bool stopped_ = false;
 };
 
 }  // namespace
@@ -952,15 +1138,16 @@ void FindTextUrls(std::string_view text, std::vector<std::string>* urls) {
 }
 
 void FindHtmlUrls(std::string_view html, std::vector<std::string>* urls, std::string* visibleText) {
-    std::string bounded;
-    const std::string_view source = NestingBound(html).Apply(&bounded);
-    GumboOptions options = kGumboDefaultOptions;
-    options.max_errors = 0;  // the errors are not read
-    GumboOutput* output = gumbo_parse_with_options(&options, source.data(), source.size());
+    std::string cleaned, prepared;
+    const std::string_view source = CleanCharacters(html, &cleaned);
     HtmlWalk walk;
-    if (output) {
-        walk.Run(output->document);
-        gumbo_destroy_output(&options, output);
+    if (!walk.Parse(TagScan(source, false).Apply(&prepared))) {
+        // Nested too deep for libxml2, or too much work on its stack: the flat form. Should
+        // that stop too (markup that the tag scan reads otherwise than libxml2), what was found
+        // up to there stands.
+        prepared.clear();
+        walk = HtmlWalk();
+        walk.Parse(TagScan(source, true).Apply(&prepared));
     }
     // Attribute URLs stand where their element starts, text URLs where they start.
     const std::string& text = walk.text();

@@ -1,8 +1,9 @@
 // URL finding: the URLs of a text/plain body and of an HTML body, in order of appearance, as the
 // URL texts that FillParsedURL (message_builder.h) turns into records. HTML is parsed with
-// gumbo: URLs come from the URL-bearing attributes (href, src, action, background, ...) and from
-// the visible text, and the visible text itself is returned for the character statistics.
-// Stateless and thread-safe; the caller owns the vectors and strings it passes in.
+// libxml2's HTML parser (SAX, no tree): URLs come from the URL-bearing attributes (href, src,
+// action, background, ...) and from the visible text, and the visible text itself is returned
+// for the character statistics. Stateless and thread-safe (libxml2 is initialized once, on
+// first use); the caller owns the vectors and strings it passes in.
 //
 // What counts as a URL in text:
 //   - "http://", "https://" or "ftp://" (any case, also at the end of a longer word: "xhttp://x"
@@ -25,12 +26,12 @@
 // What counts as a URL in HTML: the absolute URLs ("http:", "https:", "ftp:" with one or more
 // slashes or backslashes, written back as "scheme://"; "//host/..." returned without its
 // slashes; "www....") in the attributes href, src, action, formaction, background, poster,
-// cite, data, longdesc, each candidate of srcset, url(...) in style attributes and style
-// elements, and the URL of a meta refresh, on any element; leading and trailing spaces are
+// cite, data, longdesc, xlink:href, each candidate of srcset, url(...) in style attributes and
+// style elements, and the URL of a meta refresh, on any element; leading and trailing spaces are
 // dropped and tabs and line breaks removed, as browsers do. Then the URLs of the visible text
 // by the text rules. All in document order: an element's attribute URLs stand where the element
-// starts. An element that the parser re-opens as a copy (a link left open across paragraphs)
-// counts once.
+// starts. Character references are decoded as HTML 4 knows them (a name needs its ";"). NUL
+// bytes and invalid UTF-8 read as U+FFFD, other control characters as spaces.
 #pragma once
 
 #include <string>

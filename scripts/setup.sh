@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libjsoncpp-dev
   libpcre2-dev
   libssl-dev libmd-dev
-  libgmime-3.0-dev libgumbo-dev libicu-dev
+  libgmime-3.0-dev libxml2-dev libicu-dev
   binutils clang lld libclang-rt-14-dev
   # the Windows build: cross compiler, Wine to run its tests, GoogleTest's sources
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest
