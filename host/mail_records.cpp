@@ -39,7 +39,7 @@ std::unique_ptr<Message> BuildMailRecords(ParsedMail&& mail, uint64_t size, uint
     }
     builder.Statistics(stats.Json());
     if (urls) *urls = found;
-    return builder.Build();
+    return std::move(builder).Build();
 }
 
 }  // namespace host

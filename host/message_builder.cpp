@@ -2,6 +2,7 @@
 #include "host/message_builder.h"
 
 #include <cstring>
+#include <utility>
 
 namespace host {
 
@@ -248,7 +249,15 @@ void FillParsedURL(const std::string& url, ParsedURL* record) {
     }
 }
 
-std::unique_ptr<Message> MessageBuilder::Build() const {
+std::unique_ptr<Message> MessageBuilder::Build() const& {
+    return const_cast<MessageBuilder*>(this)->Make(false);  // Make(false) changes nothing
+}
+
+std::unique_ptr<Message> MessageBuilder::Build() && {
+    return Make(true);
+}
+
+std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
     std::unique_ptr<Message> message(new Message());
     Message* m = message.get();
 
@@ -318,7 +327,7 @@ std::unique_ptr<Message> MessageBuilder::Build() const {
         m->m_allParts->add(root);
         m->m_tree->m_root = root;
     }
-    for (const PartSpec& spec : m_parts) {
+    for (PartSpec& spec : m_parts) {
         CPart* part = new CPart();
         m->m_parts.push_back(part);
         part->m_headers = buildMap(spec.headers);
@@ -349,7 +358,7 @@ std::unique_ptr<Message> MessageBuilder::Build() const {
             body = new CPartBodyOther(spec.kind);
         }
         m->m_bodies.push_back(body);
-        m->m_texts.push_back(spec.text);
+        m->m_texts.push_back(moveTexts ? std::move(spec.text) : spec.text);
         body->m_text = m->m_texts.back().c_str();
         part->m_body = body;
         m->m_allParts->add(part);

@@ -127,9 +127,13 @@ class MessageBuilder {
     MessageBuilder& WithoutSource();     // a root part without a source object
     MessageBuilder& WithoutRoot();       // a tree without a root part
 
-    std::unique_ptr<Message> Build() const;
+    std::unique_ptr<Message> Build() const&;
+    // The same, moving the part texts into the message instead of copying them.
+    std::unique_ptr<Message> Build() &&;
 
   private:
+    std::unique_ptr<Message> Make(bool moveTexts);
+
     HeaderSpec m_root;
     std::vector<PartSpec> m_parts;
     std::string m_raw;
