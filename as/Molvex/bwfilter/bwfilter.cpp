@@ -76,7 +76,7 @@ void ListExpressions(const CMatchingList& list, ascommon::CArray<usstring, 64>* 
 }  // namespace
 
 CBWFilter::CBWFilter(const sstring& name) {
-    m_name = name;
+    SetName(name);
 }
 
 CBWFilter::~CBWFilter() {

@@ -36,7 +36,7 @@ sstring JoinPath(const sstring& folder, const char* name) {
 }  // namespace
 
 CURLFilter::CURLFilter(const sstring& name) {
-    m_name = name;
+    SetName(name);
 }
 
 CURLFilter::~CURLFilter() {
