@@ -80,6 +80,16 @@ class ParsedURL : public ascommon::CBlackBoxObject {
     };
 };
 
+// A copy of a record is whole when each of its texts is (see ascommon::CopyComplete): the host's
+// arrays of records check their copies with it.
+inline bool CopyComplete(const ParsedURL& copy, const ParsedURL& source) {
+    using ascommon::CopyComplete;
+    return CopyComplete(copy.m_url, source.m_url) && CopyComplete(copy.m_host, source.m_host) &&
+           CopyComplete(copy.m_decodedHost, source.m_decodedHost) &&
+           CopyComplete(copy.m_subDomain, source.m_subDomain) &&
+           CopyComplete(copy.m_domain, source.m_domain);
+}
+
 // The layout shared with the host: vtable, the host's fields, then the computed ones.
 struct ParsedURLLayout {
     AS_LAYOUT_BEGIN
