@@ -127,15 +127,17 @@ ascommon::sstring GetUrlFromHost(const ParsedURL& url);
 const char* UrlFromHost(const ParsedURL& url, uint64_t* length);
 
 // The same steps with their status: 0, kUrlKeyFailed, kUrlKeyInvalidUtf8, or -2 when a buffer
-// could not be had. A key is computed once; later calls return the first status.
+// could not be had. A key is computed once; later calls return the first status (-2 is not
+// kept: a later call computes again).
 int32_t ComputeSubDomain(ParsedURL& url);
 int32_t ComputeDomain(ParsedURL& url);
 
 // ---- The steps, for the keys and their tests --------------------------------------------------
 
 // Fills m_decodedHost from m_host (once): two decoding passes, then byte-order marks out when
-// m_stripBOM is set. Never fails on content; without a buffer the decoded host is empty.
-void DecodeHost(ParsedURL& url);
+// m_stripBOM is set. Never fails on content: 0, or -2 when a buffer could not be had (nothing
+// is kept then, so a later call decodes again).
+int32_t DecodeHost(ParsedURL& url);
 
 // One decoding pass over `length` bytes of `in` into `out` (room for `length` bytes: a pass
 // never lengthens its input; `out` may be `in`). Returns the output length; sets *ideographic
