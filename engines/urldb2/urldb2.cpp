@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 
+#include "common/ashooks_access.h"
 #include "common/binstreamer.h"
 #include "common/trace.h"
 
@@ -96,7 +97,13 @@ int32_t CURLDB2::LoadDataFile(const sstring& fileName, const sstring& tempFolder
         for (int section = 0; section < 3; ++section) {
             for (uint32_t i = 0; i < counts[section]; ++i) {
                 const uint64_t key = ReadKey(*streamer);
-                sets[section]->insert(key, sets[section]->size());
+                // A key already present is skipped; one that finds no node fails the load.
+                if (sets[section]->insert(key, sets[section]->size()) == -2) {
+                    AS_TRACE(1, "[URLDB2 Engine] Not enough memory for the entries of [%s]",
+                             fileName.c_str());
+                    streamer.reset();
+                    return -14;
+                }
             }
         }
     } catch (const std::exception&) {
@@ -110,21 +117,36 @@ int32_t CURLDB2::LoadDataFile(const sstring& fileName, const sstring& tempFolder
 int32_t CURLDB2::LoadDataFiles(const CArray<sstring, 64>& fileNames, const sstring& tempFolder) {
     int32_t result = -12;
     for (uint64_t i = 0; i < fileNames.size(); ++i) {
-        if (LoadDataFile(fileNames.data()[i], tempFolder) == 0) result = 0;
+        const uint64_t failures = AllocationFailures();
+        if (LoadDataFile(fileNames.data()[i], tempFolder) == 0) {
+            result = 0;
+        } else if (AllocationFailures() != failures) {
+            AS_TRACE(1, "[URLDB2 Engine] Not enough memory to load [%s]",
+                     fileNames.data()[i].c_str());
+            return kNoMemory;
+        }
     }
     return result;
 }
 
 int32_t CURLDB2::SubtractDataFile(const sstring& fileName, const sstring& tempFolder) {
+    const uint64_t failures = AllocationFailures();
+    if (Subtract(fileName, tempFolder) || AllocationFailures() == failures) return 0;
+    AS_TRACE(1, "[URLDB2 Engine] Not enough memory to subtract [%s]", fileName.c_str());
+    return kNoMemory;
+}
+
+// The work of SubtractDataFile: false when the file could not be read whole.
+bool CURLDB2::Subtract(const sstring& fileName, const sstring& tempFolder) {
     std::unique_ptr<CBinaryStreamer> streamer = OpenDataFile(fileName, tempFolder);
-    if (!streamer) return 0;
+    if (!streamer) return false;
     try {
         if (streamer->ReadUInt32() != kDigestWords) {
             AS_TRACE(1,
                      "[URLDB2 Engine] The data file was created using another number of md5 "
                      "bytes!");
             streamer.reset();
-            return 0;
+            return false;
         }
         uint32_t counts[3];
         for (uint32_t& count : counts) count = streamer->ReadUInt32();
@@ -137,10 +159,9 @@ int32_t CURLDB2::SubtractDataFile(const sstring& fileName, const sstring& tempFo
     } catch (const std::exception&) {
         AS_TRACE(1, "[URLDB2 Engine] Data File Corrupt!");
         streamer.reset();
-        return 0;
+        return false;
     }
-    CloseDataFile(streamer);
-    return 0;
+    return CloseDataFile(streamer);
 }
 
 bool CURLDB2::ContainsURL(const char* bytes, size_t length) {
