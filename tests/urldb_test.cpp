@@ -88,6 +88,9 @@ TEST_F(URLDBTest, RefusedAndDamagedFiles) {
     EXPECT_EQ(Load(db, Write("short.dat", promising)), -14);
     EXPECT_TRUE(host::TraceContains("[URLDB2 Engine] Data File Corrupt!"));
     EXPECT_TRUE(Domain(db, "first.com"));  // entries before the end stay
+    promising.extraCount = 0xFFFFFF00;     // a hostile count sizes nothing beyond the file
+    EXPECT_EQ(Load(db, Write("hostile.dat", promising)), -14);
+    EXPECT_EQ(db.m_domains.bucket_count(), 11u);  // the one entry the file holds, plus ten
 
     EXPECT_EQ(Load(db, sstring((folder / "missing.dat").c_str())), -13);
     EXPECT_TRUE(host::TraceContains("[URLDB2 Engine] Signature file not found"));

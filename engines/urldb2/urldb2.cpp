@@ -22,6 +22,14 @@ uint64_t ReadKey(CBinaryStreamer& streamer) {
     return static_cast<uint64_t>(low) | (static_cast<uint64_t>(high) << 32);
 }
 
+// The bucket count for a section of `count` entries: the count plus ten, but never more entries
+// than the rest of the file can hold (8 bytes each), so that a hostile count cannot make the
+// sets ask for memory the file does not justify. Reading such a file fails at its end.
+uint32_t BucketsFor(uint32_t count, const CBinaryStreamer& streamer) {
+    const uint64_t room = streamer.Remaining() / 8;
+    return static_cast<uint32_t>((count < room ? count : room) + 10);
+}
+
 bool Contains(CMap<uint64_t, uint32_t>& set, const char* bytes, size_t length) {
     const uint64_t key = DigestKey(bytes, length);
     return set.lookup(key) != nullptr;
@@ -79,19 +87,19 @@ int32_t CURLDB2::LoadDataFile(const sstring& fileName, const sstring& tempFolder
             return -9;
         }
         const uint32_t urls = streamer->ReadUInt32();
-        if (m_URLs.rehash(urls + 10) != 0) {
+        if (m_URLs.rehash(BucketsFor(urls, *streamer)) != 0) {
             AS_TRACE(1, "Cannot resize m_URLs");
             streamer.reset();
             return -14;
         }
         const uint32_t subDomains = streamer->ReadUInt32();
-        if (m_subDomains.rehash(subDomains + 10) != 0) {
+        if (m_subDomains.rehash(BucketsFor(subDomains, *streamer)) != 0) {
             AS_TRACE(1, "Cannot resize m_subDomains");
             streamer.reset();
             return -14;
         }
         const uint32_t domains = streamer->ReadUInt32();
-        m_domains.rehash(domains + 10);  // on failure the map keeps its buckets
+        m_domains.rehash(BucketsFor(domains, *streamer));  // on failure the map keeps its buckets
         KeySet* sets[] = {&m_URLs, &m_subDomains, &m_domains};
         const uint32_t counts[] = {urls, subDomains, domains};
         for (int section = 0; section < 3; ++section) {
