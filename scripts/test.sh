@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the regular build, then the same suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the multi-threaded tests under
-# ThreadSanitizer.
+# ThreadSanitizer, then each fuzz target for a bounded time (MOLVEX_FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -20,3 +20,8 @@ echo "== tsan build (multi-threaded tests)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan -R 'Concurrent|SharedLocker|DefaultHooksKeepOneRecordPerThread'
+
+echo "== fuzz build (each target for ${MOLVEX_FUZZ_SECONDS:-60} s)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+scripts/fuzz.sh "${MOLVEX_FUZZ_SECONDS:-60}"
