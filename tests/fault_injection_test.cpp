@@ -191,9 +191,8 @@ class BWScenario : public Scenario {
   public:
     explicit BWScenario(host::ModuleLibrary& library) : Scenario(library, 0) {
         const std::string path = host::DefaultModulePath();
-        std::string folder = path.substr(0, path.find_last_of('/'));
-        while (folder.size() < 32) folder += "/.";  // long enough for the heap
-        settings.Set("/eml/global/SharedLibsPathNew", folder);
+        m_folder = path.substr(0, path.find_last_of('/'));
+        while (m_folder.size() < 32) m_folder += "/.";  // long enough for the heap
     }
 
   private:
@@ -254,9 +253,13 @@ class BWScenario : public Scenario {
     void AddSteps(std::vector<Step>& steps) override {
         const std::initializer_list<uint32_t> verdicts = {21001, 21002, 21003, 21004, 21005};
         const std::string blocked = "new.blocked.sender@freshly-added.example.com";
-        steps.push_back(On(this, "ApplySharedSettings", [](CAFilter* f) {
-            return Result{f->ApplySharedSettings(), ""};
-        }));
+        // The libraries from one folder, then from another: the first ones are released.
+        for (const std::string& folder : {m_folder, m_folder + "/"}) {
+            steps.push_back(On(this, "ApplySharedSettings " + folder, [this, folder](CAFilter* f) {
+                settings.Set("/eml/global/SharedLibsPathNew", folder);
+                return Result{f->ApplySharedSettings(), ""};
+            }));
+        }
         steps.push_back(OpenSession(kSession));
         steps.push_back(Command("command 5", 5));
         steps.push_back(Entity("verb 0 white",
@@ -296,6 +299,8 @@ class BWScenario : public Scenario {
         }));
         steps.push_back(CloseSession(kSession));
     }
+
+    std::string m_folder;  // where the companion libraries are
 };
 
 // The URL filter: two black-list files and a white list, loaded and reloaded; URLs of text and
