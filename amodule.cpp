@@ -1,6 +1,8 @@
 // CAModule and CAFilter: names, the enable rule, unit test default and the exception boundary.
 #include "amodule.h"
 
+#include <new>
+
 #include "common/ashooks_access.h"
 #include "common/trace.h"
 
@@ -11,6 +13,11 @@ CAModule::~CAModule() {}
 int32_t CAModule::UnitTest() {
     AS_TRACE(3, "module [%s] does not implement unit testing", m_name.c_str());
     return 1;
+}
+
+void CAModule::SetName(const ascommon::sstring& name) {
+    m_name = name;
+    if (name.initialised() && !m_name.initialised()) throw std::bad_alloc();
 }
 
 const char* CAModule::DisplayName() const {

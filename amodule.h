@@ -23,6 +23,9 @@ class CAModule : public CNotifiableObject {
 
     // The name for messages: the name when it has a buffer, otherwise the fallback name.
     const char* DisplayName() const;
+    // Copies the module name given by the factory; throws std::bad_alloc when the copy cannot
+    // get its buffer, so that a module is never created without its name.
+    void SetName(const ascommon::sstring& name);
 
     uint32_t m_kind;
     ascommon::sstring m_name;

@@ -1,6 +1,8 @@
 // CClassFactory: module types by index, module creation and release of everything it made.
 #include "class_factory.h"
 
+#include <new>
+
 #include "common/ashooks_access.h"
 #include "common/asexception.h"
 
@@ -39,8 +41,11 @@ const ascommon::sstring* CClassFactory::GetModuleName(uint64_t index) {
 
 CAModule* CClassFactory::CreateModule(uint64_t index) {
     if (index >= GetModuleCount()) throw ascommon::InvalidIndexException();
+    // Room for the new module first: every module handed out is recorded, and so released with
+    // the factory. Without that room no module is made, as when the module itself cannot be
+    // allocated.
+    if (m_modules.resize(m_modules.size() + 1, false) != 0) throw std::bad_alloc();
     CAModule* module = m_allocators.data()[index]->Create();
-    // A module that cannot be recorded is still handed out; the factory will not release it.
-    m_modules.add(module);
+    m_modules.add(module);  // cannot fail: the room is there
     return module;
 }

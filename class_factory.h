@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <new>
 
 #include "amodule.h"
@@ -17,7 +18,8 @@ class CAClassFactory {
     virtual uint64_t GetModuleCount() = 0;
     // The type's name; throws InvalidIndexException for an index past the last type.
     virtual const ascommon::sstring* GetModuleName(uint64_t index) = 0;
-    // A new module of the type; throws InvalidIndexException for an index past the last type.
+    // A new module of the type; throws InvalidIndexException for an index past the last type,
+    // and std::bad_alloc (from the host's hook) when the module cannot be allocated.
     virtual CAModule* CreateModule(uint64_t index) = 0;
 };
 
@@ -37,13 +39,22 @@ void ReportSharedDataFailure();
 template <class T>
 class TAllocator : public CBasicAllocator {
   public:
-    explicit TAllocator(const char* name) { m_name = name; }
+    // Throws std::bad_alloc when the name cannot be copied: a type is never offered unnamed.
+    explicit TAllocator(const char* name) {
+        m_name = name;
+        if (!m_name.initialised()) throw std::bad_alloc();
+    }
 
-    // A new module named after the type, with its shared data when that could be allocated.
+    // A new module named after the type, with its shared data when that could be allocated (a
+    // CreateSharedData that throws for want of memory counts as one that gave null).
     CAModule* Create() override {
         AS_TRACE(1, "DE2ZE: Creating new module: [%s]", m_name.c_str());
         T* module = new T(m_name);
-        module->m_sharedData = module->CreateSharedData();
+        try {
+            module->m_sharedData = module->CreateSharedData();
+        } catch (const std::exception&) {
+            module->m_sharedData = nullptr;
+        }
         if (module->m_sharedData != nullptr) {
             module->m_sharedDataReady = 1;
         } else {

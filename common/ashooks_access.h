@@ -13,13 +13,28 @@ namespace ascommon {
 
 extern ASHookTable installed_hooks;
 
+// The allocations through the hooks that failed on the calling thread so far. Code that goes on
+// after a failure it cannot tell from bad input (a list file that does not load, a parser that
+// swallows its errors) compares the count before and after, so that running out of memory is
+// reported rather than taken for bad input.
+uint64_t AllocationFailures();
+// Counts one failed allocation of the calling thread.
+void CountAllocationFailure();
+
 // Non-throwing allocation through the hooks: null on failure.
 inline void* MemAlloc(size_t size) {
-    return installed_hooks._as_new(size, false);
+    void* block = installed_hooks._as_new(size, false);
+    if (block == nullptr) CountAllocationFailure();
+    return block;
 }
 // Throwing allocation through the hooks: never returns null.
 inline void* MemAllocOrThrow(size_t size) {
-    return installed_hooks._as_new(size, true);
+    try {
+        return installed_hooks._as_new(size, true);
+    } catch (...) {
+        CountAllocationFailure();
+        throw;
+    }
 }
 inline void MemFree(void* block) {
     installed_hooks._as_delete(block);

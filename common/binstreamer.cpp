@@ -340,6 +340,14 @@ void CBinaryStreamer::RemoveTempFile() {
     }
 }
 
+uint64_t CBinaryStreamer::Remaining() const {
+    if (m_mode == kModeWrite || !HasFile()) return 0;
+    const long position = std::ftell(m_file->getFile());
+    uint64_t size = 0;
+    if (position < 0 || !GetFileSize(m_tempFileName.c_str(), &size)) return 0;
+    return size > static_cast<uint64_t>(position) ? size - static_cast<uint64_t>(position) : 0;
+}
+
 bool CBinaryStreamer::HasFile() const {
     return m_file != nullptr && m_file->getFile() != nullptr;
 }

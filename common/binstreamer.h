@@ -69,6 +69,10 @@ class CBinaryStreamer : public IStreamer {
     // closed streamer it does nothing.
     void Close();
 
+    // The bytes a reading streamer has left to read; 0 when closed or when the position cannot
+    // be told. Readers of counted data check a count against it before they size anything.
+    uint64_t Remaining() const;
+
     // Slots 1 to 4 check no mode: on a reading streamer the write fails (" Cannot write to
     // file"). Zero lengths and counts transfer nothing and are no error.
     size_t WriteUInt16(uint16_t value) override;

@@ -2,7 +2,9 @@
 // transfers use them). Storage comes from the hook table's non-throwing allocation and grows to
 // the next multiple of the step above count + 1; growth failures return -2 and leave the array
 // as it was. Elements of class type are default-constructed over the whole capacity, copied in by
-// assignment and destroyed one by one. No locking: the owner guards a shared array.
+// assignment and destroyed one by one; an element whose copy cannot get its memory (see
+// CopyComplete) fails the operation like storage that cannot be grown. No locking: the owner
+// guards a shared array.
 // Host-facing header.
 #pragma once
 
@@ -29,12 +31,14 @@ class CArray : public CBlackBoxObject {
     CArray& operator=(const CArray&) = delete;
     ~CArray() override { clear(); }
 
-    // Appends a copy; 0, or -2 when storage could not be grown.
+    // Appends a copy; 0, or -2 when storage could not be grown or the copy could not be made
+    // (the elements are then as they were).
     int32_t add(const T& element) {
         if (m_count + 1 >= m_capacity) {
             if (Grow(m_count + 1) != 0) return -2;
         }
-        m_data[m_count] = element;
+        m_data[m_count] = element;  // a fresh slot: a failed copy leaves it as it was
+        if (!CopyComplete(m_data[m_count], element)) return -2;
         ++m_count;
         return 0;
     }
@@ -83,7 +87,13 @@ class CArray : public CBlackBoxObject {
         if (kPlain) {
             if (keep) std::memcpy(static_cast<void*>(storage), m_data, keep * sizeof(T));
         } else {
-            for (uint64_t i = 0; i < keep; ++i) storage[i] = m_data[i];
+            for (uint64_t i = 0; i < keep; ++i) {
+                storage[i] = m_data[i];
+                if (!CopyComplete(storage[i], m_data[i])) {
+                    Release(storage, capacity);
+                    return -2;
+                }
+            }
         }
         Release(m_data, m_capacity);
         m_data = storage;

@@ -82,7 +82,8 @@ class CMap : public CBlackBoxObject {
         return nullptr;
     }
 
-    // 0; -2 without buckets or node; -451 when the key is present (its value is kept).
+    // 0; -2 without buckets, node, or a whole copy of the key; -451 when the key is present (its
+    // value is kept).
     int32_t insert(const K& key, const V& value) {
         if (m_heads == nullptr || m_bucketCount == 0) return -2;
         const uint32_t b = Bucket(key, m_bucketCount);
@@ -98,6 +99,10 @@ class CMap : public CBlackBoxObject {
         void* block = MemAlloc(sizeof(Node));
         if (block == nullptr) return -2;
         Node* node = new (block) Node{key, value, nullptr};
+        if (!CopyComplete(node->key, key) || !CopyComplete(node->value, value)) {
+            FreeNode(node);
+            return -2;
+        }
         Link(b, node, before, before ? previous : m_tails[b]);
         ++m_count;
         return 0;

@@ -78,6 +78,11 @@ struct StringLayout {
     AS_LAYOUT_END
 };
 
+// A copy of an initialised string that has no text lacked its buffer (see CopyComplete).
+inline bool CopyComplete(const sstring& copy, const sstring& source) {
+    return !source.initialised() || copy.initialised();
+}
+
 // Structural UTF-8 check: lead and continuation bytes only; overlongs and surrogates pass.
 bool IsStructurallyValidUtf8(const char* text, size_t length);
 

@@ -64,4 +64,9 @@ struct UStringLayout {
     AS_LAYOUT_END
 };
 
+// A copy of an initialised string that has no text lacked its buffer (see CopyComplete).
+inline bool CopyComplete(const usstring& copy, const usstring& source) {
+    return !source.initialised() || copy.initialised();
+}
+
 }  // namespace ascommon

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <new>
 
+#include "common/ashooks_access.h"
 #include "common/trace.h"
 
 namespace ascommon {
@@ -74,6 +76,7 @@ bool StringInfoParser::initialize(const sstring& document) {
     if (!document.initialised()) return false;
     const char* text = document.c_str();
     const size_t length = std::strlen(text);
+    const uint64_t failures = AllocationFailures();
     try {
         // The classic reader, comments dropped; what the parse returns is not looked at: what
         // it read stays.
@@ -86,7 +89,14 @@ bool StringInfoParser::initialize(const sstring& document) {
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
+        // The reader's number conversions run on streams, which swallow a failed allocation
+        // and report the number as malformed: such a parse read less than the document holds.
+        if (AllocationFailures() != failures) throw std::bad_alloc();
         m_initialised = true;
+    } catch (const std::bad_alloc&) {
+        // Memory ran out: that is no verdict on the document, so it is not taken for one.
+        m_document = Json::Value();
+        throw;
     } catch (const std::exception& e) {
         AS_TRACE(4,
                  "[StringInfoParser::initialize]Exception when trying to parse string with "

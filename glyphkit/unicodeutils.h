@@ -24,6 +24,7 @@ class StringInfoParser {
     // Parses the document's text up to its first NUL. The parser counts as initialised once the
     // parse returns, whether or not the text was valid JSON (what was read stays); an exception
     // from the reader is traced and leaves it uninitialised, as does an uninitialised document.
+    // std::bad_alloc alone is passed on (the parser is left uninitialised).
     bool initialize(const sstring& document);
     bool initialised() const { return m_initialised; }
 

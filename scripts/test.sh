@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the regular build, then the same suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the multi-threaded tests under
-# ThreadSanitizer, then the Windows build with its tests under Wine.
+# ThreadSanitizer, then each fuzz target for a bounded time (MOLVEX_FUZZ_SECONDS, default 60),
+# then the Windows build with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -20,6 +21,11 @@ echo "== tsan build (multi-threaded tests)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan -R 'Concurrent|SharedLocker|DefaultHooksKeepOneRecordPerThread'
+
+echo "== fuzz build (each target for ${MOLVEX_FUZZ_SECONDS:-60} s)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+scripts/fuzz.sh "${MOLVEX_FUZZ_SECONDS:-60}"
 
 echo "== windows build (MinGW-w64, tests under Wine)"
 scripts/test_windows.sh

@@ -81,6 +81,31 @@ TEST(CArrayTest, ClassElementsAreCopiedAndReleased) {
     EXPECT_EQ(host::Counters().liveBytes, before);
 }
 
+// A string element or key whose copy cannot get its buffer fails the call like storage that
+// cannot grow: the container keeps what it held, and nothing is left allocated.
+TEST(ContainersTest, FailedElementCopiesChangeNothing) {
+    const uint64_t before = host::Counters().liveBytes;
+    {
+        const sstring text("an element text long enough for the heap");
+        CArray<sstring, 64> array;
+        for (int i = 0; i < 63; ++i) ASSERT_EQ(array.add(text), 0);
+        for (uint64_t fail : {1, 2, 40, 65}) {  // storage, copies of the 63, the new element
+            host::FailAllocationNumber(fail);
+            EXPECT_EQ(array.add(text), -2) << fail;
+            host::FailAllocationNumber(0);
+            EXPECT_EQ(array.size(), 63u) << fail;
+            for (uint64_t i = 0; i < array.size(); ++i) EXPECT_EQ(array.at(i), text) << fail;
+        }
+        CMap<sstring, int> map;
+        host::FailAllocationNumber(2);  // the node is had, its key copy is not
+        EXPECT_EQ(map.insert(text, 1), -2);
+        host::FailAllocationNumber(0);
+        EXPECT_EQ(map.size(), 0u);
+        EXPECT_EQ(map.insert(text, 1), 0);
+    }
+    EXPECT_EQ(host::Counters().liveBytes, before);
+}
+
 TEST(CMapTest, InsertLookupRemoveAndDefaultHashes) {
     CMap<uint64_t, uint32_t> map;
     EXPECT_EQ(map.bucket_count(), 32u);

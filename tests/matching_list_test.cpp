@@ -327,13 +327,12 @@ TEST_F(MatchingListTest, ExactMapGrowsBeforeTenPerBucket) {
 TEST_F(MatchingListTest, FailedAddsChangeNothing) {
     // kind, expressions held, -10 answers, a line traced on the way
     const std::tuple<int32_t, int, int, std::string> rows[] = {
-        // The folded copy and the node; a failed copy of the node's key is tried again.
-        {kExact, 5, 2, ""},
+        // The folded copy, the node and the node's copy of the key.
+        {kExact, 5, 3, ""},
         // 321 held: also both bucket arrays of the growth.
-        {kExact, 321, 4, "CMatchingList::Add(..) - Could not resize map array"},
-        {kWildcard, 5, 1, ""},  // the folded copy
-        // 63 held: the add grows the array, so also the saved copies of the 63 and the new
-        // storage. Failed moves and a failed copy of the new element are tried again.
+        {kExact, 321, 5, "CMatchingList::Add(..) - Could not resize map array"},
+        {kWildcard, 5, 2, ""},  // the folded copy and the element's copy
+        // 63 held: the add grows the array, so also the new storage and the copies of the 63.
         {kWildcard, 63, 1 + 1 + 63 + 1, ""},
     };
     for (const auto& [kind, held, failures, trace] : rows) {

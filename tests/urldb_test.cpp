@@ -31,7 +31,12 @@ class URLDBTest : public ::testing::Test {
         return sstring((folder / name).c_str());
     }
 
-    int32_t Load(CURLDB2& db, const sstring& file) { return db.LoadDataFile(file, temp()); }
+    // Loads a file; whatever the outcome, no temporary copy may stay behind.
+    int32_t Load(CURLDB2& db, const sstring& file) {
+        const int32_t result = db.LoadDataFile(file, temp());
+        EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty()) << file.c_str() << " gave " << result;
+        return result;
+    }
     sstring temp() const { return sstring(folder.path().c_str()); }
     static bool Domain(CURLDB2& db, const std::string& s) {
         return db.ContainsDomain(s.data(), s.size());
@@ -83,6 +88,9 @@ TEST_F(URLDBTest, RefusedAndDamagedFiles) {
     EXPECT_EQ(Load(db, Write("short.dat", promising)), -14);
     EXPECT_TRUE(host::TraceContains("[URLDB2 Engine] Data File Corrupt!"));
     EXPECT_TRUE(Domain(db, "first.com"));  // entries before the end stay
+    promising.extraCount = 0xFFFFFF00;     // a hostile count sizes nothing beyond the file
+    EXPECT_EQ(Load(db, Write("hostile.dat", promising)), -14);
+    EXPECT_EQ(db.m_domains.bucket_count(), 11u);  // the one entry the file holds, plus ten
 
     EXPECT_EQ(Load(db, sstring((folder / "missing.dat").c_str())), -13);
     EXPECT_TRUE(host::TraceContains("[URLDB2 Engine] Signature file not found"));
@@ -92,8 +100,6 @@ TEST_F(URLDBTest, RefusedAndDamagedFiles) {
     testfiles::WriteAll(folder / "tampered.dat", bytes);
     EXPECT_EQ(Load(db, sstring((folder / "tampered.dat").c_str())), -13);
     EXPECT_TRUE(Domain(db, "keep.com"));
-    EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas"))
-                    .empty());  // no temporary copy is left behind
 }
 
 TEST_F(URLDBTest, EmptyCountsStillRehash) {
@@ -114,6 +120,16 @@ TEST_F(URLDBTest, LoadDataFilesNeedsOneGoodFile) {
     files.add(Write("good.dat", {{}, {}, {"a.com"}}));
     EXPECT_EQ(db.LoadDataFiles(files, temp()), 0);
     EXPECT_TRUE(Domain(db, "a.com"));
+    // A file that fails for want of memory is no bad file to pass over: the call fails.
+    ascommon::CArray<sstring, 64> both;
+    both.add(Write("first-of-two-good-files.dat", {{}, {}, {"b.com"}}));
+    both.add(files.at(1));
+    const sstring tempFolder = temp();
+    host::FailAllocationNumber(1);  // the streamer's copy of the first file's name
+    EXPECT_EQ(db.LoadDataFiles(both, tempFolder), CURLDB2::kNoMemory);
+    host::FailAllocationNumber(0);
+    EXPECT_FALSE(Domain(db, "b.com"));
+    EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty());
 }
 
 TEST_F(URLDBTest, SubtractRemovesOnlyFromTheSameSection) {
@@ -127,6 +143,13 @@ TEST_F(URLDBTest, SubtractRemovesOnlyFromTheSameSection) {
     EXPECT_TRUE(db.ContainsURL("x.com/a", 7));
     EXPECT_EQ(db.SubtractDataFile(sstring((folder / "missing.dat").c_str()), temp()), 0);
     EXPECT_TRUE(Domain(db, "y.com"));
+    const sstring white = Write("white-list-with-a-long-name.dat", {{}, {}, {"y.com"}});
+    const sstring tempFolder = temp();
+    host::FailAllocationNumber(1);  // not read for want of memory: reported, nothing removed
+    EXPECT_EQ(db.SubtractDataFile(white, tempFolder), CURLDB2::kNoMemory);
+    host::FailAllocationNumber(0);
+    EXPECT_TRUE(Domain(db, "y.com"));
+    EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty());
 }
 
 }  // namespace

@@ -70,7 +70,14 @@ extern "C" MOLVEX_EXPORT CAClassFactory* GetClassFactory(const ASHookTable* hook
     g_savedHooks = ascommon::installed_hooks;
     ascommon::installed_hooks = CompleteTable(hooks ? *hooks : ascommon::kDefaultHooks);
     if (g_factory != nullptr) return g_factory;
-    g_factory = new (std::nothrow) CMolvexClassFactory();
+    // A factory that cannot be built whole (an allocator or its name could not be allocated) is
+    // not built at all: the host gets null, as for the factory object itself, and may try again.
+    // No exception crosses the C entry point.
+    try {
+        g_factory = new (std::nothrow) CMolvexClassFactory();
+    } catch (const std::exception&) {
+        g_factory = nullptr;
+    }
     return g_factory;
 }
 

@@ -42,23 +42,26 @@ ASHookTable installed_hooks = {DefaultNew,    DefaultDelete, DefaultSetErrMsg,
 }  // namespace ascommon
 
 // Global operators: the throwing forms rely on _as_new never returning null with the flag set.
+// Every failure is counted for the calling thread (ascommon::AllocationFailures).
 void* operator new(std::size_t size) {
-    return ascommon::installed_hooks._as_new(size, true);
+    return ascommon::MemAllocOrThrow(size);
 }
 void* operator new[](std::size_t size) {
-    return ascommon::installed_hooks._as_new(size, true);
+    return ascommon::MemAllocOrThrow(size);
 }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     try {
-        return ascommon::installed_hooks._as_new(size, false);
+        return ascommon::MemAlloc(size);
     } catch (...) {
+        ascommon::CountAllocationFailure();
         return nullptr;
     }
 }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     try {
-        return ascommon::installed_hooks._as_new(size, false);
+        return ascommon::MemAlloc(size);
     } catch (...) {
+        ascommon::CountAllocationFailure();
         return nullptr;
     }
 }
@@ -87,10 +90,12 @@ namespace {
 void* AlignedNew(std::size_t size, std::align_val_t alignment, bool throwOnFailure) {
     const std::size_t align = static_cast<std::size_t>(alignment);
     if (size > SIZE_MAX - align - sizeof(void*)) {
+        ascommon::CountAllocationFailure();
         if (throwOnFailure) throw BadAllocation();
         return nullptr;
     }
-    void* block = ascommon::installed_hooks._as_new(size + align + sizeof(void*), throwOnFailure);
+    const std::size_t total = size + align + sizeof(void*);
+    void* block = throwOnFailure ? ascommon::MemAllocOrThrow(total) : ascommon::MemAlloc(total);
     if (block == nullptr) return nullptr;
     std::uintptr_t start = reinterpret_cast<std::uintptr_t>(block) + sizeof(void*);
     std::uintptr_t aligned = (start + align - 1) & ~(static_cast<std::uintptr_t>(align) - 1);

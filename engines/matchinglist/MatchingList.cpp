@@ -8,8 +8,6 @@ namespace ascommon {
 
 namespace {
 
-typedef CArray<sstring, 64> TextArray;
-
 // The map grows to kGrowthFactor times its buckets once it holds more than kLoadLimit entries
 // per bucket.
 constexpr uint64_t kLoadLimit = 10;
@@ -21,31 +19,6 @@ void FoldAscii(sstring& text) {
     for (uint64_t i = 0; i < text.length(); ++i) {
         if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] - 'A' + 'a');
     }
-}
-
-// CArray moves its elements by assignment when it grows, and an sstring assignment that cannot
-// get a buffer leaves the element void without telling. Keeps copies of the expressions so
-// that such an element can be given its text back. False when the copies cannot be made.
-bool SaveTexts(const TextArray& array, TextArray& saved) {
-    if (array.size() == 0) return true;
-    if (saved.resize(array.size(), true) != 0) return false;
-    for (uint64_t i = 0; i < array.size(); ++i) {
-        saved.at(i) = array.at(i);
-        if (!saved.at(i).initialised()) return false;
-    }
-    return true;
-}
-
-// Gives every void element its saved text back. False when one stays void.
-bool RestoreTexts(TextArray& array, const TextArray& saved) {
-    bool whole = true;
-    for (uint64_t i = 0; i < saved.size() && i < array.size(); ++i) {
-        sstring& element = array.at(i);
-        if (element.initialised()) continue;
-        element = saved.at(i);
-        whole = whole && element.initialised();
-    }
-    return whole;
 }
 
 }  // namespace
@@ -97,37 +70,14 @@ int32_t CMatchingList::AddExact(const sstring& folded) {
         }
     }
     const int value = static_cast<int>(m_exact.size()) + 1;
-    const int32_t status = m_exact.insert(folded, value);
+    const int32_t status = m_exact.insert(folded, value);  // the node's key copy is checked
     if (status == -451) return kDuplicate;
-    if (status != 0) return kNoMemory;
-    // The node copies the key by assignment, which leaves it void when no buffer can be had:
-    // try once more. Should that fail too the node stays, void and counted: it never matches.
-    CMap<sstring, int>::Node* node = m_exact.tail(hash_sstring(folded) % m_exact.bucket_count());
-    if (node != nullptr && !node->key.initialised()) {
-        node->key = folded;
-        if (!node->key.initialised()) {
-            AS_TRACE(2, "CMatchingList::Add(..) - Could not copy the exact expression");
-            return kNoMemory;
-        }
-    }
-    return kOk;
+    return status == 0 ? kOk : kNoMemory;
 }
 
-// Appends with CArray's own growth, then repairs elements whose copy came out void (see
-// SaveTexts); the copies are taken only when the array is about to grow.
+// Appends with CArray's own growth; a growth or copy that fails leaves the array as it was.
 int32_t CMatchingList::AddWildcard(const sstring& folded) {
-    const uint64_t count = m_wildcards.size();
-    TextArray saved;
-    if (count + 1 >= m_wildcards.capacity() && !SaveTexts(m_wildcards, saved)) return kNoMemory;
-    if (m_wildcards.add(folded) != 0) return kNoMemory;
-    bool whole = RestoreTexts(m_wildcards, saved);
-    sstring& added = m_wildcards.at(count);
-    if (!added.initialised()) added = folded;
-    if (!whole || !added.initialised()) {
-        AS_TRACE(2, "CMatchingList::Add(..) - Could not copy the wildcard expressions");
-        return kNoMemory;
-    }
-    return kOk;
+    return m_wildcards.add(folded) == 0 ? kOk : kNoMemory;
 }
 
 bool CMatchingList::Match(const sstring& text, sstring& matched) {

@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 
+#include "common/ashooks_access.h"
 #include "common/binstreamer.h"
 #include "common/trace.h"
 
@@ -19,6 +20,14 @@ uint64_t ReadKey(CBinaryStreamer& streamer) {
     const uint32_t low = streamer.ReadUInt32();
     const uint32_t high = streamer.ReadUInt32();
     return static_cast<uint64_t>(low) | (static_cast<uint64_t>(high) << 32);
+}
+
+// The bucket count for a section of `count` entries: the count plus ten, but never more entries
+// than the rest of the file can hold (8 bytes each), so that a hostile count cannot make the
+// sets ask for memory the file does not justify. Reading such a file fails at its end.
+uint32_t BucketsFor(uint32_t count, const CBinaryStreamer& streamer) {
+    const uint64_t room = streamer.Remaining() / 8;
+    return static_cast<uint32_t>((count < room ? count : room) + 10);
 }
 
 bool Contains(CMap<uint64_t, uint32_t>& set, const char* bytes, size_t length) {
@@ -78,25 +87,31 @@ int32_t CURLDB2::LoadDataFile(const sstring& fileName, const sstring& tempFolder
             return -9;
         }
         const uint32_t urls = streamer->ReadUInt32();
-        if (m_URLs.rehash(urls + 10) != 0) {
+        if (m_URLs.rehash(BucketsFor(urls, *streamer)) != 0) {
             AS_TRACE(1, "Cannot resize m_URLs");
             streamer.reset();
             return -14;
         }
         const uint32_t subDomains = streamer->ReadUInt32();
-        if (m_subDomains.rehash(subDomains + 10) != 0) {
+        if (m_subDomains.rehash(BucketsFor(subDomains, *streamer)) != 0) {
             AS_TRACE(1, "Cannot resize m_subDomains");
             streamer.reset();
             return -14;
         }
         const uint32_t domains = streamer->ReadUInt32();
-        m_domains.rehash(domains + 10);  // on failure the map keeps its buckets
+        m_domains.rehash(BucketsFor(domains, *streamer));  // on failure the map keeps its buckets
         KeySet* sets[] = {&m_URLs, &m_subDomains, &m_domains};
         const uint32_t counts[] = {urls, subDomains, domains};
         for (int section = 0; section < 3; ++section) {
             for (uint32_t i = 0; i < counts[section]; ++i) {
                 const uint64_t key = ReadKey(*streamer);
-                sets[section]->insert(key, sets[section]->size());
+                // A key already present is skipped; one that finds no node fails the load.
+                if (sets[section]->insert(key, sets[section]->size()) == -2) {
+                    AS_TRACE(1, "[URLDB2 Engine] Not enough memory for the entries of [%s]",
+                             fileName.c_str());
+                    streamer.reset();
+                    return -14;
+                }
             }
         }
     } catch (const std::exception&) {
@@ -110,21 +125,36 @@ int32_t CURLDB2::LoadDataFile(const sstring& fileName, const sstring& tempFolder
 int32_t CURLDB2::LoadDataFiles(const CArray<sstring, 64>& fileNames, const sstring& tempFolder) {
     int32_t result = -12;
     for (uint64_t i = 0; i < fileNames.size(); ++i) {
-        if (LoadDataFile(fileNames.data()[i], tempFolder) == 0) result = 0;
+        const uint64_t failures = AllocationFailures();
+        if (LoadDataFile(fileNames.data()[i], tempFolder) == 0) {
+            result = 0;
+        } else if (AllocationFailures() != failures) {
+            AS_TRACE(1, "[URLDB2 Engine] Not enough memory to load [%s]",
+                     fileNames.data()[i].c_str());
+            return kNoMemory;
+        }
     }
     return result;
 }
 
 int32_t CURLDB2::SubtractDataFile(const sstring& fileName, const sstring& tempFolder) {
+    const uint64_t failures = AllocationFailures();
+    if (Subtract(fileName, tempFolder) || AllocationFailures() == failures) return 0;
+    AS_TRACE(1, "[URLDB2 Engine] Not enough memory to subtract [%s]", fileName.c_str());
+    return kNoMemory;
+}
+
+// The work of SubtractDataFile: false when the file could not be read whole.
+bool CURLDB2::Subtract(const sstring& fileName, const sstring& tempFolder) {
     std::unique_ptr<CBinaryStreamer> streamer = OpenDataFile(fileName, tempFolder);
-    if (!streamer) return 0;
+    if (!streamer) return false;
     try {
         if (streamer->ReadUInt32() != kDigestWords) {
             AS_TRACE(1,
                      "[URLDB2 Engine] The data file was created using another number of md5 "
                      "bytes!");
             streamer.reset();
-            return 0;
+            return false;
         }
         uint32_t counts[3];
         for (uint32_t& count : counts) count = streamer->ReadUInt32();
@@ -137,10 +167,9 @@ int32_t CURLDB2::SubtractDataFile(const sstring& fileName, const sstring& tempFo
     } catch (const std::exception&) {
         AS_TRACE(1, "[URLDB2 Engine] Data File Corrupt!");
         streamer.reset();
-        return 0;
+        return false;
     }
-    CloseDataFile(streamer);
-    return 0;
+    return CloseDataFile(streamer);
 }
 
 bool CURLDB2::ContainsURL(const char* bytes, size_t length) {

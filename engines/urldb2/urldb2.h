@@ -27,12 +27,19 @@ class CURLDB2 {
 
     // Empties the three sets; their bucket counts stay.
     void ClearAll();
+    // Result of the list operations when memory ran out.
+    static constexpr int32_t kNoMemory = -2;
+
     // Adds the entries of one data file: 0, -9 (digest words not 2), -13 (cannot be opened as a
-    // data file), -14 (corrupt). Entries read before a failure stay.
+    // data file), -14 (corrupt, or a set could not be grown or take an entry). Entries read
+    // before a failure stay.
     int32_t LoadDataFile(const sstring& fileName, const sstring& tempFolder);
-    // 0 when at least one file loaded, else -12 (an empty list too).
+    // 0 when at least one file loaded, else -12 (an empty list too). A file that does not load
+    // is passed over, unless it failed for want of memory: then kNoMemory at once, since the
+    // list would silently lack its entries.
     int32_t LoadDataFiles(const CArray<sstring, 64>& fileNames, const sstring& tempFolder);
-    // Removes the entries of a data file; always 0.
+    // Removes the entries of a data file: 0, whatever the file holds or lacks, unless the
+    // subtraction failed for want of memory (kNoMemory; the removals made stay made).
     int32_t SubtractDataFile(const sstring& fileName, const sstring& tempFolder);
 
     bool ContainsURL(const char* bytes, size_t length);
@@ -42,6 +49,9 @@ class CURLDB2 {
     KeySet m_URLs;
     KeySet m_subDomains;
     KeySet m_domains;
+
+  private:
+    bool Subtract(const sstring& fileName, const sstring& tempFolder);
 };
 
 }  // namespace ascommon

@@ -225,27 +225,25 @@ size_t DomainStart(const char* text, size_t length) {
     return 0;
 }
 
-void DecodeHost(ParsedURL& url) {
-    if (url.m_keyState & ParsedURL::kDecoded) return;
-    url.m_keyState |= ParsedURL::kDecoded;
+int32_t DecodeHost(ParsedURL& url) {
+    if (url.m_keyState & ParsedURL::kDecoded) return 0;
     const char* source = url.m_host.c_str();
     const size_t length = source != nullptr ? url.m_host.length() : 0;
     if (length == 0) {
         MakeEmpty(url.m_decodedHost);
-        return;
+        url.m_keyState |= ParsedURL::kDecoded;
+        return 0;
     }
     if (!MayChangeInDecoding(source, length)) {
-        if (url.m_decodedHost.assign(source, length) != 0) MakeEmpty(url.m_decodedHost);
-        return;
+        if (url.m_decodedHost.assign(source, length) != 0) return -2;
+        url.m_keyState |= ParsedURL::kDecoded;
+        return 0;
     }
     char stackBuffer[kStackHost];
     char* buffer = stackBuffer;
     if (length > kStackHost) {
         buffer = static_cast<char*>(ascommon::MemAlloc(length));
-        if (buffer == nullptr) {
-            MakeEmpty(url.m_decodedHost);
-            return;
-        }
+        if (buffer == nullptr) return -2;
     }
     bool ideographic = false;
     size_t decoded = DecodeHostPass(source, length, buffer, &ideographic);
@@ -253,16 +251,19 @@ void DecodeHost(ParsedURL& url) {
     // the second would not either.
     if (decoded != length) decoded = DecodeHostPass(buffer, decoded, buffer, &ideographic);
     if (url.m_stripBOM) decoded = StripByteOrderMarks(buffer, decoded);
-    if (ideographic) url.m_ideographicDot = true;
-    if (url.m_decodedHost.assign(buffer, decoded) != 0) MakeEmpty(url.m_decodedHost);
+    const int32_t status = url.m_decodedHost.assign(buffer, decoded) != 0 ? -2 : 0;
     if (buffer != stackBuffer) ascommon::MemFree(buffer);
+    if (status != 0) return status;
+    if (ideographic) url.m_ideographicDot = true;
+    url.m_keyState |= ParsedURL::kDecoded;
+    return 0;
 }
 
 int32_t ComputeSubDomain(ParsedURL& url) {
     if (url.m_keyState & ParsedURL::kSubDomainDone) {
         return (url.m_keyState & ParsedURL::kSubDomainFailed) ? kUrlKeyFailed : 0;
     }
-    DecodeHost(url);
+    if (DecodeHost(url) != 0) return -2;
     const char* host = url.m_decodedHost.c_str();
     size_t length = host != nullptr ? url.m_decodedHost.length() : 0;
     url.m_wwwPrefix = HasWwwPrefix(host, length);

@@ -80,6 +80,16 @@ class ParsedURL : public ascommon::CBlackBoxObject {
     };
 };
 
+// A copy of a record is whole when each of its texts is (see ascommon::CopyComplete): the host's
+// arrays of records check their copies with it.
+inline bool CopyComplete(const ParsedURL& copy, const ParsedURL& source) {
+    using ascommon::CopyComplete;
+    return CopyComplete(copy.m_url, source.m_url) && CopyComplete(copy.m_host, source.m_host) &&
+           CopyComplete(copy.m_decodedHost, source.m_decodedHost) &&
+           CopyComplete(copy.m_subDomain, source.m_subDomain) &&
+           CopyComplete(copy.m_domain, source.m_domain);
+}
+
 // The layout shared with the host: vtable, the host's fields, then the computed ones.
 struct ParsedURLLayout {
     AS_LAYOUT_BEGIN
@@ -117,15 +127,17 @@ ascommon::sstring GetUrlFromHost(const ParsedURL& url);
 const char* UrlFromHost(const ParsedURL& url, uint64_t* length);
 
 // The same steps with their status: 0, kUrlKeyFailed, kUrlKeyInvalidUtf8, or -2 when a buffer
-// could not be had. A key is computed once; later calls return the first status.
+// could not be had. A key is computed once; later calls return the first status (-2 is not
+// kept: a later call computes again).
 int32_t ComputeSubDomain(ParsedURL& url);
 int32_t ComputeDomain(ParsedURL& url);
 
 // ---- The steps, for the keys and their tests --------------------------------------------------
 
 // Fills m_decodedHost from m_host (once): two decoding passes, then byte-order marks out when
-// m_stripBOM is set. Never fails on content; without a buffer the decoded host is empty.
-void DecodeHost(ParsedURL& url);
+// m_stripBOM is set. Never fails on content: 0, or -2 when a buffer could not be had (nothing
+// is kept then, so a later call decodes again).
+int32_t DecodeHost(ParsedURL& url);
 
 // One decoding pass over `length` bytes of `in` into `out` (room for `length` bytes: a pass
 // never lengthens its input; `out` may be `in`). Returns the output length; sets *ideographic

@@ -48,36 +48,41 @@ bool HasText(const sstring& text) {
     return text.c_str() != nullptr && text.length() > 0;
 }
 
-// The UTF-8 form of a wide text (what could be converted, on a conversion problem).
-sstring Narrow(const usstring& wide) {
+// The UTF-8 form of a wide text (what could be converted, on a conversion problem). Throws
+// ASMemException with `failure` when the text's buffer cannot be had: an address is never
+// silently taken for an empty one.
+sstring Narrow(const usstring& wide, const char* failure) {
     sstring narrow;
-    ascommon::UsstringToSstring(wide, narrow);
+    if (ascommon::UsstringToSstring(wide, narrow) == -2) AS_THROW(ASMemException, "%s", failure);
     return narrow;
 }
 
-// Converts each expression to UTF-16 and appends it to `out`: exact ones first (map walk order),
-// then wildcard ones.
+// Converts an expression to UTF-16 and appends it to `out`; throws ASMemException when memory
+// runs out, so that a list is never written out short.
+void AppendWide(const sstring& expression, ascommon::CArray<usstring, 64>* out) {
+    usstring wide;
+    if (ascommon::SstringToUsstring(expression, wide) == -2 || out->add(wide) != 0) {
+        AS_THROW(ASMemException, "could not output the list expressions");
+    }
+}
+
+// Appends every expression to `out` as UTF-16: exact ones first (map walk order), then wildcard
+// ones.
 void ListExpressions(const CMatchingList& list, ascommon::CArray<usstring, 64>* out) {
     const auto& exact = list.Exact();
     for (uint32_t b = 0; b < exact.bucket_count(); ++b) {
         for (auto* node = exact.head(b); node != nullptr; node = node->next) {
-            usstring wide;
-            ascommon::SstringToUsstring(node->key, wide);
-            out->add(wide);
+            AppendWide(node->key, out);
         }
     }
     const auto& wildcards = list.Wildcards();
-    for (uint64_t i = 0; i < wildcards.size(); ++i) {
-        usstring wide;
-        ascommon::SstringToUsstring(wildcards.data()[i], wide);
-        out->add(wide);
-    }
+    for (uint64_t i = 0; i < wildcards.size(); ++i) AppendWide(wildcards.data()[i], out);
 }
 
 }  // namespace
 
 CBWFilter::CBWFilter(const sstring& name) {
-    m_name = name;
+    SetName(name);
 }
 
 CBWFilter::~CBWFilter() {
@@ -99,8 +104,13 @@ void CBWFilter::DestroySharedData(void* data) {
     delete shared;
 }
 
+// Null when the data or the bucket arrays of its lists cannot be allocated.
 void* CBWFilter::CreateSessionData() {
-    return new (std::nothrow) BWFilterSessionData();
+    try {
+        return new (std::nothrow) BWFilterSessionData();
+    } catch (const std::exception&) {
+        return nullptr;
+    }
 }
 
 void CBWFilter::DestroySessionData(void* data) {
@@ -130,13 +140,26 @@ int32_t CBWFilter::ApplySharedSettings() {
     });
 }
 
-// Loads each library again only when its folder setting changed. A failed regex load keeps the
-// old folder, so the next call tries again.
+// Stores the folder a library was loaded from. When the copy cannot get its buffer the folder
+// is forgotten (so the next call loads again) and ASMemException is thrown.
+static void KeepDirectory(sstring& kept, const sstring& directory) {
+    kept = directory;
+    if (!kept.initialised()) {
+        kept = "";  // inline: cannot fail
+        AS_THROW(ASMemException, "could not keep the shared libraries path %s", directory.c_str());
+    }
+}
+
+// Loads each library again only when its folder setting changed. A failed load keeps the old
+// folder, so the next call tries again.
 void CBWFilter::LoadLibraries(BWFilterSharedData* shared) {
     const char* regexFolder = m_settings->GetString(u"/eml/global/SharedLibsPathNew", 0);
     const sstring regexDirectory(regexFolder ? regexFolder : ".");
     const char* unicodeFolder = m_settings->GetString(u"/eml/global/SharedLibsPathNew", 0);
     const sstring unicodeDirectory(unicodeFolder ? unicodeFolder : ".");
+    if (!regexDirectory.initialised() || !unicodeDirectory.initialised()) {
+        AS_THROW(ASMemException, "could not copy the shared libraries path");
+    }
 
     if (std::strcmp(regexDirectory.c_str(), shared->regexDirectory.c_str()) != 0) {
         if (shared->regexLibrary != nullptr) ascommon::ReleaseRexkitLib(shared->regexLibrary);
@@ -145,11 +168,15 @@ void CBWFilter::LoadLibraries(BWFilterSharedData* shared) {
             AS_THROW(ASException, "Could not get a valid handle to Rexkit Library from path %s",
                      regexDirectory.c_str());
         }
-        shared->regexDirectory = regexDirectory;
+        KeepDirectory(shared->regexDirectory, regexDirectory);
     }
     if (std::strcmp(unicodeDirectory.c_str(), shared->unicodeDirectory.c_str()) != 0) {
-        shared->conversion.LoadUnicodeLibrary(unicodeDirectory);
-        shared->unicodeDirectory = unicodeDirectory;
+        // Whether the library loads is not looked at; a path that could not even be built is.
+        if (shared->conversion.LoadUnicodeLibrary(unicodeDirectory) == -2) {
+            AS_THROW(ASMemException, "could not build the Unicode library path in %s",
+                     unicodeDirectory.c_str());
+        }
+        KeepDirectory(shared->unicodeDirectory, unicodeDirectory);
     }
 }
 
@@ -250,16 +277,23 @@ void CBWFilter::Judge(CBBFacilitator& message, BWFilterSessionData* data, BlackB
 void CBWFilter::LookUp(BWFilterSessionData* data, const sstring& address, bool neverWhite,
                        BlackBox* out) {
     sstring matched("");
+    // The expression that matched must reach the blackbox whole.
+    auto matchedText = [&matched]() {
+        if (matched.last_error() == -2) {
+            AS_THROW(ASMemException, "could not copy the matched expression");
+        }
+        return matched.c_str();
+    };
     auto_locker lock(&data->listLocker, auto_locker::kReadOnly);
     const bool whitelisted = data->whiteList.Match(address, matched) && !neverWhite;
     out->Set(kKeyWhitelisted, 0, 0, whitelisted ? 1 : 0);
-    out->SetString(kKeyMatched, matched.c_str());
+    out->SetString(kKeyMatched, matchedText());
     AS_TRACE(4, "The addrFromess was %s found in the WhiteList", whitelisted ? "" : "not ");
     if (!whitelisted) {
         const bool black = data->blackList.Match(address, matched);
         AS_TRACE(4, "The addrFromess was %sfound in the BlackList", black ? "" : "not ");
         out->Set(kKeyBlacklisted, 0, 0, black ? 1 : 0);
-        out->SetString(kKeyMatched, matched.c_str());
+        out->SetString(kKeyMatched, matchedText());
     }
 }
 
@@ -331,7 +365,7 @@ void CBWFilter::AddOneAddress(BWFilterSessionData* data, BlackBox* extra) {
     auto* wide = static_cast<usstring*>(extra->Get(kKeyAddress, 6, 1));
     if (selector == nullptr) AS_THROW(ASException, "list to insert addrFromess not specified");
     if (wide == nullptr) AS_THROW(ASException, "addrFromess to insert not specified");
-    const sstring address = Narrow(*wide);
+    const sstring address = Narrow(*wide, "could not convert the address to insert");
     if (*selector != kBlackList && *selector != kWhiteList) {
         AS_THROW(ASException, "list to insert addrFromess incorrectly specified");
     }
@@ -356,7 +390,7 @@ void CBWFilter::Query(BWFilterSessionData* data, BlackBox* out, BlackBox* extra)
     out->Set(kKeyWhitelisted, 0, 0, 0);
     out->Set(kKeyBlacklisted, 0, 0, 0);
     if (wide->c_str() == nullptr || wide->length() == 0) return;
-    LookUp(data, Narrow(*wide), false, out);
+    LookUp(data, Narrow(*wide, "could not convert the address to query"), false, out);
 }
 
 int32_t CBWFilter::ProcessCommand(uint64_t session, uint32_t command, BlackBox* io) {
@@ -415,8 +449,9 @@ void CBWFilter::LoadList(CMatchingList& list, BlackBox* io, uint32_t key) {
     for (uint64_t i = 0; i < items->size(); ++i) {
         const usstring& wide = items->at(i);
         const bool wildcard = wide.find(u'*', nullptr) || wide.find(u'?', nullptr);
+        const sstring expression = Narrow(wide, "Could not add element to the blacklist");
         const int32_t result =
-            list.Add(Narrow(wide), wildcard ? ascommon::kWildcard : ascommon::kExact);
+            list.Add(expression, wildcard ? ascommon::kWildcard : ascommon::kExact);
         switch (result) {
             case -50:
                 AS_TRACE(4, "element already present in the list");

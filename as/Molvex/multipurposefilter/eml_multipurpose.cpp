@@ -82,7 +82,7 @@ bool Contains(const char* text, const char* needle, size_t needleLength) {
 }  // namespace
 
 CMultiFilter::CMultiFilter(const ascommon::sstring& name) {
-    m_name = name;
+    SetName(name);
 }
 
 CMultiFilter::~CMultiFilter() {

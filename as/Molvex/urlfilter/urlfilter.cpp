@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "common/ashooks_access.h"
 #include "common/asexception.h"
 #include "common/asfile.h"
 #include "common/carray.h"
@@ -27,7 +28,8 @@ enum Verb : uint32_t { kVerbCheck = 0, kVerbExtract = 21 };
 sstring JoinPath(const sstring& folder, const char* name) {
     sstring path(folder);
     const char separator[2] = {platform::kPathSeparator, '\0'};
-    if (path.append(separator, 1) != 0 || path.append(name, std::strlen(name)) != 0) {
+    if (!CopyComplete(path, folder) || path.append(separator, 1) != 0 ||
+        path.append(name, std::strlen(name)) != 0) {
         AS_THROW(ASMemException, "could not concatenate strings");
     }
     return path;
@@ -36,7 +38,7 @@ sstring JoinPath(const sstring& folder, const char* name) {
 }  // namespace
 
 CURLFilter::CURLFilter(const sstring& name) {
-    m_name = name;
+    SetName(name);
 }
 
 CURLFilter::~CURLFilter() {
@@ -117,10 +119,15 @@ void CURLFilter::DoApplySharedSettings() {
         temp = ".";
     }
     shared->tempFolder = temp;
+    bool kept = shared->tempFolder.initialised();
     const size_t tempLength = std::strlen(temp);
     if (tempLength == 0 || (temp[tempLength - 1] != '\\' && temp[tempLength - 1] != '/')) {
         const char separator[2] = {platform::kPathSeparator, '\0'};
-        shared->tempFolder.append(separator, 1);
+        kept = kept && shared->tempFolder.append(separator, 1) == 0;
+    }
+    if (!kept) {  // a folder without its text would put the temporary copies in the root
+        shared->tempFolder = "";
+        AS_THROW(ASMemException, "could not keep the temp folder %s", temp);
     }
 
     const char* blackFiles = m_settings->GetString(u"/eml/filter/url/filesbl", 0);
@@ -128,6 +135,9 @@ void CURLFilter::DoApplySharedSettings() {
     if (blackFiles == nullptr) return;
     const char* dataSetting = m_settings->GetString(u"/eml/global/SharedDataPath", 0);
     const sstring dataFolder(dataSetting ? dataSetting : ".");
+    if (!dataFolder.initialised()) {
+        AS_THROW(ASMemException, "could not keep the data folder %s", dataSetting);
+    }
 
     ascommon::CArray<sstring, 64> files;
     try {
@@ -138,7 +148,11 @@ void CURLFilter::DoApplySharedSettings() {
         for (char* name = ascommon::tokenize(names.data(), " \n\r\t", &context); name != nullptr;
              name = ascommon::tokenize(nullptr, " \n\r\t", &context)) {
             const sstring path = JoinPath(dataFolder, name);
+            const uint64_t failures = ascommon::AllocationFailures();
             if (!ascommon::FileExists(path.c_str())) {
+                if (ascommon::AllocationFailures() != failures) {
+                    AS_THROW(ASMemException, "could not look for the list file %s", name);
+                }
                 AS_TRACE(1, "[url] Url blacklist File Not Found!");
                 continue;
             }
@@ -221,6 +235,10 @@ void CURLFilter::URLScanner::OnPart(const CPart* part) {
         for (uint64_t i = 0; i < urls.size() && !m_found; ++i) {
             try {
                 CheckURL(*urls.data()[i]);
+            } catch (const ascommon::ASMemException&) {
+                throw;  // memory ran out: the message is not judged on what is left
+            } catch (const std::bad_alloc&) {
+                throw;
             } catch (const std::exception&) {
                 AS_TRACE(2,
                          "conversion to current locale failed - TODO: treat ALL URL'S as "
@@ -234,13 +252,19 @@ bool CURLFilter::URLScanner::Hit(const char* key, size_t length,
                                  bool (CURLDB2::*contains)(const char*, size_t)) {
     if (length == 0 || !(m_database->*contains)(key, length)) return false;
     m_found = true;
-    m_matched.append(key, length);
-    m_matched.append(" ", 1);
+    if (m_matched.append(key, length) != 0 || m_matched.append(" ", 1) != 0) {
+        AS_THROW(ASMemException, "could not keep the matched key %.*s", static_cast<int>(length),
+                 key);
+    }
     return true;
 }
 
-// The keys are cached in the host's record on first use.
+// The keys are cached in the host's record on first use. A key that cannot be computed is empty
+// and not looked up; one that lacked memory fails the check.
 void CURLFilter::URLScanner::CheckURL(ParsedURL& url) {
+    if (nsEmlComponents::ComputeDomain(url) == -2 || nsEmlComponents::ComputeSubDomain(url) == -2) {
+        AS_THROW(ASMemException, "could not compute the keys of a URL");
+    }
     const sstring& domain = nsEmlComponents::GetDomain(url);
     const sstring& subDomain = nsEmlComponents::GetSubDomain(url);
     uint64_t urlLength = 0;

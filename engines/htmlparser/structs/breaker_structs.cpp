@@ -25,13 +25,19 @@ CPartsArray::~CPartsArray() {
 }
 
 namespace {
-// Builds the typed array into `cache`: store first, then fill (append failures drop the part).
+// Builds the typed array into `cache`: store first, then fill. An append that fails fails the
+// whole array, like one that cannot be allocated (the cache is null again, a later call tries
+// again): a cached typed array never lacks a part of its kind.
 TPartsArray* BuildTyped(const TPartsArray* all, TPartsArray** cache, uint32_t kind) {
     *cache = NewPartsArray();
     if (*cache == nullptr) return nullptr;
     for (uint64_t i = 0; i < all->size(); ++i) {
         const CPart* part = all->at(i);
-        if (part->m_body->GetKind() == kind) (*cache)->add(part);
+        if (part->m_body->GetKind() == kind && (*cache)->add(part) != 0) {
+            DeletePartsArray(*cache);
+            *cache = nullptr;
+            return nullptr;
+        }
     }
     return *cache;
 }

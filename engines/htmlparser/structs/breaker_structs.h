@@ -171,7 +171,8 @@ class CPartsArray : public ascommon::CBlackBoxObject {
     ~CPartsArray() override;
 
     // The text/plain (kind 52) or HTML (kind 53) parts, in all-parts order; built on the first
-    // call and cached. Null without an all-parts array or when the array cannot be allocated.
+    // call and cached. Null without an all-parts array or when the array or one of its appends
+    // cannot be allocated.
     TPartsArray* GetTextPlainParts();
     TPartsArray* GetHtmlParts();
     const CPart* GetRoot() const { return m_root; }

@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/.
+
+Every seed is made here from first principles (the data file frame, URL lists, texts, URLs,
+list operations, statistics documents), so the corpora can be rebuilt at any time:
+    fuzz/make_corpus.py
+Inputs that fuzzing finds and that are worth keeping are added to the folders by hand.
+"""
+import hashlib
+import os
+import struct
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
+
+SCRAMBLE = 0xA7
+DESCRIPTION = b"File description should go here!"
+
+
+def write(target, name, data):
+    folder = os.path.join(ROOT, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as out:
+        out.write(data)
+
+
+# ---- Data files -------------------------------------------------------------------------------
+
+def frame(payload, header_value=0):
+    """The unscrambled file: digest of the payload, description, values A, B and the header
+    value, then the payload."""
+    header = hashlib.md5(payload).digest() + DESCRIPTION.ljust(100, b"\0")
+    return header + struct.pack("<III", 0, 0, header_value) + payload
+
+
+def scramble(data):
+    return bytes(b ^ SCRAMBLE for b in data)
+
+
+def key(text):
+    return hashlib.md5(text.encode()).digest()[:8]
+
+
+def url_list(urls, subs, domains, words=2, extra=0):
+    payload = struct.pack("<IIII", words, len(urls), len(subs), len(domains) + extra)
+    for section in (urls, subs, domains):
+        payload += b"".join(key(entry) for entry in section)
+    return payload
+
+
+def datafile():
+    good = url_list(["listed.example.com/path"], ["mail.sub.example.org"],
+                    ["bad.com", "spam.co.uk"])
+    write("datafile", "payload-list", b"\x02" + good)
+    write("datafile", "payload-empty-list", b"\x02" + url_list([], [], []))
+    write("datafile", "payload-wrong-words", b"\x02" + url_list([], [], ["x.com"], words=3))
+    write("datafile", "payload-short", b"\x02" + url_list([], [], ["first.com"], extra=3))
+    write("datafile", "payload-huge-counts", b"\x02" + struct.pack("<IIII", 2, 0xFFFFFFF0, 7, 0))
+    # Typed reads: op bytes (low 3 bits the operation, the rest a length) and their values.
+    write("datafile", "payload-typed-reads",
+          b"\x02" + bytes([0x00, 1, 2, 0x01, 1, 2, 3, 4, 0x1A, 0xAA, 0xBB, 0xCC, 0x1B, 0x61,
+                           0x62, 0x63, 0x0C, 1, 0, 0, 0, 0x07]))
+    write("datafile", "plain-file", b"\x01" + frame(good))
+    write("datafile", "plain-bad-digest", b"\x01" + frame(good)[:-1] + b"\x00")
+    write("datafile", "disk-file", b"\x00" + scramble(frame(good, 7)))
+    write("datafile", "disk-header-only", b"\x00" + scramble(frame(b"")))
+
+
+# ---- UTF texts ----------------------------------------------------------------------------------
+
+def utf():
+    texts = {
+        "ascii": b"Hello, World! MIXED case 0123",
+        "latin": "Grüße ÀÉÎÕÜ ß ẞ İ".encode(),
+        "cjk": "漢字かなカナ한국어".encode(),
+        "astral": "𐐀𐐨 𞤀 😀 \U0010FFFF".encode(),
+        "cyrillic-greek": "ПРИВЕТ Ελληνικά ΣΑΣ".encode(),
+        "ill-formed": b"a\xc3\x28b\xed\xa0\x80c\xf4\x90\x80\x80d\x80e\xc0\xafz\xf8\x88\x80\x80\x80",
+        "cut-short": b"abc\xe2\x82",
+        "nul-inside": b"before\x00after \xc3\xa9",
+        "utf16-pairs": "A\U0001F600B".encode("utf-16-le") + b"\x00\xd8\x41\x00",
+    }
+    for room, (name, text) in enumerate(sorted(texts.items())):
+        write("utf", name, bytes([room * 3 % 16]) + text)
+
+
+# ---- URLs ---------------------------------------------------------------------------------------
+
+def urlkeys():
+    urls = [
+        (0, "http://www.Example.co.uk/path?q=1#frag"),
+        (0, "https://user:pw@Mail.Sub.Example.COM:8080/x"),
+        (0, "http://%77ww.ex%61mple.com/%41"),
+        (0, "http://%2577ww.name.tld/"),
+        (0, "http://10.0.0.1/"),
+        (2 | (1 << 2), "http://10.0.0.1:8080/"),
+        (0, "http://[::1]:80/"),
+        (0, "http://example\u3002com\uff0ftest/"),
+        (0, "http://a.b\uff0ec\uff61tld/"),
+        (0, "http://name.tld:65535/"),
+        (0, "http://name.tld:65534"),
+        (0, "name.tld:80junk"),
+        (1, "http://\ufeffwww.\ufeffbom.tld/"),
+        (0, "http://a.b.c.d.e.co.uk./"),
+        (0, "http://ww3.Under.Score_Host.tld/"),
+        (0, "http://ÜBER.Straße.de/"),
+        (0, "ftp://:/"),
+    ]
+    for i, (flags, url) in enumerate(urls):
+        write("urlkeys", "url-%02d" % i, bytes([flags]) + url.encode())
+
+
+# ---- Matching list operations ------------------------------------------------------------------
+
+def matchinglist():
+    sequences = {
+        "exact-and-case": "eABC\neabc\nmaBc\nmabd\ne\nm\n",
+        "wildcards": "w*@Evil.org\nwa?c\nmx@EVIL.org\nmabc\nmac\nmabbc\nwa*c\nmac\nmacb\n",
+        "precedence": "w*\ne*b\nmsomething\nmsomeone@b\nc\nmsomeone@b\nC\nmsomeone@b\n",
+        "stars-127": "w" + "*" * 127 + "\nmanything\n",
+        "stars-128": "w" + "*" * 128 + "\nmanything\n",
+        "duplicates": "wsame?\nwsame?\nesame\nesame\nx\u00c4pfel\nm\u00c4pfel\nmsamex\n",
+        "utf8-bytes": "e\u00c4rger@x.de\nm\u00e4rger@x.de\nm\u00c4RGER@X.DE\nw*\u00c4*\nm\u00c4\n",
+    }
+    for name, ops in sequences.items():
+        write("matchinglist", name, ops.encode())
+
+
+# ---- Statistics documents ----------------------------------------------------------------------
+
+def statistics():
+    documents = {
+        "asian": '{"Total": 100, "Groups": {"Other": 20, "EastAsian": 50, "European": 30},'
+                 ' "Scripts": {"Han": 40, "Hiragana": 20, "Katakana": 10}}',
+        "cyrillic": '{"Total": "12", "Groups": {"Other": 2, "European": 10},'
+                    ' "Scripts": {"Cyrillic": 9.75, "Latin": true}}',
+        "total-is-other": '{"Total": 10, "Groups": {"Other": 10}}',
+        "empty-groups": '{"Total": 10, "Groups": {}, "Scripts": []}',
+        "not-json": "Total: 10, Groups: none",
+        "huge-values": '{"Total": 1e300, "Groups": {"Other": -9223372036854775808},'
+                       ' "Scripts": {"Cyrillic": 18446744073709551615}}',
+        "nested": '{"Total": [1, {"a": [2, 3]}], "Groups": {"Other": {"x": null}}}',
+        "comments": '// comment\n{"Total": 5, /* inline */ "Groups": {"Latin": 5}}',
+    }
+    for name, document in documents.items():
+        write("statistics", name, b"\x01" + document.encode())
+    # Built documents: the bytes after the even first byte choose kinds and values.
+    write("statistics", "built-a", bytes([0]) + bytes(range(0, 120, 3)))
+    write("statistics", "built-b", bytes([2]) + bytes(range(255, 100, -4)))
+
+
+if __name__ == "__main__":
+    datafile()
+    utf()
+    urlkeys()
+    matchinglist()
+    statistics()
