@@ -8,6 +8,7 @@
 #include <array>
 #include <cassert>
 #include <cstddef>
+#include <cstring>
 #include <mutex>
 
 namespace host {
@@ -302,6 +303,10 @@ void BuildBmpTable() {
         const uint8_t script = g_bmp.script[c];
         assert(script == USCRIPT_LATIN || script == USCRIPT_COMMON || script == kNotCounted);
         g_bmp.ascii[c] = script == USCRIPT_LATIN ? 1 : script == USCRIPT_COMMON ? 2 : 0;
+        // AsciiLanes relies on ICU's answer for ASCII: letters Latin, the other visible
+        // characters Common, space, controls and DEL not counted.
+        [[maybe_unused]] const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        assert(g_bmp.ascii[c] == (letter ? 1 : c > 0x20 && c < 0x7F ? 2 : 0));
     }
 }
 
@@ -309,6 +314,47 @@ const BmpTable& Bmp() {
     std::call_once(g_bmpOnce, BuildBmpTable);
     return g_bmp;
 }
+
+constexpr uint64_t kOnes = 0x0101010101010101;
+constexpr uint64_t kHighBits = 0x8080808080808080;
+
+// Counts of ASCII characters kept per byte lane: each block of eight bytes adds 0 or 1 to every
+// lane, so a lane holds at most kMaxBlocks before the lanes are summed.
+class AsciiLanes {
+  public:
+    static constexpr int kMaxBlocks = 255;
+
+    // Counts eight ASCII bytes (none with the high bit set). Adding 0x80 - k to a byte below
+    // 0x80 sets its high bit exactly when the byte is k or more, and carries into no other byte.
+    void Add(uint64_t eight, uint64_t* latin, uint64_t* common) {
+        const uint64_t counted = (eight + 0x5F * kOnes) & ~(eight + 0x01 * kOnes) & kHighBits;
+        const uint64_t lower = eight | 0x20 * kOnes;  // letters of either case as lower case
+        const uint64_t letters = (lower + 0x1F * kOnes) & ~(lower + 0x05 * kOnes) & kHighBits;
+        m_counted += counted >> 7;  // visible characters, 0x21 to 0x7E: Latin or Common
+        m_letters += letters >> 7;  // A-Z and a-z: Latin (the other visible ones are Common)
+        if (++m_blocks == kMaxBlocks) Flush(latin, common);
+    }
+
+    // Adds the lanes' sums to the counters and empties the lanes.
+    void Flush(uint64_t* latin, uint64_t* common) {
+        const uint64_t letters = Sum(m_letters);
+        *latin += letters;
+        *common += Sum(m_counted) - letters;
+        m_counted = m_letters = 0;
+        m_blocks = 0;
+    }
+
+  private:
+    // The sum of the eight byte lanes (each at most 255).
+    static uint64_t Sum(uint64_t lanes) {
+        constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FF;
+        const uint64_t pairs = (lanes & kEvenBytes) + ((lanes >> 8) & kEvenBytes);
+        return (pairs * 0x0001000100010001) >> 48;
+    }
+
+    uint64_t m_counted = 0, m_letters = 0;
+    int m_blocks = 0;
+};
 
 bool IsContinuation(uint8_t byte) {
     return (byte & 0xC0) == 0x80;
@@ -357,14 +403,25 @@ void CharStats::Add(std::string_view utf8) {
     uint64_t latin = 0;   // ASCII letters
     uint64_t common = 0;  // ASCII digits and punctuation
     uint64_t other = 0;   // everything else counted
+    AsciiLanes lanes;     // ASCII counted eight bytes at a time, not yet in latin and common
     while (p < end) {
-        // ASCII runs: register counters only.
-        while (p < end && *p < 0x80) {
-            const uint8_t bits = bmp.ascii[*p++];
-            latin += bits & 1;
-            common += bits >> 1;
+        if (*p < 0x80) {
+            // An ASCII run: register counters only, eight bytes at a time while no byte is
+            // non-ASCII (see AsciiLanes), the rest one by one.
+            while (end - p >= 8) {
+                uint64_t eight;
+                std::memcpy(&eight, p, 8);
+                if (eight & kHighBits) break;
+                lanes.Add(eight, &latin, &common);
+                p += 8;
+            }
+            while (p < end && *p < 0x80) {
+                const uint8_t bits = bmp.ascii[*p++];
+                latin += bits & 1;
+                common += bits >> 1;
+            }
+            continue;
         }
-        if (p == end) break;
 
         const uint8_t lead = *p;
         const size_t left = static_cast<size_t>(end - p);
@@ -409,6 +466,7 @@ void CharStats::Add(std::string_view utf8) {
             ++other;
         }
     }
+    lanes.Flush(&latin, &common);
     m_scripts[USCRIPT_LATIN] += latin;
     m_scripts[USCRIPT_COMMON] += common;
     m_total += latin + common + other;

@@ -194,47 +194,65 @@ size_t Utf8SequenceLength(const unsigned char* p, size_t left) {
 }
 
 // Appends UTF-8 text, keeping well-formed sequences; each other byte becomes its Windows-1252
-// character (fallback1252) or U+FFFD. NUL becomes a space.
+// character (fallback1252) or U+FFFD. NUL becomes a space. Runs of valid text are appended
+// whole; only a byte that changes interrupts them.
 void AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::string* out) {
     out->reserve(out->size() + size);
-    size_t i = 0;
+    size_t i = 0, kept = 0;  // p[kept, i) is valid text not yet appended
     while (i < size) {
-        size_t run = i;
-        while (run + 8 <= size) {  // eight bytes at a time while none is 0 or >= 0x80
+        if (size - i >= 8) {  // eight bytes at a time while none is 0 or >= 0x80
             uint64_t word;
-            std::memcpy(&word, p + run, 8);
+            std::memcpy(&word, p + i, 8);
             const uint64_t zero = (word - 0x0101010101010101ULL) & ~word;
-            if ((word | zero) & 0x8080808080808080ULL) break;
-            run += 8;
+            if (!((word | zero) & 0x8080808080808080ULL)) {
+                i += 8;
+                continue;
+            }
         }
-        while (run < size && p[run] < 0x80 && p[run] != 0) ++run;
-        if (run > i) {
-            out->append(reinterpret_cast<const char*>(p + i), run - i);
-            i = run;
-            if (i == size) break;
-        }
-        if (p[i] == 0) {
-            out->push_back(' ');
+        const unsigned char c = p[i];
+        if (c >= 0x80) {
+            if (const size_t length = Utf8SequenceLength(p + i, size - i)) {
+                i += length;
+                continue;
+            }
+        } else if (c != 0) {
             ++i;
             continue;
         }
-        const size_t length = Utf8SequenceLength(p + i, size - i);
-        if (length != 0) {
-            out->append(reinterpret_cast<const char*>(p + i), length);
-            i += length;
-        } else {
-            if (fallback1252)
-                AppendCp1252Byte(p[i], out);
-            else
-                out->append(kReplacement);
-            ++i;
-        }
+        out->append(reinterpret_cast<const char*>(p + kept), i - kept);
+        if (c == 0)
+            out->push_back(' ');
+        else if (fallback1252)
+            AppendCp1252Byte(c, out);
+        else
+            out->append(kReplacement);
+        kept = ++i;
     }
+    out->append(reinterpret_cast<const char*>(p + kept), i - kept);
 }
 
+// Appends Windows-1252 text as UTF-8 (NUL as a space), writing straight into the string: no
+// byte takes more than three.
 void AppendCp1252(const unsigned char* p, size_t size, std::string* out) {
-    out->reserve(out->size() + size + size / 4);
-    for (size_t i = 0; i < size; ++i) AppendCp1252Byte(p[i], out);
+    const size_t start = out->size();
+    out->resize(start + size * 3);
+    char* write = &(*out)[start];
+    for (size_t i = 0; i < size; ++i) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            *write++ = c == 0 ? ' ' : static_cast<char>(c);
+            continue;
+        }
+        const uint32_t cp = c < 0xA0 ? kCp1252High[c - 0x80] : c;
+        if (cp < 0x800) {
+            *write++ = static_cast<char>(0xC0 | (cp >> 6));
+        } else {
+            *write++ = static_cast<char>(0xE0 | (cp >> 12));
+            *write++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        }
+        *write++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    out->resize(write - out->data());
 }
 
 // Lower-case copy of a charset name, or false when it is empty, too long or holds characters
@@ -355,9 +373,10 @@ void AppendIconv(iconv_t cd, const unsigned char* p, size_t size, std::string* o
         }
     }
     out->resize(used);
-    for (size_t i = start; i < used; ++i) {
-        if ((*out)[i] == '\0') (*out)[i] = ' ';
-    }
+    char* const end = &(*out)[0] + used;
+    for (char* nul = &(*out)[0] + start;
+         (nul = static_cast<char*>(std::memchr(nul, '\0', end - nul))) != nullptr;)
+        *nul = ' ';
 }
 
 // Converts `size` bytes in `charset` (may be null) to UTF-8 and appends them to `out`.

@@ -2,6 +2,7 @@
 #include "host/message_builder.h"
 
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 namespace host {
@@ -195,7 +196,7 @@ std::string Upper(const std::string& name) {
     return upper;
 }
 
-bool IsDottedQuad(const std::string& host) {
+bool IsDottedQuad(std::string_view host) {
     int numbers = 0;
     size_t i = 0;
     while (i <= host.size()) {
@@ -215,22 +216,31 @@ bool IsDottedQuad(const std::string& host) {
     return false;
 }
 
+// The position of the first "/" (when slash is set), "?" or "#" at or after from, npos for none.
+size_t FindPathStart(const std::string& url, size_t from, bool slash) {
+    for (size_t p = from; p < url.size(); ++p) {
+        const char c = url[p];
+        if ((slash && c == '/') || c == '?' || c == '#') return p;
+    }
+    return std::string::npos;
+}
+
 }  // namespace
 
 void FillParsedURL(const std::string& url, ParsedURL* record) {
     record->m_url.assign(url.data(), url.size());
     size_t hostStart = 0;
     const size_t scheme = url.find("://");
-    if (scheme != std::string::npos && scheme < url.find_first_of("/?#")) hostStart = scheme + 3;
-    size_t hostEnd = url.find_first_of("/?#", hostStart);
+    if (scheme != std::string::npos && scheme < FindPathStart(url, 0, true)) hostStart = scheme + 3;
+    size_t hostEnd = FindPathStart(url, hostStart, true);
     if (hostEnd == std::string::npos) hostEnd = url.size();
     const size_t at = url.rfind('@', hostEnd == 0 ? 0 : hostEnd - 1);
     if (at != std::string::npos && at >= hostStart && at < hostEnd) hostStart = at + 1;
-    const std::string host = url.substr(hostStart, hostEnd - hostStart);
+    const std::string_view host(url.data() + hostStart, hostEnd - hostStart);
     record->m_hostOffset = hostStart;
     record->m_host.assign(host.data(), host.size());
 
-    size_t pathEnd = url.find_first_of("?#", hostEnd);
+    size_t pathEnd = FindPathStart(url, hostEnd, false);
     if (pathEnd == std::string::npos) pathEnd = url.size();
     size_t queryEnd = url.find('#', pathEnd);
     if (queryEnd == std::string::npos) queryEnd = url.size();
@@ -243,7 +253,7 @@ void FillParsedURL(const std::string& url, ParsedURL* record) {
     } else {
         const size_t colon = host.rfind(':');
         record->m_hostKind =
-            IsDottedQuad(host.substr(0, colon == std::string::npos ? host.size() : colon))
+            IsDottedQuad(host.substr(0, colon == std::string_view::npos ? host.size() : colon))
                 ? kHostIPv4
                 : kHostName;
     }
@@ -336,10 +346,10 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
             auto* plain = new CPartBodyTextPlain();
             // The array grows by a fixed step; reserving keeps long URL lists linear.
             plain->m_URLs.resize(spec.urls.size() + 1, false);
+            // Each record is filled where it is stored, not copied there.
             for (const std::string& url : spec.urls) {
-                ParsedURL record;
-                FillParsedURL(url, &record);
-                plain->m_URLs.add(record);
+                if (plain->m_URLs.add(ParsedURL()) != 0) continue;
+                FillParsedURL(url, &plain->m_URLs.at(plain->m_URLs.size() - 1));
             }
             body = plain;
         } else if (spec.kind == kBodyTextHtml) {

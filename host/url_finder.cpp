@@ -52,8 +52,10 @@ bool EqualsNoCase(std::string_view text, std::string_view word) {
 }
 
 // Classes of the ASCII bytes: kWord for the bytes of a candidate word (a scheme, a www. host or
-// a bare host), kHost for the bytes of a host name, kUrl for the bytes that may stand in a URL.
-enum : uint8_t { kWord = 1, kHost = 2, kUrl = 4 };
+// a bare host), kHost for the bytes of a host name, kUrl for the bytes that may stand in a URL,
+// kPathStart for those that end an authority, kTrailing for the punctuation dropped from a URL's
+// end.
+enum : uint8_t { kWord = 1, kHost = 2, kUrl = 4, kPathStart = 8, kTrailing = 16 };
 
 struct AsciiClasses {
     uint8_t bits[128] = {};
@@ -66,6 +68,8 @@ struct AsciiClasses {
             if (alnum || c == '.' || c == '-' || c == '_') bits[c] |= kWord | kHost;
         }
         bits[int('%')] |= kHost;
+        for (char c : {'/', '?', '#'}) bits[int(c)] |= kPathStart;
+        for (char c : {'.', ',', ';', ':', '!', '?', '\''}) bits[int(c)] |= kTrailing;
     }
 };
 constexpr AsciiClasses kClasses;
@@ -165,17 +169,27 @@ class TextScanner {
     explicit TextScanner(std::string_view text)
         : s_(reinterpret_cast<const unsigned char*>(text.data())), n_(text.size()) {}
 
-    // Calls emit(start, end) for every URL, in order.
+    // Calls emit(start, end) for every URL, in order. Only a word that holds a "." (a www. or
+    // bare host) or ends before a ":" (a scheme) can start a URL, so the scan jumps from one
+    // such byte to the next and takes the word around it; the words between give nothing.
     template <class Emit>
     void Run(Emit&& emit) {
         size_t i = 0;
+        size_t dot = Find('.', 0), colon = Find(':', 0);  // the next ones at or after i, or n_
         while (i < n_) {
-            if (!Has(s_[i], kWord)) {
-                ++i;
+            if (dot < i) dot = Find('.', i);
+            if (colon < i) colon = Find(':', i);
+            const size_t mark = std::min(dot, colon);
+            if (mark == n_) break;
+            // The word holding the dot or ending at the colon; it starts no earlier than i (after
+            // a URL the scan goes on from the URL's end, even within a word).
+            size_t word = mark;
+            while (word > i && Has(s_[word - 1], kWord)) --word;
+            if (word == mark && s_[mark] == ':') {  // no word before this colon
+                i = mark + 1;
                 continue;
             }
-            const size_t word = i;
-            size_t wordEnd = i + 1;
+            size_t wordEnd = word + 1;
             while (wordEnd < n_ && Has(s_[wordEnd], kWord)) ++wordEnd;
             const unsigned char before = word ? s_[word - 1] : ' ';
             size_t start = word, end = 0;
@@ -201,6 +215,12 @@ class TextScanner {
     }
 
   private:
+    // The position of the next byte c at or after pos, n_ when there is none.
+    size_t Find(unsigned char c, size_t pos) const {
+        const void* hit = pos < n_ ? std::memchr(s_ + pos, c, n_ - pos) : nullptr;
+        return hit ? static_cast<const unsigned char*>(hit) - s_ : n_;
+    }
+
     std::string_view Text(size_t from, size_t to) const {
         return std::string_view(reinterpret_cast<const char*>(s_) + from, to - from);
     }
@@ -213,6 +233,11 @@ class TextScanner {
             *cp = c;
             return (kClasses.bits[c] & kUrl) ? 1 : 0;
         }
+        return NonAsciiCharAt(pos, cp);
+    }
+
+    // CharAt for a byte of 0x80 or more.
+    size_t NonAsciiCharAt(size_t pos, uint32_t* cp) const {
         const size_t len = DecodeUtf8(s_ + pos, n_ - pos, cp);
         if (!len) {
             *cp = 0xFFFD;
@@ -315,15 +340,21 @@ class TextScanner {
     // Drops trailing punctuation and closing brackets without a match from [start, end), not
     // below floor.
     size_t Trim(size_t start, size_t floor, size_t end) const {
-        int parens = 0, brackets = 0;  // closing minus opening
-        for (size_t p = start; p < end; ++p) {
-            parens += (s_[p] == ')') - (s_[p] == '(');
-            brackets += (s_[p] == ']') - (s_[p] == '[');
-        }
+        // Closing minus opening brackets in [start, end), counted when a closing one first ends
+        // the URL (the punctuation dropped before that holds no brackets).
+        int parens = 0, brackets = 0;
+        bool counted = false;
         while (end > floor) {
             const unsigned char c = s_[end - 1];
             uint32_t cp;
-            if (IsOneOf(c, ".,;:!?'")) {
+            if ((c == ')' || c == ']') && !counted) {
+                for (size_t p = start; p < end; ++p) {
+                    parens += (s_[p] == ')') - (s_[p] == '(');
+                    brackets += (s_[p] == ']') - (s_[p] == '[');
+                }
+                counted = true;
+            }
+            if (Has(c, kTrailing)) {
                 --end;
             } else if (c == ')' && parens > 0) {
                 --end, --parens;
@@ -350,7 +381,7 @@ class TextScanner {
     size_t SchemeUrl(size_t start, size_t authority) const {
         size_t at = 0;
         uint32_t cp;
-        for (size_t p = authority; p < n_ && !IsOneOf(s_[p], "/?#");) {
+        for (size_t p = authority; p < n_ && !Has(s_[p], kPathStart);) {
             const size_t len = CharAt(p, &cp);
             if (!len) break;
             if (s_[p] == '@') at = p;
@@ -421,8 +452,14 @@ std::string AttributeUrl(std::string_view value) {
         value.remove_suffix(1);
     std::string v;
     v.reserve(value.size());
-    for (char c : value)
-        if (c != '\t' && c != '\n' && c != '\r') v += c;
+    size_t kept = 0;  // value[kept, p) is to be copied
+    for (size_t p = 0; p < value.size(); ++p) {
+        if (value[p] == '\t' || value[p] == '\n' || value[p] == '\r') {
+            v.append(value, kept, p - kept);
+            kept = p + 1;
+        }
+    }
+    v.append(value, kept);
 
     auto slashes = [&v](size_t from) {
         size_t p = from;
@@ -445,7 +482,10 @@ std::string AttributeUrl(std::string_view value) {
             return std::string();
         const size_t n = slashes(colon + 1);
         if (!n) return std::string();
-        url = v.substr(0, colon + 1) + "//" + v.substr(colon + 1 + n);
+        if (n == 2 && v[colon + 1] == '/' && v[colon + 2] == '/')
+            url = std::move(v);  // already "scheme://"
+        else
+            url = v.substr(0, colon + 1) + "//" + v.substr(colon + 1 + n);
         host = colon + 3;
     }
     // Backslashes before the query stand for slashes.
@@ -454,8 +494,8 @@ std::string AttributeUrl(std::string_view value) {
     // The host as FillParsedURL reads it must name something.
     if (host < url.size() && url[host] == '[')
         return url.find(']', host) != std::string::npos ? url : std::string();
-    size_t hostEnd = url.find_first_of("/?#", host);
-    if (hostEnd == std::string::npos) hostEnd = url.size();
+    size_t hostEnd = host;
+    while (hostEnd < url.size() && !Has(url[hostEnd], kPathStart)) ++hostEnd;
     const size_t at = url.rfind('@', hostEnd ? hostEnd - 1 : 0);
     if (at != std::string::npos && at >= host && at < hostEnd) host = at + 1;
     for (size_t p = host; p < hostEnd && url[p] != ':'; ++p)

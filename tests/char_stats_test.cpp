@@ -27,6 +27,26 @@ std::string Utf8(UChar32 c) {
 
 }  // namespace
 
+// ASCII is counted eight bytes at a time: the counts must not depend on where a block starts
+// or on how many blocks a text has.
+// The sample holds the bytes next to each class boundary: @ [ ` { around the letters, space and
+// ! ~ DEL around the visible characters, a control byte and a Cyrillic letter.
+TEST(CharStatsTest, CountsDoNotDependOnBlockBoundaries) {
+    const std::string sample = "Az@[`{09 \t\x7F\x01!~\xD0\xAF.";
+    for (size_t offset = 0; offset <= 16; ++offset) {
+        CharStats stats;
+        stats.Add(std::string(offset, 'q') + sample + sample);
+        EXPECT_EQ(offset + 4, stats.ScriptCount(USCRIPT_LATIN)) << offset;
+        EXPECT_EQ(18u, stats.ScriptCount(USCRIPT_COMMON)) << offset;
+        EXPECT_EQ(2u, stats.ScriptCount(USCRIPT_CYRILLIC)) << offset;
+        EXPECT_EQ(offset + 24, stats.total()) << offset;
+    }
+    CharStats longRun;  // more blocks than a byte lane can count
+    longRun.Add(std::string(4099, 'a') + "!");
+    EXPECT_EQ(4099u, longRun.ScriptCount(USCRIPT_LATIN));
+    EXPECT_EQ(1u, longRun.ScriptCount(USCRIPT_COMMON));
+}
+
 TEST(CharStatsTest, DocumentCounts) {
     struct Row {
         const char* text;

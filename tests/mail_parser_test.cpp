@@ -91,6 +91,14 @@ TEST(MailParser, BodyConversion) {
         {"text/plain; charset=iso-8859-1", "8bit", "\x80 5", "€ 5"},  // read as Windows-1252
         {"text/plain", "8bit", std::string("a\0b", 3), "a b"},        // NUL becomes a space
         {"text/plain; charset=x-foo", "8bit", "ok\xff", "ok\xEF\xBF\xBD"},
+        // Bytes that change, after and between runs longer than eight bytes.
+        {"text/plain; charset=utf-8", "8bit",
+         std::string("0123456789\x92"
+                     "abcdefgh\xff",
+                     20) +
+             '\0' + "\xc3\xa9",
+         "0123456789’abcdefghÿ é"},
+        {"text/plain; charset=windows-1252", "8bit", std::string("\x93q\xe9\0", 4), "“qé "},
         {"text/calendar; charset=utf-8", "7bit", "BEGIN:VCALENDAR", "BEGIN:VCALENDAR"},
         {"application/pdf", "base64", "JVBERi0=", ""},  // attachments keep no text
     };

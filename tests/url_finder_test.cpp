@@ -84,6 +84,11 @@ TEST(UrlFinderTest, TextUrlsStartAndEndWhereAReaderSeesThem) {
         {"mail http://a.com@ now", {"http://a.com"}},
         {"http://x.com/a|b http://y.com/{z} http://z.com/a\\b",
          {"http://x.com/a", "http://y.com/", "http://z.com/a"}},
+        // Only words holding a dot or ending before a colon are looked at; a bare host ends
+        // before a trailing "-" of its word, and the rest of the word gives nothing.
+        {"Note:http://a.com/x 10:30 a.com_.www.b.com.- www.c.com:8080. to:www.a.com, c.org- "
+         "user@d.com",
+         {"http://a.com/x", "www.c.com:8080", "www.a.com", "c.org"}},
     };
     for (const Case& c : cases) EXPECT_EQ(Text(c.input), c.urls) << c.input;
     EXPECT_EQ(Text(std::string("http://a.com/\0http://b.com", 26)),
