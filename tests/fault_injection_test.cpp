@@ -512,7 +512,8 @@ class FaultInjectionTest : public ::testing::Test {
         EXPECT_EQ(now.liveBytes, before.liveBytes) << "k=" << k << ": blocks left behind";
         EXPECT_EQ(now.allocations - before.allocations, now.frees - before.frees) << "k=" << k;
         EXPECT_EQ(now.untaggedFrees, before.untaggedFrees) << "k=" << k;
-        EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty()) << "k=" << k << ": streamer temp files left";
+        EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty())
+            << "k=" << k << ": streamer temp files left";
     }
 
     testfiles::TempFolder folder;

@@ -34,7 +34,8 @@ class URLDBTest : public ::testing::Test {
     // Loads a file; whatever the outcome, no temporary copy may stay behind.
     int32_t Load(CURLDB2& db, const sstring& file) {
         const int32_t result = db.LoadDataFile(file, temp());
-        EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty()) << file.c_str() << " gave " << result;
+        EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty())
+            << file.c_str() << " gave " << result;
         return result;
     }
     sstring temp() const { return sstring(folder.path().c_str()); }
