@@ -17,12 +17,7 @@ namespace {
 host::Scanner& OpenScanner() {
     static host::Scanner* scanner = [] {
         auto* opened = new host::Scanner();
-        host::ScanConfig config;
-        config.libraryPath = host::DefaultModulePath();
-        config.settings =
-            host::EssentialSettings(host::FolderOf(config.libraryPath), "/tmp", MOLVEX_SAMPLE_DATA);
-        const host::SettingList defaults = host::DefaultSettings();
-        config.settings.insert(config.settings.end(), defaults.begin(), defaults.end());
+        host::ScanConfig config = host::BuiltInScanConfig("/tmp", MOLVEX_SAMPLE_DATA);
         config.blacklist = {"*@spammer.example", "a*b?c@*.example", "exact@list.example"};
         config.whitelist = {"boss@partner.example", "*@trusted.example"};
         std::string error;

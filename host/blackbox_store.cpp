@@ -156,4 +156,14 @@ WideTextList* BlackBoxStore::List(uint32_t key) {
     return static_cast<WideTextList*>(Get(key, kBBWideTextList, 1));
 }
 
+WideTextList* NewWideTextList(const std::vector<std::u16string>& items) {
+    auto* list = new WideTextList();
+    for (const auto& item : items) {
+        ascommon::usstring wide;
+        wide.assign(item.data(), item.size());
+        list->add(wide);
+    }
+    return list;
+}
+
 }  // namespace host

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "common/carray.h"
 #include "common/sstring.h"
@@ -18,6 +19,10 @@
 namespace host {
 
 typedef ascommon::CArray<ascommon::usstring, 64> WideTextList;
+
+// A new list of the texts, as a host hands one over under keys 1001 and 1002 (the caller owns
+// it, or passes it on with PutObject).
+WideTextList* NewWideTextList(const std::vector<std::u16string>& items);
 
 class BlackBoxStore : public BlackBox {
   public:

@@ -48,6 +48,15 @@ bool WideList(const std::vector<std::string>& expressions, WideTextList* list, s
 
 }  // namespace
 
+ScanConfig BuiltInScanConfig(const std::string& tempFolder, const std::string& dataFolder) {
+    ScanConfig config;
+    config.libraryPath = DefaultModulePath();
+    config.settings = EssentialSettings(FolderOf(config.libraryPath), tempFolder, dataFolder);
+    const SettingList defaults = DefaultSettings();
+    config.settings.insert(config.settings.end(), defaults.begin(), defaults.end());
+    return config;
+}
+
 bool Scanner::Open(const ScanConfig& config, std::string* error) {
     Close();
     if (!InitMailParser()) {

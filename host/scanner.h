@@ -25,6 +25,10 @@ struct ScanConfig {
     int traceLevel = 0;  // module trace lines up to this level go to standard error
 };
 
+// The module built with this tree with the essential settings (companions beside the module,
+// `tempFolder`, URL lists in `dataFolder`) followed by the built-in defaults; no address lists.
+ScanConfig BuiltInScanConfig(const std::string& tempFolder, const std::string& dataFolder);
+
 // The verdicts a scan reads back, in output order.
 struct VerdictKey {
     uint32_t key;

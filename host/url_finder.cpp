@@ -3,6 +3,7 @@
 // attributes in a tag scan, parses with libxml2's HTML parser in SAX mode (no tree) gathering
 // the attribute URLs and the visible text, then runs the text scanner over the visible text.
 #include "host/url_finder.h"
+#include "host/utf8_sequence.h"
 
 #include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
@@ -640,26 +641,8 @@ static_assert(SortedByName(kAttributes));
 
 // The length of the UTF-8 sequence at s[0, n) when libxml2 takes it as a character, else 0.
 size_t StrictUtf8Length(const unsigned char* s, size_t n) {
-    const unsigned char c = s[0];
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    size_t len;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3;
-        if (c == 0xE0) low = 0xA0;   // overlong
-        if (c == 0xED) high = 0x9F;  // surrogates
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4;
-        if (c == 0xF0) low = 0x90;   // overlong
-        if (c == 0xF4) high = 0x8F;  // above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (n < len || s[1] < low || s[1] > high) return 0;
-    for (size_t i = 2; i < len; ++i)
-        if ((s[i] & 0xC0) != 0x80) return 0;
-    if (c == 0xEF && s[1] == 0xBF && s[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
+    const size_t len = Utf8SequenceLength(s, n);
+    if (len == 3 && s[0] == 0xEF && s[1] == 0xBF && s[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
     return len;
 }
 

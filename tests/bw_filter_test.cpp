@@ -24,17 +24,6 @@ std::string LibraryFolder() {
     return path.substr(0, path.find_last_of('/'));
 }
 
-// A wide-text list as the host hands it over under keys 1001 and 1002.
-host::WideTextList* WideList(const std::vector<std::u16string>& items) {
-    auto* list = new host::WideTextList();
-    for (const auto& item : items) {
-        ascommon::usstring wide;
-        wide.assign(item.data(), item.size());
-        list->add(wide);
-    }
-    return list;
-}
-
 std::u16string Widen(const std::string& text) {
     return host::WidenKey(text);
 }
@@ -66,8 +55,8 @@ class BWFilterTest : public ::testing::Test {
     int32_t Load(const std::vector<std::u16string>& black, const std::vector<std::u16string>& white,
                  uint64_t session = kSession) {
         host::BlackBoxStore io;
-        io.PutObject(1001, 15, WideList(black), true);
-        io.PutObject(1002, 15, WideList(white), true);
+        io.PutObject(1001, 15, host::NewWideTextList(black), true);
+        io.PutObject(1002, 15, host::NewWideTextList(white), true);
         return filter->ProcessCommand(session, 5, &io);
     }
 
@@ -324,8 +313,8 @@ TEST_F(BWFilterTest, SessionBeforeSharedSettingsCannotUseItsLists) {
     EXPECT_TRUE(host::TraceContains("could not initialize matching list."));
     EXPECT_FALSE(fresh->m_sessions.lookup(5)->initialised);
     host::BlackBoxStore io;
-    io.PutObject(1001, 15, WideList({u"a@b.com"}), true);
-    io.PutObject(1002, 15, WideList({}), true);
+    io.PutObject(1001, 15, host::NewWideTextList({u"a@b.com"}), true);
+    io.PutObject(1002, 15, host::NewWideTextList({}), true);
     EXPECT_EQ(fresh->ProcessCommand(5, 5, &io), -104);
     EXPECT_EQ(HostError(),
               "Module Eml Blacklist/Whitelist Filter failed to process command with "

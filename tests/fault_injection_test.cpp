@@ -197,13 +197,7 @@ class BWScenario : public Scenario {
 
   private:
     static host::WideTextList* List(const std::vector<std::u16string>& items) {
-        auto* list = new host::WideTextList();
-        for (const auto& item : items) {
-            ascommon::usstring wide;
-            wide.assign(item.data(), item.size());
-            list->add(wide);
-        }
-        return list;
+        return host::NewWideTextList(items);
     }
 
     Step Command(const std::string& name, uint32_t command) {

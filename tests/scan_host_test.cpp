@@ -116,12 +116,7 @@ TEST(MailRecordsTest, MessageBecomesRecords) {
 // Several threads scanning through one scanner (one module, one session) give the verdicts of
 // a single thread, message by message.
 TEST(ScannerTest, ConcurrentScansMatchOneThread) {
-    host::ScanConfig config;
-    config.libraryPath = host::DefaultModulePath();
-    config.settings =
-        host::EssentialSettings(host::FolderOf(config.libraryPath), "/tmp", MOLVEX_SAMPLE_DATA);
-    const host::SettingList defaults = host::DefaultSettings();
-    config.settings.insert(config.settings.end(), defaults.begin(), defaults.end());
+    host::ScanConfig config = host::BuiltInScanConfig("/tmp", MOLVEX_SAMPLE_DATA);
     config.blacklist = {"*@spammer.example"};
     host::Scanner scanner;
     std::string error;

@@ -36,14 +36,9 @@ constexpr uint64_t kSharedSession = 1;
 const char kGtube[] = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
 
 host::WideTextList* WideList(const std::vector<std::string>& items) {
-    auto* list = new host::WideTextList();
-    for (const std::string& item : items) {
-        const std::u16string wide = host::WidenKey(item);
-        ascommon::usstring text;
-        text.assign(wide.data(), wide.size());
-        list->add(text);
-    }
-    return list;
+    std::vector<std::u16string> wide;
+    for (const std::string& item : items) wide.push_back(host::WidenKey(item));
+    return host::NewWideTextList(wide);
 }
 
 // One message and the verdicts the filters must give it.
