@@ -144,11 +144,22 @@ class Reporter {
         m_bar = options.progress == 1 || (options.progress == -1 && isatty(STDERR_FILENO));
     }
 
+    // Formats the result on the calling thread, then prints whatever is next in input order.
     void Deliver(Job&& job, host::ScanResult&& result) {
+        Output output;
+        output.failed = !job.error.empty() || !result.ok;
+        output.toStderr = output.failed && m_options.extractUrls;
+        if (m_options.extractUrls && !output.failed) {
+            output.text = std::move(result.extracted);
+        } else {
+            output.text =
+                m_options.json && !output.toStderr ? JsonLine(job, result) : TextLine(job, result);
+        }
+        output.result = std::move(result);
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_pending.emplace(job.sequence, std::make_pair(std::move(job), std::move(result)));
+        m_pending.emplace(job.sequence, std::move(output));
         for (auto it = m_pending.find(m_next); it != m_pending.end(); it = m_pending.find(m_next)) {
-            Print(it->second.first, it->second.second);
+            Print(it->second);
             m_pending.erase(it);
             ++m_next;
         }
@@ -186,23 +197,22 @@ class Reporter {
   private:
     using Clock = std::chrono::steady_clock;
 
-    void Print(const Job& job, const host::ScanResult& r) {
+    struct Output {
+        std::string text;  // the line(s) to print
+        bool failed = false;
+        bool toStderr = false;
+        host::ScanResult result;  // for the summary
+    };
+
+    void Print(const Output& o) {
         ++m_messages;
-        const bool failed = !job.error.empty() || !r.ok;
-        if (failed) ++m_errors;
+        if (o.failed) ++m_errors;
         ClearBar();
-        if (m_options.extractUrls && !failed) {
-            std::fwrite(r.extracted.data(), 1, r.extracted.size(), stdout);
-        } else if (failed && m_options.extractUrls) {
-            std::fprintf(stderr, "%s", TextLine(job, r).c_str());
-        } else {
-            const std::string line = m_options.json ? JsonLine(job, r) : TextLine(job, r);
-            std::fwrite(line.data(), 1, line.size(), stdout);
-        }
-        if (failed) return;
-        m_parseSeconds += r.parseSeconds;
-        m_moduleSeconds += r.moduleSeconds;
-        for (size_t i = 0; i < host::kVerdictCount; ++i) m_hits[i] += r.Hit(i) ? 1 : 0;
+        std::fwrite(o.text.data(), 1, o.text.size(), o.toStderr ? stderr : stdout);
+        if (o.failed) return;
+        m_parseSeconds += o.result.parseSeconds;
+        m_moduleSeconds += o.result.moduleSeconds;
+        for (size_t i = 0; i < host::kVerdictCount; ++i) m_hits[i] += o.result.Hit(i) ? 1 : 0;
     }
 
     void ClearBar() {
@@ -246,7 +256,7 @@ class Reporter {
     bool m_barShown = false;
 
     std::mutex m_mutex;
-    std::map<uint64_t, std::pair<Job, host::ScanResult>> m_pending;
+    std::map<uint64_t, Output> m_pending;
     uint64_t m_next = 0;
     uint64_t m_messages = 0;
     uint64_t m_errors = 0;
