@@ -510,32 +510,31 @@ class FaultInjectionTest : public ::testing::Test {
             << "k=" << k << ": streamer temp files left";
     }
 
+    // Runs every failure of the scenario, which must make more than `minimum` allocations.
+    void Check(Scenario& scenario, const char* name, uint64_t minimum) {
+        const uint64_t n = RunEveryFailure(scenario);
+        EXPECT_GT(n, minimum);
+        std::printf("[          ] %s: %llu allocations injected\n", name,
+                    static_cast<unsigned long long>(n));
+    }
+
     testfiles::TempFolder folder;
     host::ModuleLibrary library;
 };
 
 TEST_F(FaultInjectionTest, BlackWhiteListFilter) {
     BWScenario scenario(library);
-    const uint64_t n = RunEveryFailure(scenario);
-    EXPECT_GT(n, 50u);
-    std::printf("[          ] black/white list filter: %llu allocations injected\n",
-                static_cast<unsigned long long>(n));
+    Check(scenario, "black/white list filter", 50);
 }
 
 TEST_F(FaultInjectionTest, URLFilter) {
     URLScenario scenario(library, folder);
-    const uint64_t n = RunEveryFailure(scenario);
-    EXPECT_GT(n, 50u);
-    std::printf("[          ] URL filter: %llu allocations injected\n",
-                static_cast<unsigned long long>(n));
+    Check(scenario, "URL filter", 50);
 }
 
 TEST_F(FaultInjectionTest, MultipurposeFilter) {
     MultiScenario scenario(library);
-    const uint64_t n = RunEveryFailure(scenario);
-    EXPECT_GT(n, 20u);
-    std::printf("[          ] multipurpose filter: %llu allocations injected\n",
-                static_cast<unsigned long long>(n));
+    Check(scenario, "multipurpose filter", 20);
 }
 
 }  // namespace
