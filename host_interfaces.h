@@ -5,18 +5,8 @@
 
 #include <cstdint>
 
+#include "blackbox_keys.h"
 #include "common/bbobject.h"
-
-// Blackbox type codes as the module uses them.
-enum ASBlackBoxType : uint32_t {
-    kBBVerdict = 0,       // Set: a verdict
-    kBBInt = 1,           // Get: int32_t*; Set: a count
-    kBBStatistic = 3,     // Set: a statistic
-    kBBText = 5,          // Get: sstring*; Set: const char* UTF-8, copied
-    kBBWideText = 6,      // Get: usstring*
-    kBBObject = 7,        // Get: the stored object's address
-    kBBWideTextList = 15  // Get: CArray<usstring,64>*
-};
 
 class Settings {
   public:
@@ -37,7 +27,7 @@ class BlackBox {
   public:
     // 0 when stored; any other value is a failure.
     virtual int32_t Set(uint32_t key, uint32_t type, uint32_t zero, uint64_t value) = 0;
-    // The stored value by type (see ASBlackBoxType), or null when absent.
+    // The stored value by type (see asbb::Type), or null when absent.
     virtual void* Get(uint32_t key, uint32_t type, uint32_t flag) = 0;
     virtual int32_t SetString(uint32_t key, const char* text) = 0;
     // Host-side operations (the module never calls them).

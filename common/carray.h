@@ -17,6 +17,7 @@
 #include "common/asexception.h"
 #include "common/bbobject.h"
 #include "common/layout.h"
+#include "common/status.h"
 
 namespace ascommon {
 
@@ -35,10 +36,10 @@ class CArray : public CBlackBoxObject {
     // (the elements are then as they were).
     int32_t add(const T& element) {
         if (m_count + 1 >= m_capacity) {
-            if (Grow(m_count + 1) != 0) return -2;
+            if (Grow(m_count + 1) != 0) return kNoBuffer;
         }
         m_data[m_count] = element;  // a fresh slot: a failed copy leaves it as it was
-        if (!CopyComplete(m_data[m_count], element)) return -2;
+        if (!CopyComplete(m_data[m_count], element)) return kNoBuffer;
         ++m_count;
         return 0;
     }
@@ -46,7 +47,7 @@ class CArray : public CBlackBoxObject {
     // Grows storage to hold n; with setCount and n above the count, the count becomes n.
     int32_t resize(uint64_t n, bool setCount) {
         if (n >= m_capacity) {
-            if (Grow(n) != 0) return -2;
+            if (Grow(n) != 0) return kNoBuffer;
         }
         if (setCount && n > m_count) m_count = n;
         return 0;
@@ -80,9 +81,9 @@ class CArray : public CBlackBoxObject {
     // New capacity: the next multiple of the step above m.
     int32_t Grow(uint64_t m) {
         const uint64_t capacity = m + m_step - (m % m_step);
-        if (capacity < m) return -2;  // wrapped around
+        if (capacity < m) return kNoBuffer;  // wrapped around
         T* storage = Allocate(capacity);
-        if (storage == nullptr) return -2;
+        if (storage == nullptr) return kNoBuffer;
         const uint64_t keep = m_count < m ? m_count : m;
         if (kPlain) {
             if (keep) std::memcpy(static_cast<void*>(storage), m_data, keep * sizeof(T));
@@ -91,7 +92,7 @@ class CArray : public CBlackBoxObject {
                 storage[i] = m_data[i];
                 if (!CopyComplete(storage[i], m_data[i])) {
                     Release(storage, capacity);
-                    return -2;
+                    return kNoBuffer;
                 }
             }
         }

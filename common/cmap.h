@@ -12,6 +12,7 @@
 #include "common/bbobject.h"
 #include "common/layout.h"
 #include "common/sstring.h"
+#include "common/status.h"
 
 namespace ascommon {
 
@@ -85,23 +86,23 @@ class CMap : public CBlackBoxObject {
     // 0; -2 without buckets, node, or a whole copy of the key; -451 when the key is present (its
     // value is kept).
     int32_t insert(const K& key, const V& value) {
-        if (m_heads == nullptr || m_bucketCount == 0) return -2;
+        if (m_heads == nullptr || m_bucketCount == 0) return kNoBuffer;
         const uint32_t b = Bucket(key, m_bucketCount);
         Node* before = nullptr;  // the node the new one goes in front of
         Node* previous = nullptr;
         for (Node* n = m_heads[b]; n; previous = n, n = n->next) {
-            if (n->key == key) return -451;
+            if (n->key == key) return kKeyPresent;
             if (m_ordered && !(n->key < key)) {
                 before = n;
                 break;
             }
         }
         void* block = MemAlloc(sizeof(Node));
-        if (block == nullptr) return -2;
+        if (block == nullptr) return kNoBuffer;
         Node* node = new (block) Node{key, value, nullptr};
         if (!CopyComplete(node->key, key) || !CopyComplete(node->value, value)) {
             FreeNode(node);
-            return -2;
+            return kNoBuffer;
         }
         Link(b, node, before, before ? previous : m_tails[b]);
         ++m_count;
@@ -110,7 +111,7 @@ class CMap : public CBlackBoxObject {
 
     // 0; -2 without buckets; -450 when the key is absent.
     int32_t remove(const K& key) {
-        if (m_heads == nullptr || m_bucketCount == 0) return -2;
+        if (m_heads == nullptr || m_bucketCount == 0) return kNoBuffer;
         const uint32_t b = Bucket(key, m_bucketCount);
         Node* previous = nullptr;
         for (Node* n = m_heads[b]; n; previous = n, n = n->next) {
@@ -125,11 +126,11 @@ class CMap : public CBlackBoxObject {
             --m_count;
             return 0;
         }
-        return -450;
+        return kKeyAbsent;
     }
 
     int32_t clear() {
-        if (m_heads == nullptr || m_bucketCount == 0) return -2;
+        if (m_heads == nullptr || m_bucketCount == 0) return kNoBuffer;
         DestroyNodes();
         return 0;
     }
@@ -142,7 +143,7 @@ class CMap : public CBlackBoxObject {
         if (heads == nullptr || tails == nullptr) {
             if (heads) MemFree(heads);
             if (tails) MemFree(tails);
-            return -2;
+            return kNoBuffer;
         }
         std::memset(heads, 0, n * sizeof(Node*));
         std::memset(tails, 0, n * sizeof(Node*));

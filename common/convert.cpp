@@ -16,9 +16,9 @@ int32_t ResultOf(int conversion) {
         case kConversionOK:
             return 0;
         case kSourceIllegal:
-            return -50;
+            return kIllFormed;
         default:  // source exhausted, target exhausted
-            return -51;
+            return kShortBuffer;
     }
 }
 
@@ -39,7 +39,7 @@ int32_t CStringConversion::LoadUnicodeLibrary(const sstring& folder) {
             0) {
         AS_TRACE(1, "Could not build the path of dynamic library %s in %s",
                  platform::kGlyphkitLibraryName, folder.initialised() ? folder.c_str() : "");
-        return -2;
+        return kNoBuffer;
     }
     switch (m_library.Load(path.c_str())) {
         case GlyphkitLib::kLoaded:
@@ -47,18 +47,18 @@ int32_t CStringConversion::LoadUnicodeLibrary(const sstring& folder) {
             return 0;
         case GlyphkitLib::kIncomplete:
             AS_TRACE(1, "Could not load all procedures from dynamic library %s", path.c_str());
-            return -5;
+            return GlyphkitLib::kIncomplete;
         default:
             AS_TRACE(1, "Could not load dynamic library %s", path.c_str());
-            return -4;
+            return GlyphkitLib::kNotLoaded;
     }
 }
 
 int32_t Utf8ToWide(const char* bytes, size_t length, char16_t* buffer, size_t* count) {
-    if (count == nullptr) return -1;
+    if (count == nullptr) return kNullArgument;
     if (bytes == nullptr || buffer == nullptr) {
         *count = 0;
-        return -1;
+        return kNullArgument;
     }
     if (length == 0) {
         *count = 0;
@@ -73,7 +73,7 @@ int32_t Utf8ToWide(const char* bytes, size_t length, char16_t* buffer, size_t* c
 }
 
 int32_t Utf8ToUsstring(const char* bytes, size_t length, usstring& out) {
-    if (length == SIZE_MAX || out.fill(length + 1, 0) != 0) return -2;
+    if (length == SIZE_MAX || out.fill(length + 1, 0) != 0) return kNoBuffer;
     size_t units = length;  // never more units than bytes, so the terminator always fits
     const int32_t result = Utf8ToWide(bytes, length, out.data(), &units);
     out.data()[units] = 0;
@@ -86,10 +86,10 @@ int32_t SstringToUsstring(const sstring& text, usstring& out) {
 }
 
 int32_t WideToUtf8(const char16_t* units, size_t count, char* buffer, size_t* size) {
-    if (size == nullptr) return -1;
+    if (size == nullptr) return kNullArgument;
     if (units == nullptr) {
         *size = 0;
-        return -1;
+        return kNullArgument;
     }
     if (count == 0) {
         *size = 0;
@@ -109,7 +109,7 @@ int32_t WideToUtf8(const char16_t* units, size_t count, char* buffer, size_t* si
 
 int32_t UsstringToSstring(const usstring& text, sstring& out) {
     const uint64_t needed = Utf8LengthOfWide(text.c_str(), text.length());
-    if (needed >= SIZE_MAX || out.fill(needed + 1, '\0') != 0) return -2;
+    if (needed >= SIZE_MAX || out.fill(needed + 1, '\0') != 0) return kNoBuffer;
     size_t written = static_cast<size_t>(needed);
     const int32_t result = WideToUtf8(text.c_str(), text.length(), out.data(), &written);
     out.data()[written] = '\0';

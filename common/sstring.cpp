@@ -72,8 +72,8 @@ int32_t sstring::fill(size_t count, char c) {
     if (count >= kInlineSize) {
         buffer = static_cast<char*>(MemAlloc(size));
         if (buffer == nullptr) {
-            m_lastError = -2;
-            return -2;
+            m_lastError = kNoBuffer;
+            return kNoBuffer;
         }
     }
     FreeHeap();
@@ -104,8 +104,8 @@ int32_t sstring::append(const char* text, size_t count) {
     }
     char* buffer = static_cast<char*>(MemAlloc(newLength + 1));
     if (buffer == nullptr) {
-        m_lastError = -2;
-        return -2;
+        m_lastError = kNoBuffer;
+        return kNoBuffer;
     }
     std::memcpy(buffer, m_data, m_length);
     std::memcpy(buffer + m_length, text, count);
@@ -123,7 +123,7 @@ int32_t sstring::UTF8_tolower(bool validate) {
     if (m_data == nullptr) return 0;
     if (validate && !IsStructurallyValidUtf8(m_data, m_length)) {
         AS_TRACE(3, "[sstring::UTF8_tolower] invalid UTF-8 buffer");
-        m_lastError = -50;
+        m_lastError = kIllFormed;
         return m_lastError;
     }
     m_lastError = 0;
@@ -131,15 +131,15 @@ int32_t sstring::UTF8_tolower(bool validate) {
     for (;;) {
         char* buffer = static_cast<char*>(MemAlloc(estimate + 2));
         if (buffer == nullptr) {
-            m_lastError = -2;
+            m_lastError = kNoBuffer;
             return m_lastError;
         }
         size_t written = 0;
         const int32_t status =
             UNICODETOLOWER::UTF8_tolower(m_data, m_length, buffer, estimate, &written);
-        if (status == -51) {
+        if (status == kShortBuffer) {
             MemFree(buffer);
-            m_lastError = -51;
+            m_lastError = kShortBuffer;
             estimate = static_cast<uint64_t>(static_cast<double>(estimate + 1) * 1.2);
             continue;
         }
@@ -201,7 +201,7 @@ void sstring::Reset() {
 
 bool sstring::CopyIn(const char* source, size_t size) {
     if (size == 0) {
-        m_lastError = -50;
+        m_lastError = kIllFormed;
         return false;
     }
     m_lastError = 0;
@@ -214,7 +214,7 @@ bool sstring::CopyIn(const char* source, size_t size) {
     } else {
         char* buffer = static_cast<char*>(MemAlloc(size));
         if (buffer == nullptr) {
-            m_lastError = -2;
+            m_lastError = kNoBuffer;
             return false;
         }
         std::memcpy(buffer, source, size - 1);

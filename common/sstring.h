@@ -9,6 +9,7 @@
 
 #include "common/bbobject.h"
 #include "common/layout.h"
+#include "common/status.h"
 
 namespace ascommon {
 

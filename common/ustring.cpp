@@ -51,7 +51,7 @@ usstring& usstring::operator=(const usstring& other) {
     if (units < other.m_length + 1) units = other.m_length + 1;
     char16_t* buffer = AllocUnits(units);
     if (buffer == nullptr) {
-        m_lastError = -2;
+        m_lastError = kNoBuffer;
         return *this;
     }
     std::memcpy(buffer, other.m_data, (other.m_length + 1) * sizeof(char16_t));
@@ -74,8 +74,8 @@ int32_t usstring::assign(const char16_t* text, size_t count) {
     }
     char16_t* buffer = AllocUnits(count + 1);
     if (buffer == nullptr) {
-        m_lastError = -2;
-        return -2;
+        m_lastError = kNoBuffer;
+        return kNoBuffer;
     }
     std::memcpy(buffer, text, count * sizeof(char16_t));
     buffer[count] = 0;
@@ -91,8 +91,8 @@ int32_t usstring::fill(size_t count, char16_t c) {
     const uint64_t units = c != 0 ? count + 1 : count;
     char16_t* buffer = AllocUnits(units);
     if (buffer == nullptr) {
-        m_lastError = -2;
-        return -2;
+        m_lastError = kNoBuffer;
+        return kNoBuffer;
     }
     std::memset(buffer, 0, (units ? units : 1) * sizeof(char16_t));
     for (size_t i = 0; i < count; ++i) buffer[i] = c;

@@ -25,15 +25,15 @@ BlackBoxStore::Entry& BlackBoxStore::Fresh(uint32_t key, uint32_t type) {
 int32_t BlackBoxStore::Set(uint32_t key, uint32_t type, uint32_t, uint64_t value) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     switch (type) {
-        case kBBVerdict:
-        case kBBInt:
-        case kBBStatistic: {
+        case asbb::kVerdict:
+        case asbb::kInt:
+        case asbb::kStatistic: {
             Entry& entry = Fresh(key, type);
             entry.number = static_cast<int32_t>(value);
             ++entry.setCalls;
             return 0;
         }
-        case kBBText: {
+        case asbb::kText: {
             const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(value));
             Entry& entry = Fresh(key, type);
             entry.text = text != nullptr ? text : "";
@@ -51,16 +51,16 @@ void* BlackBoxStore::Get(uint32_t key, uint32_t type, uint32_t) {
     if (it == m_entries.end()) return nullptr;
     Entry& entry = it->second;
     switch (type) {
-        case kBBVerdict:
-        case kBBInt:
-        case kBBStatistic:
-            return (entry.type <= kBBStatistic) ? &entry.number : nullptr;
-        case kBBText:
+        case asbb::kVerdict:
+        case asbb::kInt:
+        case asbb::kStatistic:
+            return (entry.type <= asbb::kStatistic) ? &entry.number : nullptr;
+        case asbb::kText:
             return entry.text.initialised() ? &entry.text : nullptr;
-        case kBBWideText:
+        case asbb::kWideText:
             return entry.wide.initialised() ? &entry.wide : nullptr;
-        case kBBObject:
-        case kBBWideTextList:
+        case asbb::kObject:
+        case asbb::kWideTextList:
             return entry.type == type ? entry.object : nullptr;
         default:
             return nullptr;
@@ -68,19 +68,19 @@ void* BlackBoxStore::Get(uint32_t key, uint32_t type, uint32_t) {
 }
 
 int32_t BlackBoxStore::SetString(uint32_t key, const char* text) {
-    return Set(key, kBBText, 0, reinterpret_cast<uintptr_t>(text));
+    return Set(key, asbb::kText, 0, reinterpret_cast<uintptr_t>(text));
 }
 
 int32_t BlackBoxStore::SetInt(uint32_t key, int32_t value) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    Entry& entry = Fresh(key, kBBInt);
+    Entry& entry = Fresh(key, asbb::kInt);
     entry.number = value;
     return 0;
 }
 
 int32_t BlackBoxStore::PutObject(uint32_t key, uint32_t type, ascommon::CBlackBoxObject* object,
                                  bool owned) {
-    if (type != kBBObject && type != kBBWideTextList) return -1;
+    if (type != asbb::kObject && type != asbb::kWideTextList) return -1;
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Entry& entry = Fresh(key, type);
     entry.object = object;
@@ -90,7 +90,7 @@ int32_t BlackBoxStore::PutObject(uint32_t key, uint32_t type, ascommon::CBlackBo
 
 int32_t BlackBoxStore::SetWideText(uint32_t key, const std::u16string& text) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    Entry& entry = Fresh(key, kBBWideText);
+    Entry& entry = Fresh(key, asbb::kWideText);
     return entry.wide.assign(text.data(), text.size());
 }
 
@@ -116,11 +116,11 @@ int32_t BlackBoxStore::SetObject(uint32_t key, ascommon::CBlackBoxObject* object
     for (uint64_t i = 0; i < source->size(); ++i) {
         if (copy->add(source->data()[i]) != 0) {
             delete copy;
-            return -2;
+            return ascommon::kNoBuffer;
         }
     }
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
-    Entry& entry = Fresh(key, kBBWideTextList);
+    Entry& entry = Fresh(key, asbb::kWideTextList);
     entry.object = copy;
     entry.owned = true;
     ++entry.setCalls;
@@ -135,7 +135,7 @@ bool BlackBoxStore::Has(uint32_t key) {
 int64_t BlackBoxStore::IntValue(uint32_t key, int64_t fallback) {
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     auto it = m_entries.find(key);
-    if (it == m_entries.end() || it->second.type > kBBStatistic) return fallback;
+    if (it == m_entries.end() || it->second.type > asbb::kStatistic) return fallback;
     return it->second.number;
 }
 
@@ -153,7 +153,7 @@ uint32_t BlackBoxStore::SetCalls(uint32_t key) {
 }
 
 WideTextList* BlackBoxStore::List(uint32_t key) {
-    return static_cast<WideTextList*>(Get(key, kBBWideTextList, 1));
+    return static_cast<WideTextList*>(Get(key, asbb::kWideTextList, 1));
 }
 
 WideTextList* NewWideTextList(const std::vector<std::u16string>& items) {

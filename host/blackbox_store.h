@@ -51,7 +51,9 @@ class BlackBoxStore : public BlackBox {
     WideTextList* List(uint32_t key);
 
     // Keys under which a module hands over lists of wide texts with SetObject.
-    static bool IsListKey(uint32_t key) { return key == 1001 || key == 1002; }
+    static bool IsListKey(uint32_t key) {
+        return key == asbb::kBlackListItems || key == asbb::kWhiteListItems;
+    }
 
   private:
     struct Entry {

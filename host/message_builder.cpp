@@ -316,7 +316,8 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
     };
 
     m->m_rootHeaders = buildMap(m_root);
-    if (m_headersMap) m->m_blackbox.PutObject(20001, kBBObject, m->m_rootHeaders, false);
+    if (m_headersMap)
+        m->m_blackbox.PutObject(asbb::kHeaders, asbb::kObject, m->m_rootHeaders, false);
 
     m->m_allParts.reset(new TPartsArray());
     m->m_allParts->resize(m_parts.size() + 2, false);
@@ -373,9 +374,10 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
         part->m_body = body;
         m->m_allParts->add(part);
     }
-    if (m_partsTree) m->m_blackbox.PutObject(20002, kBBObject, m->m_tree.get(), false);
-    if (m_hasStatistics) m->m_blackbox.SetString(21234, m_statistics.c_str());
-    if (m_senderDomain) m->m_blackbox.SetString(21218, m_senderDomain->c_str());
+    if (m_partsTree)
+        m->m_blackbox.PutObject(asbb::kPartsTree, asbb::kObject, m->m_tree.get(), false);
+    if (m_hasStatistics) m->m_blackbox.SetString(asbb::kCharStatistics, m_statistics.c_str());
+    if (m_senderDomain) m->m_blackbox.SetString(asbb::kSenderDomain, m_senderDomain->c_str());
     return message;
 }
 

@@ -54,10 +54,10 @@ std::string DefaultModulePath() {
 
 int32_t OpenSession(CAModule* module, uint64_t session) {
     void* data = module->CreateSessionData();
-    if (data == nullptr) return -102;
+    if (data == nullptr) return ascommon::kErrMemory;
     if (module->m_sessions.insert(session, nobjSessionInfo{data, false}) != 0) {
         module->DestroySessionData(data);
-        return -102;
+        return ascommon::kErrMemory;
     }
     return module->ApplySessionSettings(session);
 }

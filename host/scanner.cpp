@@ -17,7 +17,9 @@ namespace host {
 
 namespace {
 
-constexpr uint32_t kMultiVerbs[] = {1804, 1805, 1806, 1807, 1808, 1809};
+constexpr uint32_t kMultiVerbs[] = {asbb::kTestGtube,      asbb::kTestSexuallyExplicit,
+                                    asbb::kTestCharsets,   asbb::kTestOversized,
+                                    asbb::kTestAsianShare, asbb::kTestCyrillicShare};
 const char* const kFilterNames[3] = {"black/white list filter", "URL filter",
                                      "multipurpose filter"};
 
@@ -113,12 +115,12 @@ bool Scanner::LoadLists(const ScanConfig& config, std::string* error) {
     auto* black = new WideTextList();
     auto* white = new WideTextList();
     BlackBoxStore io;  // owns both lists from here on
-    io.PutObject(1001, 15, black, true);
-    io.PutObject(1002, 15, white, true);
+    io.PutObject(asbb::kBlackListItems, asbb::kWideTextList, black, true);
+    io.PutObject(asbb::kWhiteListItems, asbb::kWideTextList, white, true);
     if (!WideList(config.blacklist, black, error) || !WideList(config.whitelist, white, error)) {
         return false;
     }
-    if (m_filters[0]->ProcessCommand(kSession, 5, &io) != 0) {
+    if (m_filters[0]->ProcessCommand(kSession, asbb::kLoadLists, &io) != 0) {
         *error = "the address lists could not be loaded: " + HostError();
         return false;
     }
@@ -159,7 +161,8 @@ ScanResult Scanner::Scan(const char* data, size_t size, bool extractUrls) {
             result.error = "no memory for the extracted URLs";
             return result;
         }
-        extra.PutObject(1030, 7, reinterpret_cast<ascommon::CBlackBoxObject*>(stream), false);
+        extra.PutObject(asbb::kUrlKeyStream, asbb::kObject,
+                        reinterpret_cast<ascommon::CBlackBoxObject*>(stream), false);
     }
     ASEntity entity = {nullptr, nullptr, &message->blackbox(), &extra};
     auto run = [&](uint32_t filter, uint32_t verb) {
@@ -168,10 +171,11 @@ ScanResult Scanner::Scan(const char* data, size_t size, bool extractUrls) {
                                           std::to_string(verb) + ": " + HostError());
         }
     };
-    if (m_filters[0]->IsEnabled(kSession)) run(0, 0);
+    if (m_filters[0]->IsEnabled(kSession)) run(0, asbb::kJudge);
     if (m_filters[1]->IsEnabled(kSession)) {
-        if (extractUrls) run(1, 21);  // first: verb 21 writes the URL verdicts too (as not found)
-        run(1, 0);
+        if (extractUrls)
+            run(1, asbb::kExtractUrlKeys);  // first: it writes the URL verdicts too (as not found)
+        run(1, asbb::kCheckUrls);
     }
     if (m_filters[2]->IsEnabled(kSession)) {
         for (uint32_t verb : kMultiVerbs) run(2, verb);
@@ -189,9 +193,9 @@ ScanResult Scanner::Scan(const char* data, size_t size, bool extractUrls) {
             result.verdicts[i] = static_cast<int32_t>(box.IntValue(kVerdictKeys[i].key, 0));
         }
     }
-    result.hasExpression = box.Has(21004);
-    if (result.hasExpression) result.expression = box.Text(21004);
-    result.urlKeys = box.Text(21031);
+    result.hasExpression = box.Has(asbb::kMatchedExpression);
+    if (result.hasExpression) result.expression = box.Text(asbb::kMatchedExpression);
+    result.urlKeys = box.Text(asbb::kUrlMatchedKeys);
     while (!result.urlKeys.empty() && result.urlKeys.back() == ' ') result.urlKeys.pop_back();
     result.ok = true;
     return result;

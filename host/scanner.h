@@ -35,9 +35,16 @@ struct VerdictKey {
     const char* name;
 };
 constexpr VerdictKey kVerdictKeys[] = {
-    {21001, "whitelisted"}, {21002, "blacklisted"}, {21030, "url"},           {21041, "gtube"},
-    {21043, "explicit"},    {21040, "charset"},     {21044, "asian-charset"}, {21042, "oversized"},
-    {21045, "asian"},       {21046, "cyrillic"},
+    {asbb::kWhitelisted, "whitelisted"},
+    {asbb::kBlacklisted, "blacklisted"},
+    {asbb::kUrlListed, "url"},
+    {asbb::kGtube, "gtube"},
+    {asbb::kSexuallyExplicit, "explicit"},
+    {asbb::kCharsetHit, "charset"},
+    {asbb::kAsianCharset, "asian-charset"},
+    {asbb::kOversized, "oversized"},
+    {asbb::kAsianShare, "asian"},
+    {asbb::kCyrillicShare, "cyrillic"},
 };
 constexpr size_t kVerdictCount = sizeof(kVerdictKeys) / sizeof(kVerdictKeys[0]);
 
@@ -45,10 +52,10 @@ struct ScanResult {
     bool ok = false;
     std::string error;                // why the message could not be scanned (ok false)
     int32_t verdicts[kVerdictCount];  // -1: not written
-    std::string expression;           // the list expression that matched (21004), if written
+    std::string expression;           // the list expression that matched, if written
     bool hasExpression = false;
-    std::string urlKeys;                    // the URL keys that hit (21031), space-separated
-    std::string extracted;                  // verb 21's keys, one per line, when asked for
+    std::string urlKeys;                    // the URL keys that hit, space-separated
+    std::string extracted;                  // the extract verb's keys, one per line, when asked for
     std::vector<std::string> defects;       // from parsing
     std::vector<std::string> moduleErrors;  // verbs that failed, with the module's message
     uint64_t size = 0;

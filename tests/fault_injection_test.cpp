@@ -69,7 +69,7 @@ std::string Verdicts(host::BlackBoxStore& box, std::initializer_list<uint32_t> k
         out += std::to_string(key) + "=";
         if (!box.Has(key)) {
             out += "- ";
-        } else if (box.Get(key, kBBText, 1) != nullptr) {
+        } else if (box.Get(key, asbb::kText, 1) != nullptr) {
             out += "'" + box.Text(key) + "' ";
         } else {
             out += std::to_string(box.IntValue(key, -1)) + " ";

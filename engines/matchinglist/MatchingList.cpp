@@ -71,7 +71,7 @@ int32_t CMatchingList::AddExact(const sstring& folded) {
     }
     const int value = static_cast<int>(m_exact.size()) + 1;
     const int32_t status = m_exact.insert(folded, value);  // the node's key copy is checked
-    if (status == -451) return kDuplicate;
+    if (status == kKeyPresent) return kDuplicate;
     return status == 0 ? kOk : kNoMemory;
 }
 

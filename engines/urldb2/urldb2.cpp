@@ -77,26 +77,26 @@ void CURLDB2::ClearAll() {
 
 int32_t CURLDB2::LoadDataFile(const sstring& fileName, const sstring& tempFolder) {
     std::unique_ptr<CBinaryStreamer> streamer = OpenDataFile(fileName, tempFolder);
-    if (!streamer) return -13;
+    if (!streamer) return kNotADataFile;
     try {
         if (streamer->ReadUInt32() != kDigestWords) {
             AS_TRACE(1,
                      "[URLDB2 Engine] The data file was created using another number of md5 "
                      "bytes!");
             streamer.reset();
-            return -9;
+            return kWrongDigestWidth;
         }
         const uint32_t urls = streamer->ReadUInt32();
         if (m_URLs.rehash(BucketsFor(urls, *streamer)) != 0) {
             AS_TRACE(1, "Cannot resize m_URLs");
             streamer.reset();
-            return -14;
+            return kCorrupt;
         }
         const uint32_t subDomains = streamer->ReadUInt32();
         if (m_subDomains.rehash(BucketsFor(subDomains, *streamer)) != 0) {
             AS_TRACE(1, "Cannot resize m_subDomains");
             streamer.reset();
-            return -14;
+            return kCorrupt;
         }
         const uint32_t domains = streamer->ReadUInt32();
         m_domains.rehash(BucketsFor(domains, *streamer));  // on failure the map keeps its buckets
@@ -106,24 +106,24 @@ int32_t CURLDB2::LoadDataFile(const sstring& fileName, const sstring& tempFolder
             for (uint32_t i = 0; i < counts[section]; ++i) {
                 const uint64_t key = ReadKey(*streamer);
                 // A key already present is skipped; one that finds no node fails the load.
-                if (sets[section]->insert(key, sets[section]->size()) == -2) {
+                if (sets[section]->insert(key, sets[section]->size()) == kNoMemory) {
                     AS_TRACE(1, "[URLDB2 Engine] Not enough memory for the entries of [%s]",
                              fileName.c_str());
                     streamer.reset();
-                    return -14;
+                    return kCorrupt;
                 }
             }
         }
     } catch (const std::exception&) {
         AS_TRACE(1, "[URLDB2 Engine] Data File Corrupt!");
         streamer.reset();
-        return -14;
+        return kCorrupt;
     }
-    return CloseDataFile(streamer) ? 0 : -13;
+    return CloseDataFile(streamer) ? 0 : kNotADataFile;
 }
 
 int32_t CURLDB2::LoadDataFiles(const CArray<sstring, 64>& fileNames, const sstring& tempFolder) {
-    int32_t result = -12;
+    int32_t result = kNothingLoaded;
     for (uint64_t i = 0; i < fileNames.size(); ++i) {
         const uint64_t failures = AllocationFailures();
         if (LoadDataFile(fileNames.data()[i], tempFolder) == 0) {

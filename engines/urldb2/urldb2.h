@@ -27,16 +27,19 @@ class CURLDB2 {
 
     // Empties the three sets; their bucket counts stay.
     void ClearAll();
-    // Result of the list operations when memory ran out.
-    static constexpr int32_t kNoMemory = -2;
+    // Results of the list operations.
+    static constexpr int32_t kNoMemory = -2;          // memory ran out
+    static constexpr int32_t kWrongDigestWidth = -9;  // the file's digests are not two words
+    static constexpr int32_t kNothingLoaded = -12;    // no file of the list loaded
+    static constexpr int32_t kNotADataFile = -13;     // missing, bad digest, no temporary copy
+    static constexpr int32_t kCorrupt = -14;          // short file, or a set could not take it
 
-    // Adds the entries of one data file: 0, -9 (digest words not 2), -13 (cannot be opened as a
-    // data file), -14 (corrupt, or a set could not be grown or take an entry). Entries read
-    // before a failure stay.
+    // Adds the entries of one data file: 0, kWrongDigestWidth, kNotADataFile or kCorrupt (also
+    // when a set could not be grown or take an entry). Entries read before a failure stay.
     int32_t LoadDataFile(const sstring& fileName, const sstring& tempFolder);
-    // 0 when at least one file loaded, else -12 (an empty list too). A file that does not load
-    // is passed over, unless it failed for want of memory: then kNoMemory at once, since the
-    // list would silently lack its entries.
+    // 0 when at least one file loaded, else kNothingLoaded (an empty list too). A file that does
+    // not load is passed over, unless it failed for want of memory: then kNoMemory at once, since
+    // the list would silently lack its entries.
     int32_t LoadDataFiles(const CArray<sstring, 64>& fileNames, const sstring& tempFolder);
     // Removes the entries of a data file: 0, whatever the file holds or lacks, unless the
     // subtraction failed for want of memory (kNoMemory; the removals made stay made).

@@ -235,7 +235,7 @@ int32_t DecodeHost(ParsedURL& url) {
         return 0;
     }
     if (!MayChangeInDecoding(source, length)) {
-        if (url.m_decodedHost.assign(source, length) != 0) return -2;
+        if (url.m_decodedHost.assign(source, length) != 0) return ascommon::kNoBuffer;
         url.m_keyState |= ParsedURL::kDecoded;
         return 0;
     }
@@ -243,7 +243,7 @@ int32_t DecodeHost(ParsedURL& url) {
     char* buffer = stackBuffer;
     if (length > kStackHost) {
         buffer = static_cast<char*>(ascommon::MemAlloc(length));
-        if (buffer == nullptr) return -2;
+        if (buffer == nullptr) return ascommon::kNoBuffer;
     }
     bool ideographic = false;
     size_t decoded = DecodeHostPass(source, length, buffer, &ideographic);
@@ -263,7 +263,7 @@ int32_t ComputeSubDomain(ParsedURL& url) {
     if (url.m_keyState & ParsedURL::kSubDomainDone) {
         return (url.m_keyState & ParsedURL::kSubDomainFailed) ? kUrlKeyFailed : 0;
     }
-    if (DecodeHost(url) != 0) return -2;
+    if (DecodeHost(url) != 0) return ascommon::kNoBuffer;
     const char* host = url.m_decodedHost.c_str();
     size_t length = host != nullptr ? url.m_decodedHost.length() : 0;
     url.m_wwwPrefix = HasWwwPrefix(host, length);
@@ -288,14 +288,14 @@ int32_t ComputeSubDomain(ParsedURL& url) {
             if (url.m_pathLength != 0 || url.m_queryLength != 0 || url.m_fragmentLength != 0) {
                 return fail();
             }
-            if (url.m_decodedHost.assign(host, numberEnd) != 0) return -2;
+            if (url.m_decodedHost.assign(host, numberEnd) != 0) return ascommon::kNoBuffer;
             host = url.m_decodedHost.c_str();
             length = numberEnd;
             const char* text = url.m_url.c_str();
             if (text != nullptr) {
                 const uint64_t urlLength = url.m_url.length();
                 const uint64_t kept = urlLength > trailing ? urlLength - trailing : 0;
-                if (url.m_url.assign(text, kept) != 0) return -2;
+                if (url.m_url.assign(text, kept) != 0) return ascommon::kNoBuffer;
             }
         }
         break;
@@ -306,7 +306,7 @@ int32_t ComputeSubDomain(ParsedURL& url) {
     if (end > start && host[end - 1] == '.') --end;
     if (url.m_subDomain.assign(host != nullptr ? host + start : "", end - start) != 0) {
         MakeEmpty(url.m_subDomain);
-        return -2;
+        return ascommon::kNoBuffer;
     }
     url.m_keyState |= ParsedURL::kSubDomainDone;
     return 0;
@@ -319,7 +319,8 @@ int32_t ComputeDomain(ParsedURL& url) {
     }
     auto fail = [&url](int32_t status) {
         MakeEmpty(url.m_domain);
-        if (status != -2) url.m_keyState |= ParsedURL::kDomainDone | ParsedURL::kDomainFailed;
+        if (status != ascommon::kNoBuffer)
+            url.m_keyState |= ParsedURL::kDomainDone | ParsedURL::kDomainFailed;
         return status;
     };
 
@@ -343,7 +344,8 @@ int32_t ComputeDomain(ParsedURL& url) {
         sstring folded(sub);
         if (folded.last_error() != 0) return fail(-2);
         const int32_t folding = folded.UTF8_tolower(true);  // traces invalid UTF-8 itself
-        if (folding != 0) return fail(folding == -2 ? -2 : kUrlKeyInvalidUtf8);
+        if (folding != 0)
+            return fail(folding == ascommon::kNoBuffer ? ascommon::kNoBuffer : kUrlKeyInvalidUtf8);
         const size_t start = DomainStart(folded.c_str(), folded.length());
         if (url.m_domain.assign(folded.c_str() + start, folded.length() - start) != 0) {
             return fail(-2);

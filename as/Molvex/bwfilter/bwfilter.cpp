@@ -21,25 +21,6 @@ using nsEmlComponents::CBBFacilitator;
 
 namespace {
 
-enum Selector : int32_t { kBlackList = 2002, kWhiteList = 2003 };
-
-enum Key : uint32_t {
-    kKeyWhitelisted = 21001,
-    kKeyBlacklisted = 21002,
-    kKeyAdded = 21003,
-    kKeyMatched = 21004,
-    kKeySameAddress = 21005,
-    kKeySelector = 2001,
-    kKeyHeaderName = 2004,
-    kKeyAddress = 2005,
-    kKeyBlackListItems = 1001,
-    kKeyWhiteListItems = 1002,
-    kKeyBlackListSize = 1003,
-    kKeyWhiteListSize = 1004,
-    kKeyStatWhiteSize = 25001,
-    kKeyStatBlackSize = 25002,
-};
-
 const char* ListName(bool black) {
     return black ? "Black List" : "White List";
 }
@@ -53,7 +34,8 @@ bool HasText(const sstring& text) {
 // silently taken for an empty one.
 sstring Narrow(const usstring& wide, const char* failure) {
     sstring narrow;
-    if (ascommon::UsstringToSstring(wide, narrow) == -2) AS_THROW(ASMemException, "%s", failure);
+    if (ascommon::UsstringToSstring(wide, narrow) == ascommon::kNoBuffer)
+        AS_THROW(ASMemException, "%s", failure);
     return narrow;
 }
 
@@ -61,7 +43,8 @@ sstring Narrow(const usstring& wide, const char* failure) {
 // runs out, so that a list is never written out short.
 void AppendWide(const sstring& expression, ascommon::CArray<usstring, 64>* out) {
     usstring wide;
-    if (ascommon::SstringToUsstring(expression, wide) == -2 || out->add(wide) != 0) {
+    if (ascommon::SstringToUsstring(expression, wide) == ascommon::kNoBuffer ||
+        out->add(wide) != 0) {
         AS_THROW(ASMemException, "could not output the list expressions");
     }
 }
@@ -122,7 +105,7 @@ int32_t CBWFilter::ReservedOperation() {
 }
 
 uint8_t CBWFilter::GetVerbMode(uint32_t verb) {
-    return (verb == 11 || verb == 12) ? 0 : 2;
+    return (verb == asbb::kAddAddress || verb == asbb::kQueryAddress) ? 0 : 2;
 }
 
 int32_t CBWFilter::ApplySharedSettings() {
@@ -172,7 +155,7 @@ void CBWFilter::LoadLibraries(BWFilterSharedData* shared) {
     }
     if (std::strcmp(unicodeDirectory.c_str(), shared->unicodeDirectory.c_str()) != 0) {
         // Whether the library loads is not looked at; a path that could not even be built is.
-        if (shared->conversion.LoadUnicodeLibrary(unicodeDirectory) == -2) {
+        if (shared->conversion.LoadUnicodeLibrary(unicodeDirectory) == ascommon::kNoBuffer) {
             AS_THROW(ASMemException, "could not build the Unicode library path in %s",
                      unicodeDirectory.c_str());
         }
@@ -204,17 +187,17 @@ int32_t CBWFilter::ApplySessionSettings(uint64_t session) {
 int32_t CBWFilter::GetStatistics(uint64_t session, BlackBox* out) {
     if (out == nullptr) {
         AS_TRACE(2, "NULL pointer passed as argument");
-        return -101;
+        return ascommon::kErrInvalidInput;
     }
     auto_locker lock(&m_locker, auto_locker::kReadOnly);
     auto* data = static_cast<BWFilterSessionData*>(GetSessionData(session));
     if (data == nullptr) {
         AS_TRACE(2, "invalid reference to data structure");
-        return -103;
+        return ascommon::kErrInvalidPointer;
     }
     auto_locker lists(&data->listLocker, auto_locker::kReadOnly);
-    out->Set(kKeyStatBlackSize, 3, 0, data->blackList.Size());
-    out->Set(kKeyStatWhiteSize, 3, 0, data->whiteList.Size());
+    out->Set(asbb::kStatBlackListSize, asbb::kStatistic, 0, data->blackList.Size());
+    out->Set(asbb::kStatWhiteListSize, asbb::kStatistic, 0, data->whiteList.Size());
     return 0;
 }
 
@@ -225,24 +208,25 @@ int32_t CBWFilter::ProcessEntity(uint64_t session, ASEntity* entity, uint32_t ve
         if (data == nullptr) {
             AS_THROW(ASBadPtrException, "CBWFilter - Invalid data structure pointer");
         }
-        const bool needsMessage = verb == 0 || verb == 6 || verb == 7 || verb == 10;
-        if (!needsMessage && verb != 11 && verb != 12) {
+        const bool needsMessage = verb == asbb::kJudge || verb == asbb::kAddFromToBlack ||
+                                  verb == asbb::kAddFromToWhite || verb == asbb::kAddHeader;
+        if (!needsMessage && verb != asbb::kAddAddress && verb != asbb::kQueryAddress) {
             AS_TRACE(4, "this command is not supported");
             return;
         }
-        if (verb == 11) return AddOneAddress(data, entity->extra);
+        if (verb == asbb::kAddAddress) return AddOneAddress(data, entity->extra);
         BlackBox* out = entity->message;
         if (out == nullptr) AS_THROW(ASBadPtrException, "invalid pointer to the item");
-        if (verb == 12) return Query(data, out, entity->extra);
+        if (verb == asbb::kQueryAddress) return Query(data, out, entity->extra);
         CBBFacilitator message(out);
         message.Initialize();
         switch (verb) {
-            case 0:
+            case asbb::kJudge:
                 Judge(message, data, out);
                 break;
-            case 6:
-            case 7:
-                AddFrom(message, data, out, verb == 6);
+            case asbb::kAddFromToBlack:
+            case asbb::kAddFromToWhite:
+                AddFrom(message, data, out, verb == asbb::kAddFromToBlack);
                 break;
             default:
                 AddHeaderAddresses(message, data, entity->extra);
@@ -263,10 +247,10 @@ void CBWFilter::Judge(CBBFacilitator& message, BWFilterSessionData* data, BlackB
     const nsEmlComponents::TAddressArray* to = message.GetTo();
     if (to != nullptr && to->size() > 0 && to->at(0)->m_address == address) {
         sameAddress = true;
-        out->Set(kKeySameAddress, 0, 0, 1);
+        out->Set(asbb::kSameAddress, asbb::kVerdict, 0, 1);
     }
-    out->Set(kKeyWhitelisted, 0, 0, 0);
-    out->Set(kKeyBlacklisted, 0, 0, 0);
+    out->Set(asbb::kWhitelisted, asbb::kVerdict, 0, 0);
+    out->Set(asbb::kBlacklisted, asbb::kVerdict, 0, 0);
     if (!HasText(address)) return;
 
     LookUp(data, address, sameAddress, out);
@@ -279,21 +263,21 @@ void CBWFilter::LookUp(BWFilterSessionData* data, const sstring& address, bool n
     sstring matched("");
     // The expression that matched must reach the blackbox whole.
     auto matchedText = [&matched]() {
-        if (matched.last_error() == -2) {
+        if (matched.last_error() == ascommon::kNoBuffer) {
             AS_THROW(ASMemException, "could not copy the matched expression");
         }
         return matched.c_str();
     };
     auto_locker lock(&data->listLocker, auto_locker::kReadOnly);
     const bool whitelisted = data->whiteList.Match(address, matched) && !neverWhite;
-    out->Set(kKeyWhitelisted, 0, 0, whitelisted ? 1 : 0);
-    out->SetString(kKeyMatched, matchedText());
+    out->Set(asbb::kWhitelisted, asbb::kVerdict, 0, whitelisted ? 1 : 0);
+    out->SetString(asbb::kMatchedExpression, matchedText());
     AS_TRACE(4, "The addrFromess was %s found in the WhiteList", whitelisted ? "" : "not ");
     if (!whitelisted) {
         const bool black = data->blackList.Match(address, matched);
         AS_TRACE(4, "The addrFromess was %sfound in the BlackList", black ? "" : "not ");
-        out->Set(kKeyBlacklisted, 0, 0, black ? 1 : 0);
-        out->SetString(kKeyMatched, matchedText());
+        out->Set(asbb::kBlacklisted, asbb::kVerdict, 0, black ? 1 : 0);
+        out->SetString(asbb::kMatchedExpression, matchedText());
     }
 }
 
@@ -315,19 +299,21 @@ void CBWFilter::AddFrom(CBBFacilitator& message, BWFilterSessionData* data, Blac
         AS_TRACE(4, "adding %s to white list", address.c_str());
     }
     const int32_t result = list.Add(address, ascommon::kExact);
-    if (result != 0 && result != -50) {
+    if (result != 0 && result != CMatchingList::kDuplicate) {
         if (black) AS_THROW(ASMemException, "Problems adding an element to the blacklist");
         AS_THROW(ASMemException, "Problems adding an element to the whitelist");
     }
-    out->SetString(kKeyAdded, address.c_str());
+    out->SetString(asbb::kAddedAddress, address.c_str());
 }
 
 // Verb 10: every address of a named header joins the selected list.
 void CBWFilter::AddHeaderAddresses(CBBFacilitator& message, BWFilterSessionData* data,
                                    BlackBox* extra) {
     if (extra == nullptr) AS_THROW(ASException, "extra blackbox not present!");
-    auto* selector = static_cast<int32_t*>(extra->Get(kKeySelector, 1, 0));
-    auto* headerName = static_cast<usstring*>(extra->Get(kKeyHeaderName, 6, 1));
+    auto* selector =
+        static_cast<int32_t*>(extra->Get(asbb::kListSelector, asbb::kInt, asbb::kPlain));
+    auto* headerName =
+        static_cast<usstring*>(extra->Get(asbb::kHeaderName, asbb::kWideText, asbb::kValue));
     if (selector == nullptr) AS_THROW(ASException, "list to insert addrFromesses not specified");
     if (headerName == nullptr) AS_THROW(ASException, "addrFromess header not specified");
 
@@ -342,17 +328,17 @@ void CBWFilter::AddHeaderAddresses(CBBFacilitator& message, BWFilterSessionData*
                  "header with name %s does not exist or is not an address header[ code %d]",
                  name.c_str() ? name.c_str() : "", error);
     }
-    if (*selector != kWhiteList && *selector != kBlackList) {
+    if (*selector != asbb::kWhiteList && *selector != asbb::kBlackList) {
         AS_THROW(ASException, "list to insert addresses incorrectly specified");
     }
-    const bool black = *selector == kBlackList;
+    const bool black = *selector == asbb::kBlackList;
     CMatchingList& list = black ? data->blackList : data->whiteList;
     for (uint64_t i = 0; i < header->m_addresses.size(); ++i) {
         const sstring& address = header->m_addresses.at(i)->m_address;
         AS_TRACE(4, "adding %s from %s header to %s", address.c_str() ? address.c_str() : "",
                  name.c_str(), ListName(black));
         const int32_t result = list.Add(address, ascommon::kExact);
-        if (result != 0 && result != -50) {
+        if (result != 0 && result != CMatchingList::kDuplicate) {
             AS_THROW(ASException, "Problems adding an element to the %s", ListName(black));
         }
     }
@@ -361,20 +347,21 @@ void CBWFilter::AddHeaderAddresses(CBBFacilitator& message, BWFilterSessionData*
 // Verb 11: one address (wide text) joins the selected list.
 void CBWFilter::AddOneAddress(BWFilterSessionData* data, BlackBox* extra) {
     if (extra == nullptr) AS_THROW(ASException, "extra blackbox not present!");
-    auto* selector = static_cast<int32_t*>(extra->Get(kKeySelector, 1, 0));
-    auto* wide = static_cast<usstring*>(extra->Get(kKeyAddress, 6, 1));
+    auto* selector =
+        static_cast<int32_t*>(extra->Get(asbb::kListSelector, asbb::kInt, asbb::kPlain));
+    auto* wide = static_cast<usstring*>(extra->Get(asbb::kAddress, asbb::kWideText, asbb::kValue));
     if (selector == nullptr) AS_THROW(ASException, "list to insert addrFromess not specified");
     if (wide == nullptr) AS_THROW(ASException, "addrFromess to insert not specified");
     const sstring address = Narrow(*wide, "could not convert the address to insert");
-    if (*selector != kBlackList && *selector != kWhiteList) {
+    if (*selector != asbb::kBlackList && *selector != asbb::kWhiteList) {
         AS_THROW(ASException, "list to insert addrFromess incorrectly specified");
     }
-    const bool black = *selector == kBlackList;
+    const bool black = *selector == asbb::kBlackList;
     auto_locker lock(&data->listLocker, auto_locker::kExclusive);
     const int32_t result =
         (black ? data->blackList : data->whiteList).Add(address, ascommon::kExact);
     const platform::WideFormatArg text = platform::WideForFormat(wide->c_str(), address.c_str());
-    if (result != 0 && result != -50) {
+    if (result != 0 && result != CMatchingList::kDuplicate) {
         AS_THROW(ASException, "problems adding addrFromess (" PLATFORM_WIDE_FORMAT ") to the %s",
                  text, ListName(black));
     }
@@ -385,10 +372,10 @@ void CBWFilter::AddOneAddress(BWFilterSessionData* data, BlackBox* extra) {
 // Verb 12: looks one address up, white list first.
 void CBWFilter::Query(BWFilterSessionData* data, BlackBox* out, BlackBox* extra) {
     if (extra == nullptr) AS_THROW(ASException, "extra blackbox not present!");
-    auto* wide = static_cast<usstring*>(extra->Get(kKeyAddress, 6, 1));
+    auto* wide = static_cast<usstring*>(extra->Get(asbb::kAddress, asbb::kWideText, asbb::kValue));
     if (wide == nullptr) AS_THROW(ASException, "addrFromess to query not specified");
-    out->Set(kKeyWhitelisted, 0, 0, 0);
-    out->Set(kKeyBlacklisted, 0, 0, 0);
+    out->Set(asbb::kWhitelisted, asbb::kVerdict, 0, 0);
+    out->Set(asbb::kBlacklisted, asbb::kVerdict, 0, 0);
     if (wide->c_str() == nullptr || wide->length() == 0) return;
     LookUp(data, Narrow(*wide, "could not convert the address to query"), false, out);
 }
@@ -400,18 +387,18 @@ int32_t CBWFilter::ProcessCommand(uint64_t session, uint32_t command, BlackBox* 
             AS_THROW(ASBadPtrException, "Invalid data structure pointer received");
         }
         switch (command) {
-            case 5: {
+            case asbb::kLoadLists: {
                 if (io == nullptr) AS_THROW(ASBadPtrException, "I/O blackbox pointer is NULL");
                 auto_locker lock(&data->listLocker, auto_locker::kExclusive);
                 data->blackList.ClearExact();
                 data->whiteList.ClearExact();
                 data->blackList.ClearWildcard();
                 data->whiteList.ClearWildcard();
-                LoadList(data->blackList, io, kKeyBlackListItems);
-                LoadList(data->whiteList, io, kKeyWhiteListItems);
+                LoadList(data->blackList, io, asbb::kBlackListItems);
+                LoadList(data->whiteList, io, asbb::kWhiteListItems);
                 break;
             }
-            case 8: {
+            case asbb::kReadLists: {
                 if (io == nullptr) {
                     AS_TRACE(4, "cannot output results because I/O blackbox pointer is NULL");
                     break;
@@ -421,18 +408,18 @@ int32_t CBWFilter::ProcessCommand(uint64_t session, uint32_t command, BlackBox* 
                 ascommon::CArray<usstring, 64> white;
                 ListExpressions(data->blackList, &black);
                 ListExpressions(data->whiteList, &white);
-                io->SetObject(kKeyBlackListItems, &black);
-                io->SetObject(kKeyWhiteListItems, &white);
+                io->SetObject(asbb::kBlackListItems, &black);
+                io->SetObject(asbb::kWhiteListItems, &white);
                 break;
             }
-            case 9: {
+            case asbb::kReadListSizes: {
                 if (io == nullptr) {
                     AS_TRACE(4, "cannot output results because I/O blackbox pointer is NULL");
                     break;
                 }
                 auto_locker lock(&data->listLocker, auto_locker::kReadOnly);
-                io->Set(kKeyBlackListSize, 1, 0, data->blackList.Size());
-                io->Set(kKeyWhiteListSize, 1, 0, data->whiteList.Size());
+                io->Set(asbb::kBlackListSize, asbb::kInt, 0, data->blackList.Size());
+                io->Set(asbb::kWhiteListSize, asbb::kInt, 0, data->whiteList.Size());
                 break;
             }
             default:
@@ -444,7 +431,8 @@ int32_t CBWFilter::ProcessCommand(uint64_t session, uint32_t command, BlackBox* 
 
 // Adds every element of the list under `key`: wildcard when it holds "*" or "?", else exact.
 void CBWFilter::LoadList(CMatchingList& list, BlackBox* io, uint32_t key) {
-    auto* items = static_cast<ascommon::CArray<usstring, 64>*>(io->Get(key, 15, 1));
+    auto* items = static_cast<ascommon::CArray<usstring, 64>*>(
+        io->Get(key, asbb::kWideTextList, asbb::kValue));
     if (items == nullptr) AS_THROW(ASBadPtrException, "Invalid data obtained from blackbox");
     for (uint64_t i = 0; i < items->size(); ++i) {
         const usstring& wide = items->at(i);

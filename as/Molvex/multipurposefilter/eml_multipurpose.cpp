@@ -22,25 +22,6 @@ using nsEmlComponents::TPartsArray;
 
 namespace {
 
-enum Verb : uint32_t {
-    kVerbGtube = 1804,
-    kVerbSexuallyExplicit = 1805,
-    kVerbCharsets = 1806,
-    kVerbOversized = 1807,
-    kVerbAsianShare = 1808,
-    kVerbCyrillicShare = 1809,
-};
-
-enum VerdictKey : uint32_t {
-    kKeyCharsetHit = 21040,
-    kKeyGtube = 21041,
-    kKeyOversized = 21042,
-    kKeySexuallyExplicit = 21043,
-    kKeyAsianCharset = 21044,
-    kKeyAsianShare = 21045,
-    kKeyCyrillicShare = 21046,
-};
-
 const char kGtube[] = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
 
 const char* const kAsianCharsets[] = {
@@ -164,27 +145,27 @@ int32_t CMultiFilter::ProcessEntity(uint64_t session, ASEntity* entity, uint32_t
         auto* data = static_cast<MultiFilterSessionData*>(GetSessionData(session));
         if (data == nullptr) AS_THROW(ASInternalException, "No data struct for current session");
         switch (verb) {
-            case kVerbGtube:
+            case asbb::kTestGtube:
                 AS_TRACE(4, "Running GTUBE test");
                 RunGtube(message, out);
                 break;
-            case kVerbSexuallyExplicit:
+            case asbb::kTestSexuallyExplicit:
                 AS_TRACE(4, "Runnig sexually explicit test");
                 RunSexuallyExplicit(message, *data, out);
                 break;
-            case kVerbCharsets:
+            case asbb::kTestCharsets:
                 AS_TRACE(4, "Runnnig charset detection");
                 RunCharsets(message, *data, out);
                 break;
-            case kVerbOversized:
+            case asbb::kTestOversized:
                 AS_TRACE(4, "Running the detection of huge files");
                 RunOversized(message, *data, out);
                 break;
-            case kVerbAsianShare:
+            case asbb::kTestAsianShare:
                 AS_TRACE(4, "Running asian character detection");
                 RunAsianShare(*data, out);
                 break;
-            case kVerbCyrillicShare:
+            case asbb::kTestCyrillicShare:
                 AS_TRACE(4, "Running cyrillic character detection");
                 RunCyrillicShare(*data, out);
                 break;
@@ -201,7 +182,7 @@ void CMultiFilter::RunGtube(CBBFacilitator& message, BlackBox* out) {
     for (uint64_t i = 0; i < texts->size(); ++i) {
         const char* text = texts->data()[i];
         if (text != nullptr && Contains(text, kGtube, length)) {
-            out->Set(kKeyGtube, 0, 0, 1);
+            out->Set(asbb::kGtube, asbb::kVerdict, 0, 1);
             AS_TRACE(4, "Hit the GTUBE on a text part!");
             return;
         }
@@ -210,12 +191,12 @@ void CMultiFilter::RunGtube(CBBFacilitator& message, BlackBox* out) {
     for (uint64_t i = 0; i < texts->size(); ++i) {
         const char* text = texts->data()[i];
         if (text != nullptr && Contains(text, kGtube, length)) {
-            out->Set(kKeyGtube, 0, 0, 1);
+            out->Set(asbb::kGtube, asbb::kVerdict, 0, 1);
             AS_TRACE(4, "Hit the GTUBE in a html part!");
             return;
         }
     }
-    out->Set(kKeyGtube, 0, 0, 0);
+    out->Set(asbb::kGtube, asbb::kVerdict, 0, 0);
 }
 
 // The marker counts only at the very start of the subject (offset 0 or 1); only the first
@@ -231,7 +212,7 @@ void CMultiFilter::RunSexuallyExplicit(CBBFacilitator& message, const MultiFilte
         if (match == nullptr) match = ascommon::stristr(text, "sexually explicit");
         if (match != nullptr && match - text <= 1) value = 1;
     }
-    if (out->Set(kKeySexuallyExplicit, 0, 0, value) != 0) {
+    if (out->Set(asbb::kSexuallyExplicit, asbb::kVerdict, 0, value) != 0) {
         AS_THROW(ASMemException, "Allocation error!");
     }
 }
@@ -246,7 +227,7 @@ void CMultiFilter::RunOversized(CBBFacilitator& message, const MultiFilterSessio
     uint64_t size = 0;
     root->m_source->GetSize(&size);
     const uint64_t verdict = size > static_cast<uint64_t>(data.maxFileSize) ? 1 : 0;
-    if (out->Set(kKeyOversized, 0, 0, verdict) != 0) {
+    if (out->Set(asbb::kOversized, asbb::kVerdict, 0, verdict) != 0) {
         AS_THROW(ASMemException, "Memory problems when inseting into bbext");
     }
 }
@@ -304,14 +285,15 @@ void CMultiFilter::RunCharsets(CBBFacilitator& message, const MultiFilterSession
             }
         }
     }
-    out->Set(kKeyCharsetHit, 0, 0, hit ? 1 : 0);
-    out->Set(kKeyAsianCharset, 0, 0, asianHit ? 1 : 0);
+    out->Set(asbb::kCharsetHit, asbb::kVerdict, 0, hit ? 1 : 0);
+    out->Set(asbb::kAsianCharset, asbb::kVerdict, 0, asianHit ? 1 : 0);
 }
 
 namespace {
 // The statistics document of the message, or null (traced) when the host gave none.
 const ascommon::sstring* Statistics(BlackBox* out) {
-    auto* document = static_cast<const ascommon::sstring*>(out->Get(21234, 5, 1));
+    auto* document = static_cast<const ascommon::sstring*>(
+        out->Get(asbb::kCharStatistics, asbb::kText, asbb::kValue));
     if (document == nullptr) AS_TRACE(4, "Error: Cannot get character statistics");
     return document;
 }
@@ -352,7 +334,7 @@ void CMultiFilter::RunAsianShare(const MultiFilterSessionData& data, BlackBox* o
             }
         }
     }
-    out->Set(kKeyAsianShare, 0, 0, verdict);
+    out->Set(asbb::kAsianShare, asbb::kVerdict, 0, verdict);
 }
 
 void CMultiFilter::RunCyrillicShare(const MultiFilterSessionData& data, BlackBox* out) {
@@ -370,7 +352,7 @@ void CMultiFilter::RunCyrillicShare(const MultiFilterSessionData& data, BlackBox
             verdict = percent > data.allowedCyrillicPercent ? 1 : 0;
         }
     }
-    out->Set(kKeyCyrillicShare, 0, 0, verdict);
+    out->Set(asbb::kCyrillicShare, asbb::kVerdict, 0, verdict);
 }
 
 }  // namespace nsEmlModules

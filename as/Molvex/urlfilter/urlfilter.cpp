@@ -22,8 +22,6 @@ using nsEmlComponents::ParsedURL;
 
 namespace {
 
-enum Verb : uint32_t { kVerbCheck = 0, kVerbExtract = 21 };
-
 // folder + separator + name; the separator is always added.
 sstring JoinPath(const sstring& folder, const char* name) {
     sstring path(folder);
@@ -184,23 +182,25 @@ void CURLFilter::DoProcessEntity(uint64_t, ASEntity* entity, uint32_t verb) {
     auto_locker lock(&m_locker, auto_locker::kReadOnly);
     auto* shared = static_cast<URLFilterSharedData*>(m_sharedData);
     if (shared == nullptr) AS_THROW(ASBadPtrException, "invalid shared data struct");
-    if (verb == kVerbCheck && shared->database == nullptr) return;
-    if (verb != kVerbCheck && verb != kVerbExtract) {
+    if (verb == asbb::kCheckUrls && shared->database == nullptr) return;
+    if (verb != asbb::kCheckUrls && verb != asbb::kExtractUrlKeys) {
         AS_TRACE(4, "the command is unknown and could not be performed");
         return;
     }
     BlackBox* message = entity->message;
-    auto* tree =
-        message ? static_cast<nsEmlComponents::CPartsArray*>(message->Get(20002, 7, 0)) : nullptr;
+    auto* tree = message ? static_cast<nsEmlComponents::CPartsArray*>(
+                               message->Get(asbb::kPartsTree, asbb::kObject, asbb::kPlain))
+                         : nullptr;
     if (tree == nullptr) {
         AS_THROW(ASBadCastException, "Could not convert from CBlackBoxObject* to CPartsContainer*");
     }
     URLScanner* scanner = new (std::nothrow) URLScanner(shared->database, verb);
     if (scanner == nullptr) AS_THROW(ASMemException, "could not allocate URL Scanner");
     std::unique_ptr<URLScanner> owner(scanner);
-    if (verb == kVerbExtract) {
-        scanner->m_output =
-            entity->extra ? static_cast<FILE*>(entity->extra->Get(1030, 7, 0)) : nullptr;
+    if (verb == asbb::kExtractUrlKeys) {
+        scanner->m_output = entity->extra ? static_cast<FILE*>(entity->extra->Get(
+                                                asbb::kUrlKeyStream, asbb::kObject, asbb::kPlain))
+                                          : nullptr;
         if (scanner->m_output == nullptr) {
             AS_THROW(ASInternalException, "no output file set to extract urls to");
         }
@@ -209,11 +209,13 @@ void CURLFilter::DoProcessEntity(uint64_t, ASEntity* entity, uint32_t verb) {
         for (uint64_t i = 0; i < parts->size(); ++i) scanner->OnPart(parts->at(i));
     }
     if (shared->database != nullptr) {
-        scanner->CheckSenderDomain(static_cast<const sstring*>(message->Get(21218, 5, 1)));
+        scanner->CheckSenderDomain(static_cast<const sstring*>(
+            message->Get(asbb::kSenderDomain, asbb::kText, asbb::kValue)));
     }
     AS_TRACE(4, "the message %s spam URLs", scanner->m_found ? "has" : "does not have");
-    message->Set(21030, 0, 0, scanner->m_found ? 1 : 0);
-    message->Set(21031, 5, 0, reinterpret_cast<uintptr_t>(scanner->m_matched.c_str()));
+    message->Set(asbb::kUrlListed, asbb::kVerdict, 0, scanner->m_found ? 1 : 0);
+    message->Set(asbb::kUrlMatchedKeys, asbb::kText, 0,
+                 reinterpret_cast<uintptr_t>(scanner->m_matched.c_str()));
 }
 
 CURLFilter::URLScanner::URLScanner(CURLDB2* database, uint32_t verb)
@@ -221,7 +223,7 @@ CURLFilter::URLScanner::URLScanner(CURLDB2* database, uint32_t verb)
 
 void CURLFilter::URLScanner::OnPart(const CPart* part) {
     if (m_found) return;
-    if (m_verb != kVerbExtract && m_database == nullptr) return;
+    if (m_verb != asbb::kExtractUrlKeys && m_database == nullptr) return;
     const uint32_t kind = part->m_body->GetKind();
     if (kind == nsEmlComponents::kBodyTextPlain) {
         auto* body = static_cast<nsEmlComponents::CPartBodyTextPlain*>(part->m_body);
@@ -262,7 +264,8 @@ bool CURLFilter::URLScanner::Hit(const char* key, size_t length,
 // The keys are cached in the host's record on first use. A key that cannot be computed is empty
 // and not looked up; one that lacked memory fails the check.
 void CURLFilter::URLScanner::CheckURL(ParsedURL& url) {
-    if (nsEmlComponents::ComputeDomain(url) == -2 || nsEmlComponents::ComputeSubDomain(url) == -2) {
+    if (nsEmlComponents::ComputeDomain(url) == ascommon::kNoBuffer ||
+        nsEmlComponents::ComputeSubDomain(url) == ascommon::kNoBuffer) {
         AS_THROW(ASMemException, "could not compute the keys of a URL");
     }
     const sstring& domain = nsEmlComponents::GetDomain(url);
@@ -271,7 +274,7 @@ void CURLFilter::URLScanner::CheckURL(ParsedURL& url) {
     const char* fromHost = nsEmlComponents::UrlFromHost(url, &urlLength);
     const size_t domainLength = domain.c_str() ? domain.length() : 0;
     const size_t subLength = subDomain.c_str() ? subDomain.length() : 0;
-    if (m_verb == kVerbExtract) {
+    if (m_verb == asbb::kExtractUrlKeys) {
         if (domainLength) std::fprintf(m_output, "%s\n", domain.c_str());
         if (subLength) std::fprintf(m_output, "%s\n", subDomain.c_str());
         if (fromHost && urlLength) std::fprintf(m_output, "%s\n", fromHost);

@@ -20,10 +20,10 @@ CBBFacilitator::CBBFacilitator(BlackBox* blackbox)
       m_to(nullptr) {}
 
 int32_t CBBFacilitator::Initialize() {
-    void* headers = m_blackbox->Get(20001, 7, 0);
+    void* headers = m_blackbox->Get(asbb::kHeaders, asbb::kObject, asbb::kPlain);
     m_headers = static_cast<THeadersMap*>(headers);
     AS_TRACE(4, "BBObj headers: %p; THeadersMap: %p", headers, static_cast<void*>(m_headers));
-    void* tree = m_blackbox->Get(20002, 7, 0);
+    void* tree = m_blackbox->Get(asbb::kPartsTree, asbb::kObject, asbb::kPlain);
     m_partsTree = static_cast<CPartsArray*>(tree);
     AS_TRACE(4, "BBObj parts tree: %p; PartsTree: %p", tree, static_cast<void*>(m_partsTree));
     int32_t status = LoadHeaders();
@@ -52,11 +52,11 @@ int32_t CBBFacilitator::LoadTexts(TPartsArray* (CPartsArray::*typed)(), uint32_t
     if (m_partsTree == nullptr) return 0;
     texts->clear();
     TPartsArray* parts = (m_partsTree->*typed)();
-    if (parts == nullptr) return -3;
+    if (parts == nullptr) return kNoPartsArray;
     for (uint64_t i = 0; i < parts->size(); ++i) {
         const CPart* part = parts->data()[i];
         if (part == nullptr || part->m_body->GetKind() != kind) continue;
-        if (texts->add(part->m_body->m_text) != 0) return -10;
+        if (texts->add(part->m_body->m_text) != 0) return kTextNotRecorded;
     }
     return 0;
 }
@@ -66,19 +66,19 @@ CAddressHeader* CBBFacilitator::GetAddressHeader(const char* name, int32_t* erro
     int32_t& err = error ? *error : ignored;
     err = 0;
     if (m_headers == nullptr) {
-        err = -400;
+        err = kNoHeaderMap;
         return nullptr;
     }
     ascommon::sstring upper(name);
     if (upper.last_error() != 0 || !upper.initialised()) {
-        err = -10;
+        err = kTextNotRecorded;
         return nullptr;
     }
     ascommon::_strupr(upper.data());
     CHeader* header = LookupHeader(m_headers, upper);
     if (header == nullptr) return nullptr;
     if (header->m_kind != kHeaderAddress) {
-        err = -401;
+        err = kNotAddressHeader;
         return nullptr;
     }
     return static_cast<CAddressHeader*>(header);

@@ -21,8 +21,14 @@ class CBBFacilitator {
     CBBFacilitator(const CBBFacilitator&) = delete;
     CBBFacilitator& operator=(const CBBFacilitator&) = delete;
 
-    // Reads the header map (key 20001) and parts tree (key 20002) and collects the texts.
-    // 0, or -3 (a typed parts array could not be built) or -10 (a text could not be recorded).
+    // Results of Initialize and GetAddressHeader.
+    static constexpr int32_t kNoPartsArray = -3;      // a typed parts array could not be built
+    static constexpr int32_t kTextNotRecorded = -10;  // a text or a name could not be copied
+    static constexpr int32_t kNoHeaderMap = -400;
+    static constexpr int32_t kNotAddressHeader = -401;
+
+    // Reads the header map and the parts tree and collects the texts: 0, kNoPartsArray or
+    // kTextNotRecorded.
     int32_t Initialize();
 
     THeadersMap* GetHeadersMap() const { return m_headers; }
@@ -34,7 +40,7 @@ class CBBFacilitator {
     const TTextArray* GetHtmlTexts() const { return &m_htmlTexts; }
 
     // The root header of that name (any case) when it is an address header. *error: 0 absent,
-    // -400 no header map, -10 the name could not be copied, -401 not an address header.
+    // kNoHeaderMap, kTextNotRecorded (the name could not be copied) or kNotAddressHeader.
     CAddressHeader* GetAddressHeader(const char* name, int32_t* error) const;
 
   private:
