@@ -101,14 +101,6 @@ HookCounters Counters() {
                         g_failed.load()};
 }
 
-void ResetCounters() {
-    g_allocations = 0;
-    g_frees = 0;
-    g_untagged = 0;
-    g_liveBytes = 0;
-    g_failed = 0;
-}
-
 void FailAllocationNumber(uint64_t n) {
     g_failCountdown = n;
 }

@@ -26,7 +26,6 @@ struct HookCounters {
 const ASHookTable& HostHooks();
 
 HookCounters Counters();
-void ResetCounters();
 
 // Makes the n-th allocation from now (1 = the next) fail; 0 switches failing off.
 void FailAllocationNumber(uint64_t n);

@@ -22,7 +22,6 @@ class ModuleTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(library.Open(host::DefaultModulePath())) << library.error();
-        host::ResetCounters();
         host::CaptureTraces(4);
         host::TakeTraces();
         factory = library.GetClassFactory(&host::HostHooks());

@@ -1,0 +1,83 @@
+// Shared helpers of the test suites: the module loaded the way a host loads it, with one filter
+// created, its settings and a session, and the calls every filter test makes. One test thread
+// per fixture; the hooks and trace capture are process-wide (host/host_hooks.h).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "blackbox_keys.h"
+#include "common/aserrno.h"
+#include "host/blackbox_store.h"
+#include "host/host_hooks.h"
+#include "host/message_builder.h"
+#include "host/module_host.h"
+#include "host/settings_store.h"
+
+namespace testing_support {
+
+constexpr uint64_t kSession = 1;
+enum FilterIndex : uint64_t { kBWFilter = 0, kURLFilter = 1, kMultiFilter = 2 };
+
+// The folder of the module under test, where the companion libraries are built too.
+inline std::string LibraryFolder() {
+    const std::string path = host::DefaultModulePath();
+    return path.substr(0, path.find_last_of('/'));
+}
+
+// The message the host's error hooks hold for this thread.
+inline std::string HostError() {
+    return ascommon::DefaultGetErr()->GetText();
+}
+
+// Loads the module, gets the factory with the host's hooks and captures traces up to level 4;
+// the factory is released at the end of each test.
+class ModuleFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_library.Open(host::DefaultModulePath())) << m_library.error();
+        host::CaptureTraces(4);
+        m_factory = m_library.GetClassFactory(&host::HostHooks());
+        ASSERT_NE(m_factory, nullptr);
+    }
+
+    void TearDown() override {
+        if (m_factory != nullptr) m_library.ReleaseClassFactory();
+        host::CaptureTraces(0);
+        host::TakeTraces();
+    }
+
+    // A filter of the factory reading m_settings.
+    CAFilter* CreateFilter(uint64_t index) {
+        auto* filter = static_cast<CAFilter*>(m_factory->CreateModule(index));
+        filter->m_settings = &m_settings;
+        return filter;
+    }
+
+    static int32_t Run(CAFilter* filter, host::Message& message, uint32_t verb,
+                       BlackBox* extra = nullptr, uint64_t session = kSession) {
+        ASEntity entity = {nullptr, nullptr, &message.blackbox(), extra};
+        return filter->ProcessEntity(session, &entity, verb);
+    }
+
+    // Command 5 of the black/white list filter with both lists.
+    static int32_t LoadLists(CAFilter* filter, const std::vector<std::u16string>& black,
+                             const std::vector<std::u16string>& white,
+                             uint64_t session = kSession) {
+        host::BlackBoxStore io;
+        io.PutObject(asbb::kBlackListItems, asbb::kWideTextList, host::NewWideTextList(black),
+                     true);
+        io.PutObject(asbb::kWhiteListItems, asbb::kWideTextList, host::NewWideTextList(white),
+                     true);
+        return filter->ProcessCommand(session, asbb::kLoadLists, &io);
+    }
+
+    host::ModuleLibrary m_library;
+    host::SettingsStore m_settings;
+    CAClassFactory* m_factory = nullptr;
+};
+
+}  // namespace testing_support
