@@ -138,9 +138,9 @@ class GlyphkitCompanionTest : public ::testing::Test {
 TEST_F(GlyphkitCompanionTest, StatisticsFeedTheParser) {
     EXPECT_STREQ(Entry<const char* (*)()>(m_lib, "GetLibVersion")(), "1.2.0");
     auto info = Entry<decltype(&GetUTF8StringInfo)>(m_lib, "GetUTF8StringInfo");
-    // Latin letters with accents, a Cyrillic 'а' among them, digits, spaces, '!' and one
-    // ill-formed byte (counted as Other).
-    const std::string text = "H\xC3\xA9llo p\xD0\xB0yp 42!\xFF";
+    // Latin letters with accents, a Cyrillic 'а' among them, a Georgian letter, a combining
+    // acute, digits, spaces, '!' and one ill-formed byte (counted as Other).
+    const std::string text = "H\xC3\xA9llo p\xD0\xB0yp \xE1\x83\x90\xCC\x81 42!\xFF";
     size_t size = 0;
     ASSERT_EQ(info(text.data(), text.size(), nullptr, &size), 0);
     std::vector<char> json(size);
@@ -151,8 +151,9 @@ TEST_F(GlyphkitCompanionTest, StatisticsFeedTheParser) {
     EXPECT_EQ((std::vector<int>{parser.GetGroupCount("Letter"), parser.GetGroupCount("Digit"),
                                 parser.GetGroupCount("Space"), parser.GetGroupCount("Punctuation"),
                                 parser.GetScriptCount("Latin"), parser.GetScriptCount("Cyrillic"),
-                                parser.GetTotalWithoutOther()}),
-              (std::vector<int>{9, 2, 2, 1, 8, 1, 14}))  // 15 characters, one Other
+                                parser.GetScriptCount("Georgian"), parser.GetGroupCount("Mark"),
+                                parser.GetScriptCount("Inherited"), parser.GetTotalWithoutOther()}),
+              (std::vector<int>{10, 2, 3, 1, 8, 1, 1, 1, 1, 17}))  // 18 characters, one Other
         << json.data();
 }
 
@@ -182,6 +183,9 @@ TEST_F(GlyphkitCompanionTest, ConversionsAndTokens) {
     EXPECT_EQ(size, 5u);
     EXPECT_EQ(lower("\xC3\x89T\xC3\x89", 5, out, &size), 0);
     EXPECT_EQ(std::string(out, size), "\xC3\xA9t\xC3\xA9");
+    size = sizeof out;  // U+01C4 and, in the supplementary table, U+10400
+    EXPECT_EQ(lower("\xC7\x84\xF0\x90\x90\x80", 6, out, &size), 0);
+    EXPECT_EQ(std::string(out, size), "\xC7\x86\xF0\x90\x90\xA8");
 
     // v2 splits "p" "а" "ypal" where the Cyrillic letter sits among Latin ones.
     auto tokenize = Entry<decltype(&TokenizeUTF8_v2)>(m_lib, "TokenizeUTF8_v2");
@@ -201,10 +205,13 @@ TEST_F(GlyphkitCompanionTest, EveryCodePointHasACategory) {
     }
     const std::pair<uint32_t, int32_t> rows[] = {
         {0xD7, GK_CAT_SYMBOL},  // × and ÷ sit among the Latin-1 letters
-        {0xF7, GK_CAT_SYMBOL},    {0xB5, GK_CAT_LOWER},   {0xA0, GK_CAT_SPACE},
-        {0x130, GK_CAT_UPPER},    {0x138, GK_CAT_LOWER},  {0x3C2, GK_CAT_LOWER},
-        {0xFF21, GK_CAT_UPPER},   {0xFF10, GK_CAT_DIGIT}, {0xD800, GK_CAT_OTHER},
-        {0x110000, GK_CAT_OTHER},
+        {0xF7, GK_CAT_SYMBOL},     {0xB5, GK_CAT_LOWER},   {0xA0, GK_CAT_SPACE},
+        {0x130, GK_CAT_UPPER},     {0x138, GK_CAT_LOWER},  {0x3C2, GK_CAT_LOWER},
+        {0xFF21, GK_CAT_UPPER},    {0xFF10, GK_CAT_DIGIT}, {0xD800, GK_CAT_OTHER},
+        {0x110000, GK_CAT_OTHER},  {0, GK_CAT_CONTROL},    {0x85, GK_CAT_SPACE},  // White_Space
+        {0x1C5, GK_CAT_LETTER},    {0x10A0, GK_CAT_UPPER}, {0x1F100, GK_CAT_DIGIT},
+        {0x2FFFE, GK_CAT_OTHER},   {0xE01EF, GK_CAT_MARK}, {0x10FFFF, GK_CAT_OTHER},
+        {0x1000041, GK_CAT_OTHER},  // 'A' + 2^24: its shifted range key would wrap to 'A'
     };
     for (const auto& [c, expected] : rows) EXPECT_EQ(category(c), expected) << std::hex << c;
 }

@@ -1,15 +1,20 @@
 // Glyphkit, the Unicode services library. Every operation decodes its input to code points,
 // works on those, and encodes the result; the UTF-8 legs use the shared buffer converters.
+// Categories and scripts come from the generated UCD tables (glyphkit_tables.cpp), lower case
+// from the module's generated table (common/unicode_lower_table.cpp).
 #include "companions/glyphkit/glyphkit.h"
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/unicode_tolower.h"
+#include "companions/glyphkit/glyphkit_tables.h"
 #include "glyphkit/utfconvert.h"
 
 namespace {
@@ -19,165 +24,45 @@ using Text = std::u32string;
 // Stands for an ill-formed byte or unit in the statistics: category Other.
 constexpr char32_t kIllFormed = 0x110000;
 
-// ---- Case and categories ------------------------------------------------------------------
+// ---- Categories, case and scripts ------------------------------------------------------------
 
 enum Case { kNoCase, kUpper, kLower };
+
+constexpr uint32_t kMaxCodePoint = 0x10FFFF;
 
 bool In(uint32_t c, uint32_t low, uint32_t high) {
     return c >= low && c <= high;
 }
 
-// Alternating blocks: upper-case letters at even code points when evenUpper, else at odd ones.
-Case Alternating(uint32_t c, bool evenUpper) {
-    return ((c % 2 == 0) == evenUpper) ? kUpper : kLower;
+// The value of the range that holds c (at most U+10FFFF) in a generated range table.
+uint32_t RangeValue(const uint32_t* ranges, size_t count, uint32_t c) {
+    // The first range starting above c follows the one holding it; range 0 starts at U+0000.
+    const uint32_t* next = std::upper_bound(ranges, ranges + count, c << 8 | 0xFF);
+    return next[-1] & 0xFF;
+}
+
+int32_t Category(uint32_t c) {
+    if (c > kMaxCodePoint) return GK_CAT_OTHER;
+    return static_cast<int32_t>(
+        RangeValue(glyphkit_data::kCategoryRanges, glyphkit_data::kCategoryRangeCount, c));
 }
 
 Case CaseOf(uint32_t c) {
-    if (c < 0x80) return In(c, 'A', 'Z') ? kUpper : In(c, 'a', 'z') ? kLower : kNoCase;
-    if (c < 0x100) {
-        if (c == 0xD7 || c == 0xF7) return kNoCase;
-        if (In(c, 0xC0, 0xDE)) return kUpper;
-        return (c >= 0xDF || c == 0xB5) ? kLower : kNoCase;
-    }
-    if (c < 0x180) {  // Latin Extended-A
-        if (c == 0x138 || c == 0x149 || c == 0x17F) return kLower;
-        if (c == 0x178) return kUpper;
-        return Alternating(c, c < 0x138 || In(c, 0x14A, 0x177));
-    }
-    if (In(c, 0x250, 0x2AF)) return kLower;  // IPA
-    if (In(c, 0x1E00, 0x1EFF)) {             // Latin Extended Additional
-        if (In(c, 0x1E96, 0x1E9D) || c == 0x1E9F) return kLower;
-        return c == 0x1E9E ? kUpper : Alternating(c, true);
-    }
-    if (In(c, 0x370, 0x3FF)) {  // Greek
-        if (c == 0x386 || (In(c, 0x388, 0x38F) && c != 0x38B && c != 0x38D) ||
-            (In(c, 0x391, 0x3AB) && c != 0x3A2)) {
-            return kUpper;
-        }
-        return (c == 0x390 || In(c, 0x3AC, 0x3CE)) ? kLower : kNoCase;
-    }
-    if (In(c, 0x400, 0x52F)) {  // Cyrillic
-        if (c < 0x430) return kUpper;
-        if (c < 0x460) return kLower;
-        if (In(c, 0x482, 0x489)) return kNoCase;
-        if (c == 0x4C0) return kUpper;
-        if (c == 0x4CF) return kLower;
-        return Alternating(c, !In(c, 0x4C1, 0x4CE));
-    }
-    if (In(c, 0x531, 0x556)) return kUpper;  // Armenian
-    if (In(c, 0x561, 0x587)) return kLower;
-    if (In(c, 0xFF21, 0xFF3A)) return kUpper;  // full-width Latin
-    if (In(c, 0xFF41, 0xFF5A)) return kLower;
-    return kNoCase;
+    const int32_t category = Category(c);
+    return category == GK_CAT_UPPER ? kUpper : category == GK_CAT_LOWER ? kLower : kNoCase;
 }
 
+// Simple lower-case mapping from the generated UCD table shared with the module; c itself when
+// it has none.
 uint32_t ToLower(uint32_t c) {
-    if (CaseOf(c) != kUpper) return c;
-    if (c < 0x100) return c + 0x20;
-    if (c == 0x130) return 'i';
-    if (c == 0x178) return 0xFF;
-    if (c == 0x1E9E) return 0xDF;
-    if (c < 0x180 || In(c, 0x1E00, 0x1EFF)) return c + 1;
-    if (In(c, 0x370, 0x3FF)) {
-        if (c == 0x386) return 0x3AC;
-        if (In(c, 0x388, 0x38A)) return c + 0x25;
-        if (c == 0x38C) return 0x3CC;
-        if (In(c, 0x38E, 0x38F)) return c + 0x3F;
-        return c + 0x20;
-    }
-    if (In(c, 0x400, 0x52F)) {
-        if (c < 0x410) return c + 0x50;
-        if (c < 0x430) return c + 0x20;
-        return c == 0x4C0 ? 0x4CF : c + 1;
-    }
-    if (In(c, 0x531, 0x556)) return c + 0x30;
-    return c + 0x20;  // full-width Latin
-}
-
-struct Range {
-    uint32_t low;
-    uint32_t high;
-    int32_t value;
-};
-
-// Categories of the uncased code points above Latin-1, by block (cased letters come first).
-constexpr Range kCategories[] = {
-    {0x0180, 0x024F, GK_CAT_LETTER},   {0x02B0, 0x02FF, GK_CAT_LETTER},
-    {0x0300, 0x036F, GK_CAT_MARK},     {0x0370, 0x03FF, GK_CAT_LETTER},
-    {0x0400, 0x0481, GK_CAT_LETTER},   {0x0482, 0x0482, GK_CAT_SYMBOL},
-    {0x0483, 0x0489, GK_CAT_MARK},     {0x048A, 0x052F, GK_CAT_LETTER},
-    {0x0531, 0x0559, GK_CAT_LETTER},   {0x055A, 0x055F, GK_CAT_PUNCT},
-    {0x0560, 0x0588, GK_CAT_LETTER},   {0x0589, 0x058A, GK_CAT_PUNCT},
-    {0x0591, 0x05BD, GK_CAT_MARK},     {0x05BE, 0x05BE, GK_CAT_PUNCT},
-    {0x05BF, 0x05C7, GK_CAT_MARK},     {0x05D0, 0x05F2, GK_CAT_LETTER},
-    {0x05F3, 0x05F4, GK_CAT_PUNCT},    {0x0600, 0x0605, GK_CAT_CONTROL},
-    {0x060C, 0x060D, GK_CAT_PUNCT},    {0x0610, 0x061A, GK_CAT_MARK},
-    {0x061B, 0x061F, GK_CAT_PUNCT},    {0x0620, 0x064A, GK_CAT_LETTER},
-    {0x064B, 0x065F, GK_CAT_MARK},     {0x0660, 0x0669, GK_CAT_DIGIT},
-    {0x066A, 0x066D, GK_CAT_PUNCT},    {0x066E, 0x06D3, GK_CAT_LETTER},
-    {0x06D4, 0x06D4, GK_CAT_PUNCT},    {0x06D5, 0x06D5, GK_CAT_LETTER},
-    {0x06D6, 0x06ED, GK_CAT_MARK},     {0x06EE, 0x06EF, GK_CAT_LETTER},
-    {0x06F0, 0x06F9, GK_CAT_DIGIT},    {0x06FA, 0x06FF, GK_CAT_LETTER},
-    {0x0900, 0x0903, GK_CAT_MARK},     {0x0904, 0x0939, GK_CAT_LETTER},
-    {0x093A, 0x094F, GK_CAT_MARK},     {0x0950, 0x0950, GK_CAT_LETTER},
-    {0x0951, 0x0957, GK_CAT_MARK},     {0x0958, 0x0961, GK_CAT_LETTER},
-    {0x0962, 0x0963, GK_CAT_MARK},     {0x0964, 0x0965, GK_CAT_PUNCT},
-    {0x0966, 0x096F, GK_CAT_DIGIT},    {0x0970, 0x0970, GK_CAT_PUNCT},
-    {0x0971, 0x097F, GK_CAT_LETTER},   {0x0E01, 0x0E30, GK_CAT_LETTER},
-    {0x0E31, 0x0E31, GK_CAT_MARK},     {0x0E32, 0x0E33, GK_CAT_LETTER},
-    {0x0E34, 0x0E3A, GK_CAT_MARK},     {0x0E3F, 0x0E3F, GK_CAT_SYMBOL},
-    {0x0E40, 0x0E46, GK_CAT_LETTER},   {0x0E47, 0x0E4E, GK_CAT_MARK},
-    {0x0E4F, 0x0E4F, GK_CAT_PUNCT},    {0x0E50, 0x0E59, GK_CAT_DIGIT},
-    {0x0E5A, 0x0E5B, GK_CAT_PUNCT},    {0x1100, 0x11FF, GK_CAT_LETTER},
-    {0x1E00, 0x1EFF, GK_CAT_LETTER},   {0x1F00, 0x1FFF, GK_CAT_LETTER},
-    {0x2000, 0x200A, GK_CAT_SPACE},    {0x200B, 0x200F, GK_CAT_CONTROL},
-    {0x2010, 0x2027, GK_CAT_PUNCT},    {0x2028, 0x2029, GK_CAT_SPACE},
-    {0x202A, 0x202E, GK_CAT_CONTROL},  {0x202F, 0x202F, GK_CAT_SPACE},
-    {0x2030, 0x205E, GK_CAT_PUNCT},    {0x205F, 0x205F, GK_CAT_SPACE},
-    {0x2060, 0x206F, GK_CAT_CONTROL},  {0x2070, 0x209F, GK_CAT_DIGIT},
-    {0x20A0, 0x20CF, GK_CAT_SYMBOL},   {0x20D0, 0x20FF, GK_CAT_MARK},
-    {0x2100, 0x2BFF, GK_CAT_SYMBOL},   {0x3000, 0x3000, GK_CAT_SPACE},
-    {0x3001, 0x3003, GK_CAT_PUNCT},    {0x3005, 0x3007, GK_CAT_LETTER},
-    {0x3008, 0x3011, GK_CAT_PUNCT},    {0x3041, 0x3096, GK_CAT_LETTER},
-    {0x3099, 0x309A, GK_CAT_MARK},     {0x309B, 0x309F, GK_CAT_LETTER},
-    {0x30A0, 0x30A0, GK_CAT_PUNCT},    {0x30A1, 0x30FA, GK_CAT_LETTER},
-    {0x30FB, 0x30FB, GK_CAT_PUNCT},    {0x30FC, 0x30FF, GK_CAT_LETTER},
-    {0x3400, 0x4DBF, GK_CAT_LETTER},   {0x4E00, 0x9FFF, GK_CAT_LETTER},
-    {0xAC00, 0xD7A3, GK_CAT_LETTER},   {0xFE00, 0xFE0F, GK_CAT_MARK},
-    {0xFEFF, 0xFEFF, GK_CAT_CONTROL},  {0x1F000, 0x1FAFF, GK_CAT_SYMBOL},
-    {0x20000, 0x3FFFF, GK_CAT_LETTER}, {0xE0000, 0xE007F, GK_CAT_CONTROL},
-    {0xE0100, 0xE01EF, GK_CAT_MARK},
-};
-
-int32_t Category(uint32_t c) {
-    switch (CaseOf(c)) {
-        case kUpper:
-            return GK_CAT_UPPER;
-        case kLower:
-            return GK_CAT_LOWER;
-        default:
-            break;
-    }
-    if (c < 0x80) {
-        if (c == ' ' || In(c, 0x09, 0x0D)) return GK_CAT_SPACE;
-        if (c < 0x20 || c == 0x7F) return GK_CAT_CONTROL;
-        if (In(c, '0', '9')) return GK_CAT_DIGIT;
-        return std::strchr("$+<=>^`|~", static_cast<int>(c)) ? GK_CAT_SYMBOL : GK_CAT_PUNCT;
-    }
-    if (c < 0xA0) return c == 0x85 ? GK_CAT_SPACE : GK_CAT_CONTROL;
-    if (c < 0x100) {
-        if (c >= 0xC0) return GK_CAT_SYMBOL;  // U+00D7 and U+00F7 among the letters
-        // U+00A0..U+00BF as category digits (µ was answered above as a lower-case letter).
-        static const char kLatin1Signs[] =
-            "6788888788378988"
-            "8855837785375557";
-        return kLatin1Signs[c - 0xA0] - '0';
-    }
-    if (In(c, 0xFF01, 0xFF5E)) return Category(c - 0xFEE0);  // full-width ASCII
-    for (const Range& r : kCategories) {
-        if (In(c, r.low, r.high)) return r.value;
-    }
-    return GK_CAT_OTHER;
+    using namespace ascommon::unicode_lower_data;
+    if (c < 0x80) return In(c, 'A', 'Z') ? c + 0x20 : c;
+    const bool bmp = c < 0x10000;
+    const uint32_t(*first)[2] = bmp ? kBmpPairs : kSupplementaryPairs;
+    const uint32_t(*last)[2] = first + (bmp ? kBmpPairCount : kSupplementaryPairCount);
+    const uint32_t(*it)[2] = std::lower_bound(
+        first, last, c, [](const uint32_t(&pair)[2], uint32_t key) { return pair[0] < key; });
+    return (it != last && (*it)[0] == c) ? (*it)[1] : c;
 }
 
 bool IsLetter(int32_t category) {
@@ -189,50 +74,12 @@ bool IsWord(uint32_t c) {
     return IsLetter(category) || category == GK_CAT_MARK || category == GK_CAT_DIGIT;
 }
 
-// ---- Scripts --------------------------------------------------------------------------------
-
-enum Script {
-    kLatin,
-    kGreek,
-    kCyrillic,
-    kArmenian,
-    kHebrew,
-    kArabic,
-    kDevanagari,
-    kThai,
-    kHangul,
-    kHiragana,
-    kKatakana,
-    kHan,
-    kInherited,
-    kCommon,
-    kUnknown,
-    kScriptCount
-};
-
-constexpr const char* kScriptNames[kScriptCount] = {
-    "Latin",  "Greek",    "Cyrillic", "Armenian", "Hebrew",    "Arabic", "Devanagari", "Thai",
-    "Hangul", "Hiragana", "Katakana", "Han",      "Inherited", "Common", "Unknown"};
-
-constexpr Range kScripts[] = {
-    {0x0041, 0x005A, kLatin},  {0x0061, 0x007A, kLatin},    {0x00AA, 0x00AA, kLatin},
-    {0x00BA, 0x00BA, kLatin},  {0x00C0, 0x02AF, kLatin},    {0x0300, 0x036F, kInherited},
-    {0x0370, 0x03FF, kGreek},  {0x0400, 0x052F, kCyrillic}, {0x0530, 0x058F, kArmenian},
-    {0x0590, 0x05FF, kHebrew}, {0x0600, 0x06FF, kArabic},   {0x0900, 0x097F, kDevanagari},
-    {0x0E00, 0x0E7F, kThai},   {0x1100, 0x11FF, kHangul},   {0x1E00, 0x1EFF, kLatin},
-    {0x1F00, 0x1FFF, kGreek},  {0x3041, 0x309F, kHiragana}, {0x30A0, 0x30FF, kKatakana},
-    {0x3400, 0x4DBF, kHan},    {0x4E00, 0x9FFF, kHan},      {0xAC00, 0xD7AF, kHangul},
-    {0xFF21, 0xFF3A, kLatin},  {0xFF41, 0xFF5A, kLatin},    {0x20000, 0x3FFFF, kHan},
-};
-
-// Letters and marks by block; everything else is Common.
-Script ScriptOf(uint32_t c) {
+// The script of a letter or mark, as an index into glyphkit_data::kScriptNames; every other
+// character counts as Common.
+uint32_t ScriptOf(uint32_t c) {
     const int32_t category = Category(c);
-    if (!IsLetter(category) && category != GK_CAT_MARK) return kCommon;
-    for (const Range& r : kScripts) {
-        if (In(c, r.low, r.high)) return static_cast<Script>(r.value);
-    }
-    return kUnknown;
+    if (!IsLetter(category) && category != GK_CAT_MARK) return glyphkit_data::kCommonScript;
+    return RangeValue(glyphkit_data::kScriptRanges, glyphkit_data::kScriptRangeCount, c);
 }
 
 // ---- Folding tables -------------------------------------------------------------------------
@@ -362,7 +209,7 @@ Text FormNormalize(const Text& in) {
 // ---- Encodings --------------------------------------------------------------------------------
 
 bool IsScalar(uint32_t c) {
-    return c <= 0x10FFFF && !In(c, 0xD800, 0xDFFF);
+    return c <= kMaxCodePoint && !In(c, 0xD800, 0xDFFF);
 }
 
 int32_t DecodeUtf8(const char* text, size_t length, Text* out) {
@@ -727,7 +574,7 @@ std::string StringInfo(const Text& text, bool withCases) {
     // Other; upper, lower and uncased letters; mark; digit; space; punctuation; symbol; control.
     static const int kGroupOfCategory[] = {0, 1, 1, 1, 2, 3, 4, 5, 6, 7};
     uint64_t groups[8] = {};
-    uint64_t scripts[kScriptCount] = {};
+    std::vector<uint64_t> scripts(glyphkit_data::kScriptCount);
     uint64_t cases[2] = {};
     for (uint32_t c : text) {
         const int32_t category = Category(c);
@@ -738,7 +585,7 @@ std::string StringInfo(const Text& text, bool withCases) {
     }
     std::string json = "{\"Total\":" + std::to_string(text.size());
     AppendCounts("Groups", kGroupNames, groups, 8, &json);
-    AppendCounts("Scripts", kScriptNames, scripts, kScriptCount, &json);
+    AppendCounts("Scripts", glyphkit_data::kScriptNames, scripts.data(), scripts.size(), &json);
     if (withCases) AppendCounts("Cases", kCaseNames, cases, 2, &json);
     json += '}';
     json.push_back('\0');

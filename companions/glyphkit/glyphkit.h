@@ -8,9 +8,8 @@
    written on return. A null out asks for the size alone (*size receives it, result 0); an out too
    small gets GK_NO_ROOM with *size set to the units needed and nothing written.
 
-   Classification covers ASCII, Latin-1, the Latin extensions, Greek, Cyrillic, Armenian, Hebrew,
-   Arabic, Devanagari, Thai, Hangul, Kana, Han, general punctuation, symbols and emoji; code
-   points elsewhere count as "Other". */
+   Classification and case follow Unicode 15.1: general categories (folded into the GK_CAT_*
+   values below), the White_Space and Script properties and the simple lower-case mappings. */
 #ifndef GLYPHKIT_GLYPHKIT_H
 #define GLYPHKIT_GLYPHKIT_H
 
@@ -36,16 +35,16 @@ extern "C" {
 #define GK_NO_MEMORY (-5)
 
 /* Categories of GetUnicodeCategory. */
-#define GK_CAT_OTHER 0   /* unassigned, surrogate, private use, or not covered */
-#define GK_CAT_UPPER 1   /* upper-case letter */
-#define GK_CAT_LOWER 2   /* lower-case letter */
-#define GK_CAT_LETTER 3  /* letter without case */
-#define GK_CAT_MARK 4    /* combining mark */
-#define GK_CAT_DIGIT 5   /* digits and other numbers */
-#define GK_CAT_SPACE 6   /* white space */
-#define GK_CAT_PUNCT 7   /* punctuation */
-#define GK_CAT_SYMBOL 8  /* currency, math, arrows, emoji and other symbols */
-#define GK_CAT_CONTROL 9 /* controls and invisible format characters */
+#define GK_CAT_OTHER 0   /* unassigned, surrogate, private use, beyond U+10FFFF (Cn Cs Co) */
+#define GK_CAT_UPPER 1   /* upper-case letter (Lu) */
+#define GK_CAT_LOWER 2   /* lower-case letter (Ll) */
+#define GK_CAT_LETTER 3  /* title-case, modifier and uncased letters (Lt Lm Lo) */
+#define GK_CAT_MARK 4    /* combining mark (Mn Mc Me) */
+#define GK_CAT_DIGIT 5   /* digits and other numbers (Nd Nl No) */
+#define GK_CAT_SPACE 6   /* white space: the White_Space property, tab to CR included */
+#define GK_CAT_PUNCT 7   /* punctuation (P*) */
+#define GK_CAT_SYMBOL 8  /* currency, math, modifier and other symbols, emoji (S*) */
+#define GK_CAT_CONTROL 9 /* other controls and invisible format characters (Cc Cf) */
 
 /* "1.2.0" and the authors, as static strings. */
 GK_API const char* GetLibVersion(void);
@@ -56,16 +55,17 @@ GK_API int32_t GetUnicodeCategory(uint32_t codePoint);
 /* Character statistics as a NUL-terminated JSON document, for example
      {"Total":5,"Groups":{"Letter":4,"Space":1},"Scripts":{"Common":1,"Latin":4}}
    Groups: Letter, Mark, Digit, Space, Punctuation, Symbol, Control, Other (ill-formed input
-   counts one Other per byte or unit). Scripts: the script of each character, Common for
-   non-letters, Unknown for letters outside the covered blocks. Only non-zero counts appear. The
-   _v2 forms add "Cases":{"Upper":u,"Lower":l}. Here *size counts the terminator too. */
+   counts one Other per byte or unit). Scripts: the Script property of each letter and mark
+   (long names such as "Latin" or "Old_Italic"), Common for every other character. Only non-zero
+   counts appear, names in ascending order. The _v2 forms add "Cases":{"Upper":u,"Lower":l}.
+   Here *size counts the terminator too. */
 GK_API int32_t GetUTF8StringInfo(const char* text, size_t length, char* json, size_t* size);
 GK_API int32_t GetUTF32StringInfo(const uint32_t* text, size_t count, char* json, size_t* size);
 GK_API int32_t GetUTF8StringInfo_v2(const char* text, size_t length, char* json, size_t* size);
 GK_API int32_t GetUTF32StringInfo_v2(const uint32_t* text, size_t count, char* json, size_t* size);
 
-/* Simple lower-casing. The Regex forms leave a backslash and the character after it alone, so
-   that escapes such as \W or \S keep their meaning. */
+/* Simple lower-casing (the Unicode simple lower-case mappings). The Regex forms leave a backslash
+   and the character after it alone, so that escapes such as \W or \S keep their meaning. */
 GK_API int32_t TolowerUTF8(const char* text, size_t length, char* out, size_t* size);
 GK_API int32_t TolowerUTF8Regex(const char* text, size_t length, char* out, size_t* size);
 GK_API int32_t TolowerUTF32(const uint32_t* text, size_t count, uint32_t* out, size_t* size);
