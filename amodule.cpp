@@ -11,7 +11,7 @@ CAModule::CAModule() : m_kind(1), m_fallbackName(""), m_settings(nullptr) {}
 CAModule::~CAModule() {}
 
 int32_t CAModule::UnitTest() {
-    AS_TRACE(3, "module [%s] does not implement unit testing", m_name.c_str());
+    AS_TRACE(3, "module [%s] does not implement unit testing", DisplayName());
     return 1;
 }
 

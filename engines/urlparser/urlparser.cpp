@@ -226,18 +226,15 @@ size_t DomainStart(const char* text, size_t length) {
 }
 
 int32_t DecodeHost(ParsedURL& url) {
-    if (url.m_keyState & ParsedURL::kDecoded) return 0;
+    if (url.m_decodedHost.length() != 0) return 0;
     const char* source = url.m_host.c_str();
     const size_t length = source != nullptr ? url.m_host.length() : 0;
     if (length == 0) {
         MakeEmpty(url.m_decodedHost);
-        url.m_keyState |= ParsedURL::kDecoded;
         return 0;
     }
     if (!MayChangeInDecoding(source, length)) {
-        if (url.m_decodedHost.assign(source, length) != 0) return ascommon::kNoBuffer;
-        url.m_keyState |= ParsedURL::kDecoded;
-        return 0;
+        return url.m_decodedHost.assign(source, length) != 0 ? ascommon::kNoBuffer : 0;
     }
     char stackBuffer[kStackHost];
     char* buffer = stackBuffer;
@@ -251,25 +248,21 @@ int32_t DecodeHost(ParsedURL& url) {
     // the second would not either.
     if (decoded != length) decoded = DecodeHostPass(buffer, decoded, buffer, &ideographic);
     if (url.m_stripBOM) decoded = StripByteOrderMarks(buffer, decoded);
-    const int32_t status = url.m_decodedHost.assign(buffer, decoded) != 0 ? -2 : 0;
+    const int32_t status = url.m_decodedHost.assign(buffer, decoded) != 0 ? ascommon::kNoBuffer : 0;
     if (buffer != stackBuffer) ascommon::MemFree(buffer);
     if (status != 0) return status;
     if (ideographic) url.m_ideographicDot = true;
-    url.m_keyState |= ParsedURL::kDecoded;
     return 0;
 }
 
 int32_t ComputeSubDomain(ParsedURL& url) {
-    if (url.m_keyState & ParsedURL::kSubDomainDone) {
-        return (url.m_keyState & ParsedURL::kSubDomainFailed) ? kUrlKeyFailed : 0;
-    }
+    if (url.m_subDomain.length() != 0) return 0;
     if (DecodeHost(url) != 0) return ascommon::kNoBuffer;
     const char* host = url.m_decodedHost.c_str();
     size_t length = host != nullptr ? url.m_decodedHost.length() : 0;
     url.m_wwwPrefix = HasWwwPrefix(host, length);
 
     auto fail = [&url]() {
-        url.m_keyState |= ParsedURL::kSubDomainDone | ParsedURL::kSubDomainFailed;
         MakeEmpty(url.m_subDomain);
         return kUrlKeyFailed;
     };
@@ -308,19 +301,13 @@ int32_t ComputeSubDomain(ParsedURL& url) {
         MakeEmpty(url.m_subDomain);
         return ascommon::kNoBuffer;
     }
-    url.m_keyState |= ParsedURL::kSubDomainDone;
     return 0;
 }
 
 int32_t ComputeDomain(ParsedURL& url) {
-    if (url.m_keyState & ParsedURL::kDomainDone) {
-        if (!(url.m_keyState & ParsedURL::kDomainFailed)) return 0;
-        return (url.m_keyState & ParsedURL::kSubDomainFailed) ? kUrlKeyFailed : kUrlKeyInvalidUtf8;
-    }
+    if (url.m_domain.length() != 0) return 0;
     auto fail = [&url](int32_t status) {
         MakeEmpty(url.m_domain);
-        if (status != ascommon::kNoBuffer)
-            url.m_keyState |= ParsedURL::kDomainDone | ParsedURL::kDomainFailed;
         return status;
     };
 
@@ -331,27 +318,27 @@ int32_t ComputeDomain(ParsedURL& url) {
     const size_t length = sub.length();
 
     if (url.m_hostKind == kHostIPv4 || url.m_hostKind == kHostIPv6) {
-        if (url.m_domain.assign(text, length) != 0) return fail(-2);
+        if (url.m_domain.assign(text, length) != 0) return fail(ascommon::kNoBuffer);
     } else if (IsAscii(text, length)) {
         // Folding ASCII is byte for byte, so the walk may run before it.
         const size_t start = DomainStart(text, length);
-        if (url.m_domain.assign(text + start, length - start) != 0) return fail(-2);
+        if (url.m_domain.assign(text + start, length - start) != 0)
+            return fail(ascommon::kNoBuffer);
         char* out = url.m_domain.data();
         for (size_t i = 0; i < length - start; ++i) {
             out[i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(out[i])));
         }
     } else {
         sstring folded(sub);
-        if (folded.last_error() != 0) return fail(-2);
+        if (folded.last_error() != 0) return fail(ascommon::kNoBuffer);
         const int32_t folding = folded.UTF8_tolower(true);  // traces invalid UTF-8 itself
         if (folding != 0)
             return fail(folding == ascommon::kNoBuffer ? ascommon::kNoBuffer : kUrlKeyInvalidUtf8);
         const size_t start = DomainStart(folded.c_str(), folded.length());
         if (url.m_domain.assign(folded.c_str() + start, folded.length() - start) != 0) {
-            return fail(-2);
+            return fail(ascommon::kNoBuffer);
         }
     }
-    url.m_keyState |= ParsedURL::kDomainDone;
     return 0;
 }
 

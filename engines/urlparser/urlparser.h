@@ -5,7 +5,9 @@
 //   - the URL from its host on: the URL text from the start of the host, without a www prefix.
 // The host fills the record's first fields; the keys and what they need (decoded host, port,
 // flags) are computed on first use and kept in the record, so a record is changed by reading its
-// keys and must be used by one thread at a time. A key that cannot be computed is empty.
+// keys and must be used by one thread at a time. A key counts as computed when its text is not
+// empty, so a record that a host reuses or fills itself is keyed from what it holds; a key that
+// cannot be computed stays empty (and is computed again when asked for).
 // Host-facing header: compiles on its own.
 #pragma once
 
@@ -46,8 +48,7 @@ class ParsedURL : public ascommon::CBlackBoxObject {
           m_stripBOM(false),
           m_port(kNoPort),
           m_wwwPrefix(false),
-          m_ideographicDot(false),
-          m_keyState(0) {}
+          m_ideographicDot(false) {}
     // Member-wise copies (CArray copies records when it grows); a copy keeps computed keys.
     ParsedURL(const ParsedURL&) = default;
     ParsedURL& operator=(const ParsedURL&) = default;
@@ -69,15 +70,6 @@ class ParsedURL : public ascommon::CBlackBoxObject {
     int32_t m_port;         // kNoPort unless the host names one
     bool m_wwwPrefix;       // the decoded host starts with www., ww1. ... ww5. (any case)
     bool m_ideographicDot;  // decoding turned a U+3002, U+FF0E or U+FF61 into "."
-    uint8_t m_keyState;     // which of the above are done (KeyState bits); 0 from the host
-
-    enum KeyState : uint8_t {
-        kDecoded = 1,
-        kSubDomainDone = 2,
-        kSubDomainFailed = 4,
-        kDomainDone = 8,
-        kDomainFailed = 16,
-    };
 };
 
 // A copy of a record is whole when each of its texts is (see ascommon::CopyComplete): the host's
@@ -107,7 +99,6 @@ struct ParsedURLLayout {
     AS_PIN(ParsedURL, m_port, 408);
     AS_PIN(ParsedURL, m_wwwPrefix, 412);
     AS_PIN(ParsedURL, m_ideographicDot, 413);
-    AS_PIN(ParsedURL, m_keyState, 414);
     AS_PIN_SIZE(ParsedURL, 416);
     AS_LAYOUT_END
 };
@@ -126,9 +117,9 @@ ascommon::sstring GetUrlFromHost(const ParsedURL& url);
 // null: an empty key points to "".
 const char* UrlFromHost(const ParsedURL& url, uint64_t* length);
 
-// The same steps with their status: 0, kUrlKeyFailed, kUrlKeyInvalidUtf8, or -2 when a buffer
-// could not be had. A key is computed once; later calls return the first status (-2 is not
-// kept: a later call computes again).
+// The same steps with their status: 0, kUrlKeyFailed, kUrlKeyInvalidUtf8, or kNoBuffer when a
+// buffer could not be had. A key already computed (not empty) gives 0 at once; an empty one is
+// computed again.
 int32_t ComputeSubDomain(ParsedURL& url);
 int32_t ComputeDomain(ParsedURL& url);
 

@@ -224,14 +224,19 @@ CURLFilter::URLScanner::URLScanner(CURLDB2* database, uint32_t verb)
 void CURLFilter::URLScanner::OnPart(const CPart* part) {
     if (m_found) return;
     if (m_verb != asbb::kExtractUrlKeys && m_database == nullptr) return;
-    const uint32_t kind = part->m_body->GetKind();
+    nsEmlComponents::CPartBody* base = part != nullptr ? part->m_body : nullptr;
+    if (base == nullptr) return;
+    // The kind says which class the host made; a body of another class is refused, not trusted.
+    const uint32_t kind = base->GetKind();
     if (kind == nsEmlComponents::kBodyTextPlain) {
-        auto* body = static_cast<nsEmlComponents::CPartBodyTextPlain*>(part->m_body);
+        auto* body = dynamic_cast<nsEmlComponents::CPartBodyTextPlain*>(base);
+        if (body == nullptr) AS_THROW(ASBadCastException, "could not cast to CPartBodyTextPlain");
         for (uint64_t i = 0; i < body->m_URLs.size() && !m_found; ++i) {
             CheckURL(body->m_URLs.data()[i]);
         }
     } else if (kind == nsEmlComponents::kBodyTextHtml) {
-        auto* body = static_cast<nsEmlComponents::CPartBodyTextHtml*>(part->m_body);
+        auto* body = dynamic_cast<nsEmlComponents::CPartBodyTextHtml*>(base);
+        if (body == nullptr) AS_THROW(ASBadCastException, "could not cast to CPartBodyTextHtml");
         if (body->m_urlCollection == nullptr) return;
         const auto& urls = body->m_urlCollection->m_URLs;
         for (uint64_t i = 0; i < urls.size() && !m_found; ++i) {
