@@ -3,10 +3,10 @@
 // path for UTF-8, ASCII and Latin-1/Windows-1252, iconv for the rest) so that invalid bytes are
 // handled the same way everywhere. Every GMime object lives only inside one ParseMail call.
 #include "host/mail_parser.h"
-#include "host/utf8_sequence.h"
 
 #include <gmime/gmime.h>
 #include <iconv.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -148,24 +148,14 @@ void OnParserWarning(gint64, GMimeParserWarning code, const gchar* item, gpointe
 
 // ---- Text conversion --------------------------------------------------------------------------
 
-void AppendCodePoint(uint32_t cp, std::string* out) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 void AppendCp1252Byte(unsigned char c, std::string* out) {
     if (c < 0x80) {
         out->push_back(c == 0 ? ' ' : static_cast<char>(c));
     } else {
-        AppendCodePoint(c < 0xA0 ? kCp1252High[c - 0x80] : c, out);
+        char utf8[U8_MAX_LENGTH];
+        size_t length = 0;
+        U8_APPEND_UNSAFE(utf8, length, c < 0xA0 ? kCp1252High[c - 0x80] : c);
+        out->append(utf8, length);
     }
 }
 
@@ -187,8 +177,11 @@ void AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::str
         }
         const unsigned char c = p[i];
         if (c >= 0x80) {
-            if (const size_t length = Utf8SequenceLength(p + i, size - i)) {
-                i += length;
+            size_t next = i;
+            UChar32 cp;
+            U8_NEXT(p, next, size, cp);  // refuses overlong forms, surrogates, past U+10FFFF
+            if (cp >= 0) {
+                i = next;
                 continue;
             }
         } else if (c != 0) {
@@ -212,23 +205,18 @@ void AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::str
 void AppendCp1252(const unsigned char* p, size_t size, std::string* out) {
     const size_t start = out->size();
     out->resize(start + size * 3);
-    char* write = &(*out)[start];
+    char* const write = &(*out)[start];
+    size_t written = 0;
     for (size_t i = 0; i < size; ++i) {
         const unsigned char c = p[i];
         if (c < 0x80) {
-            *write++ = c == 0 ? ' ' : static_cast<char>(c);
+            write[written++] = c == 0 ? ' ' : static_cast<char>(c);
             continue;
         }
         const uint32_t cp = c < 0xA0 ? kCp1252High[c - 0x80] : c;
-        if (cp < 0x800) {
-            *write++ = static_cast<char>(0xC0 | (cp >> 6));
-        } else {
-            *write++ = static_cast<char>(0xE0 | (cp >> 12));
-            *write++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        }
-        *write++ = static_cast<char>(0x80 | (cp & 0x3F));
+        U8_APPEND_UNSAFE(write, written, cp);
     }
-    out->resize(write - out->data());
+    out->resize(start + written);
 }
 
 // Lower-case copy of a charset name, or false when it is empty, too long or holds characters

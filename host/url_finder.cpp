@@ -3,10 +3,10 @@
 // attributes in a tag scan, parses with libxml2's HTML parser in SAX mode (no tree) gathering
 // the attribute URLs and the visible text, then runs the text scanner over the visible text.
 #include "host/url_finder.h"
-#include "host/utf8_sequence.h"
 
 #include <libxml/HTMLparser.h>
 #include <libxml/parserInternals.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <climits>
@@ -80,27 +80,18 @@ bool Has(unsigned char c, uint8_t bit) {
 }
 
 // Decodes the UTF-8 sequence at s[0, n) into *cp; returns its length, 0 when it is invalid or
-// cut short.
+// cut short. Lenient: a lead byte C2..F4 and the continuation bytes it calls for read as the
+// value they spell, overlong forms, surrogates and values past U+10FFFF included.
 size_t DecodeUtf8(const unsigned char* s, size_t n, uint32_t* cp) {
-    const unsigned char c = s[0];
-    size_t len;
-    uint32_t v;
-    if (c >= 0xC2 && c <= 0xDF) {
-        len = 2, v = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        len = 3, v = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        len = 4, v = c & 0x07;
-    } else {
+    if (!U8_IS_LEAD(s[0])) return 0;
+    const size_t length = s[0] < 0xE0 ? 2 : s[0] < 0xF0 ? 3 : 4;
+    if (n < length || !std::all_of(s + 1, s + length, [](uint8_t c) { return U8_IS_TRAIL(c); }))
         return 0;
-    }
-    if (n < len) return 0;
-    for (size_t i = 1; i < len; ++i) {
-        if ((s[i] & 0xC0) != 0x80) return 0;
-        v = (v << 6) | (s[i] & 0x3F);
-    }
-    *cp = v;
-    return len;
+    size_t i = 0;
+    UChar32 c;
+    U8_NEXT_UNSAFE(s, i, c);
+    *cp = static_cast<uint32_t>(c);
+    return length;
 }
 
 // Non-ASCII characters that end a URL: C1 controls, spaces, quotation marks, CJK brackets,
@@ -639,13 +630,6 @@ static_assert(SortedByName(kAttributes));
 // sequences, surrogates and U+FFFE/U+FFFF become U+FFFD, and the other control characters but
 // tab and line breaks become spaces (in text both end a URL, like the control character).
 
-// The length of the UTF-8 sequence at s[0, n) when libxml2 takes it as a character, else 0.
-size_t StrictUtf8Length(const unsigned char* s, size_t n) {
-    const size_t len = Utf8SequenceLength(s, n);
-    if (len == 3 && s[0] == 0xEF && s[1] == 0xBF && s[2] >= 0xBE) return 0;  // U+FFFE, U+FFFF
-    return len;
-}
-
 // The document with the characters libxml2 cannot take replaced: the input itself, or *copy
 // (empty on entry) when a character had to change.
 std::string_view CleanCharacters(std::string_view html, std::string* copy) {
@@ -669,8 +653,13 @@ std::string_view CleanCharacters(std::string_view html, std::string* copy) {
         size_t len = 1;
         const char* replacement = nullptr;
         if (c >= 0x80) {
-            len = StrictUtf8Length(s + i, n - i);
-            if (!len) len = 1, replacement = "\xEF\xBF\xBD";
+            size_t next = i;
+            UChar32 cp;
+            U8_NEXT(s, next, n, cp);  // refuses overlong forms, surrogates, past U+10FFFF
+            if (cp < 0 || cp == 0xFFFE || cp == 0xFFFF)
+                replacement = "\xEF\xBF\xBD";
+            else
+                len = next - i;
         } else if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
             replacement = c ? " " : "\xEF\xBF\xBD";
         }
@@ -805,12 +794,10 @@ class TagScan {
     bool PiTargetAt(size_t p) const {
         if (p >= n_) return false;
         const auto c = static_cast<unsigned char>(s_[p]);
-        uint32_t cp = c;
-        if (c >= 0x80 &&
-            !DecodeUtf8(reinterpret_cast<const unsigned char*>(s_.data()) + p, n_ - p, &cp))
-            return false;
-        return c >= 0x80 ? xmlIsLetter(static_cast<int>(cp)) != 0
-                         : IsAlpha(c) || c == '_' || c == ':';
+        if (c < 0x80) return IsAlpha(c) || c == '_' || c == ':';
+        UChar32 cp;
+        U8_NEXT(reinterpret_cast<const uint8_t*>(s_.data()), p, n_, cp);
+        return cp >= 0 && xmlIsLetter(cp) != 0;
     }
 
     void Scan() {
