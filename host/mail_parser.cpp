@@ -15,6 +15,8 @@
 #include <mutex>
 #include <optional>
 
+#include "common/ascii.h"
+
 namespace host {
 
 namespace {
@@ -224,9 +226,8 @@ void AppendCp1252(const unsigned char* p, size_t size, std::string* out) {
 bool CharsetKey(const char* charset, std::string* key) {
     key->clear();
     for (size_t i = 0; charset[i] != '\0'; ++i) {
-        char c = charset[i];
+        const char c = ascommon::AsciiToLower(charset[i]);
         if (i == kMaxCharsetName) return false;
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         const bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
                         c == '.' || c == ':' || c == '+' || c == '(' || c == ')';
         if (!ok) return false;
@@ -539,9 +540,7 @@ void SetMediaType(GMimeObject* object, HeaderSpec* spec) {
     const char* media = g_mime_content_type_get_media_type(type);
     const char* sub = g_mime_content_type_get_media_subtype(type);
     std::string text = Clean(media ? media : "") + "/" + Clean(sub ? sub : "");
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    ascommon::AsciiLowerInPlace(text);
     spec->mediaType = std::move(text);
     const char* charset = g_mime_content_type_get_parameter(type, "charset");
     if (spec->hasContentType && charset != nullptr) spec->contentCharset = Clean(charset);
@@ -789,9 +788,7 @@ bool ParseMail(const char* data, size_t size, ParsedMail* mail, std::string* err
         const size_t at = address.rfind('@');
         if (at != std::string::npos) {
             mail->senderDomain = address.substr(at + 1);
-            for (char& c : mail->senderDomain) {
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            }
+            ascommon::AsciiLowerInPlace(mail->senderDomain);
         }
         break;
     }

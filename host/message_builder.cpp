@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/ascii.h"
+
 namespace host {
 
 using namespace nsEmlComponents;
@@ -190,9 +192,7 @@ namespace {
 
 std::string Upper(const std::string& name) {
     std::string upper = name;
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    for (char& c : upper) c = ascommon::AsciiToUpper(c);
     return upper;
 }
 

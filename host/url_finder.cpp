@@ -16,25 +16,24 @@
 #include <iterator>
 #include <mutex>
 
+#include "common/ascii.h"
+
 namespace host {
 namespace {
 
+using ascommon::AsciiToLower;
+using ascommon::IsAsciiAlpha;
+
 // ---- Characters -----------------------------------------------------------------------------
 
-bool IsAlpha(unsigned char c) {
-    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
-}
 bool IsDigit(unsigned char c) {
     return c >= '0' && c <= '9';
 }
 bool IsAlnum(unsigned char c) {
-    return IsAlpha(c) || IsDigit(c);
+    return IsAsciiAlpha(c) || IsDigit(c);
 }
 bool IsHtmlSpace(unsigned char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-constexpr unsigned char Lower(unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? c + 32 : c;
 }
 bool IsOneOf(unsigned char c, const char* set) {
     return c && std::strchr(set, c);
@@ -44,7 +43,7 @@ bool IsOneOf(unsigned char c, const char* set) {
 bool StartsWithNoCase(std::string_view text, std::string_view word) {
     if (text.size() < word.size()) return false;
     for (size_t i = 0; i < word.size(); ++i)
-        if (Lower(text[i]) != static_cast<unsigned char>(word[i])) return false;
+        if (AsciiToLower(text[i]) != word[i]) return false;
     return true;
 }
 
@@ -64,8 +63,7 @@ struct AsciiClasses {
         for (int c = 0x21; c < 0x7F; ++c) bits[c] = kUrl;
         for (char c : {'"', '<', '>', '\\', '^', '`', '{', '|', '}'}) bits[int(c)] = 0;
         for (int c = 0; c < 128; ++c) {
-            const bool alnum =
-                (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+            const bool alnum = (c >= '0' && c <= '9') || IsAsciiAlpha(c);
             if (alnum || c == '.' || c == '-' || c == '_') bits[c] |= kWord | kHost;
         }
         bits[int('%')] |= kHost;
@@ -146,7 +144,7 @@ enum class Tld { kNone, kCountry, kCommon };
 Tld ClassifyTld(std::string_view label) {
     char lower[24];
     if (label.size() < 2 || label.size() > sizeof lower) return Tld::kNone;
-    for (size_t i = 0; i < label.size(); ++i) lower[i] = Lower(label[i]);
+    for (size_t i = 0; i < label.size(); ++i) lower[i] = AsciiToLower(label[i]);
     const std::string_view tld(lower, label.size());
     if (std::binary_search(std::begin(kCommonTlds), std::end(kCommonTlds), tld))
         return Tld::kCommon;
@@ -301,7 +299,7 @@ class TextScanner {
                 dotted = true;
                 letters = cut = 0;
                 lettersOnly = true;
-            } else if (lettersOnly && cp < 0x80 && IsAlpha(static_cast<unsigned char>(cp))) {
+            } else if (lettersOnly && cp < 0x80 && IsAsciiAlpha(static_cast<unsigned char>(cp))) {
                 ++letters;
             } else {
                 if (lettersOnly && cp >= 0x80 && letters >= 2) cut = p;
@@ -417,7 +415,7 @@ class TextScanner {
             ++labels;
             if (p < hostEnd) label = p + 1;
         }
-        if (labels < 2 || !std::all_of(s_ + label, s_ + hostEnd, IsAlpha)) return 0;
+        if (labels < 2 || !std::all_of(s_ + label, s_ + hostEnd, IsAsciiAlpha)) return 0;
         const Tld kind = ClassifyTld(Text(label, hostEnd));
         if (kind == Tld::kNone) return 0;
         if (kind == Tld::kCountry) {  // a path must follow, after any port
@@ -466,7 +464,7 @@ std::string AttributeUrl(std::string_view value) {
         url = std::move(v);
     } else {
         size_t colon = 0;
-        while (colon < v.size() && IsAlpha(v[colon])) ++colon;
+        while (colon < v.size() && IsAsciiAlpha(v[colon])) ++colon;
         if (colon == v.size() || v[colon] != ':') return std::string();
         const std::string_view scheme(v.data(), colon);
         if (!EqualsNoCase(scheme, "http") && !EqualsNoCase(scheme, "https") &&
@@ -566,7 +564,8 @@ struct NameKey {
 
     constexpr explicit NameKey(std::string_view name) {
         for (size_t i = 0; i < name.size() && i < kMaxKeyLength; ++i)
-            (i < 8 ? high : low) |= uint64_t{Lower(name[i])} << (56 - 8 * (i % 8));
+            (i < 8 ? high : low) |= uint64_t{static_cast<unsigned char>(AsciiToLower(name[i]))}
+                                    << (56 - 8 * (i % 8));
     }
     constexpr bool operator<(const NameKey& other) const {
         return high != other.high ? high < other.high : low < other.low;
@@ -777,7 +776,7 @@ class TagScan {
 
     // The end of the tag or attribute name at p, p when there is none.
     size_t NameEnd(size_t p) const {
-        if (p >= n_ || !(IsAlpha(s_[p]) || IsOneOf(s_[p], "_:."))) return p;
+        if (p >= n_ || !(IsAsciiAlpha(s_[p]) || IsOneOf(s_[p], "_:."))) return p;
         size_t q = p + 1;
         while (q < n_ && q - p < kMaxNameLength && (IsAlnum(s_[q]) || IsOneOf(s_[q], ":-_."))) ++q;
         return q;
@@ -794,7 +793,7 @@ class TagScan {
     bool PiTargetAt(size_t p) const {
         if (p >= n_) return false;
         const auto c = static_cast<unsigned char>(s_[p]);
-        if (c < 0x80) return IsAlpha(c) || c == '_' || c == ':';
+        if (c < 0x80) return IsAsciiAlpha(c) || c == '_' || c == ':';
         UChar32 cp;
         U8_NEXT(reinterpret_cast<const uint8_t*>(s_.data()), p, n_, cp);
         return cp >= 0 && xmlIsLetter(cp) != 0;
@@ -831,7 +830,7 @@ class TagScan {
                 }
                 doctype = true;
                 continue;
-            } else if (IsAlpha(next)) {
+            } else if (IsAsciiAlpha(next)) {
                 pos = StartTag(lt);
             } else {
                 pos = lt + 1;  // "<" in text
@@ -853,7 +852,7 @@ class TagScan {
     // hold ">", then anything up to ">".
     size_t Doctype(size_t p) const {
         p = SkipBlanks(p);
-        if (p < n_ && (IsAlpha(s_[p]) || IsOneOf(s_[p], "_:")))
+        if (p < n_ && (IsAsciiAlpha(s_[p]) || IsOneOf(s_[p], "_:")))
             while (p < n_ && (IsAlnum(s_[p]) || IsOneOf(s_[p], "_:.-") || s_[p] & 0x80)) ++p;
         p = SkipBlanks(p);
         const bool system = StartsWithNoCase(s_.substr(p), "system");
@@ -954,7 +953,8 @@ class TagScan {
     // end tag with a longer name ("</scriptx"): both are made text, so that the content is what
     // the scan takes it for.
     size_t RawTextEnd(size_t p, std::string_view name) {
-        if (At(p, '<') && (At(p + 1, '/') || (p + 1 < n_ && IsAlpha(s_[p + 1])))) Edit(p, p, " ");
+        if (At(p, '<') && (At(p + 1, '/') || (p + 1 < n_ && IsAsciiAlpha(s_[p + 1]))))
+            Edit(p, p, " ");
         for (size_t lt = s_.find("</", p); lt != npos; lt = s_.find("</", lt + 2)) {
             if (!EqualsNoCase(s_.substr(lt + 2, name.size()), name)) continue;
             if (NameEnd(lt + 2) == lt + 2 + name.size()) return lt;
