@@ -17,6 +17,13 @@
 
 #include "common/ascii.h"
 
+// GMime 3.2 declares no cleanup functions for g_autoptr; GObjects go with g_object_unref.
+G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeMessage, g_object_unref)
+G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeParser, g_object_unref)
+G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeStream, g_object_unref)
+G_DEFINE_AUTOPTR_CLEANUP_FUNC(InternetAddressList, g_object_unref)
+G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeParserOptions, g_mime_parser_options_free)
+
 namespace host {
 
 namespace {
@@ -520,11 +527,9 @@ void CollectHeaders(GMimeObject* object, HeaderSpec* spec, Context* context) {
                 spec->addresses.emplace_back(canonical, std::vector<std::string>());
                 addresses = &spec->addresses.back().second;
             }
-            InternetAddressList* parsed = internet_address_list_parse(context->options, raw);
-            if (parsed != nullptr) {
-                AppendAddresses(parsed, addresses, 0);
-                g_object_unref(parsed);
-            }
+            g_autoptr(InternetAddressList) parsed =
+                internet_address_list_parse(context->options, raw);
+            if (parsed != nullptr) AppendAddresses(parsed, addresses, 0);
         } else {
             if (encoded) ScanEncodedWords(raw, name, context, nullptr);
             spec->others.emplace_back(Clean(name), HeaderValue(header, raw, encoded));
@@ -561,7 +566,7 @@ uint32_t LeafKind(GMimeObject* object) {
 void DecodeText(GMimePart* leaf, PartSpec* part, size_t number, Context* context) {
     GMimeDataWrapper* content = g_mime_part_get_content(leaf);
     if (content == nullptr) return;
-    GMimeStream* decoded = g_mime_stream_mem_new();
+    g_autoptr(GMimeStream) decoded = g_mime_stream_mem_new();
     g_mime_data_wrapper_write_to_stream(content, decoded);
     GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded));
     const char* charset = nullptr;
@@ -571,7 +576,6 @@ void DecodeText(GMimePart* leaf, PartSpec* part, size_t number, Context* context
         context->Defect("unknown charset " + Printable(charset) + " in part " +
                         std::to_string(number));
     }
-    g_object_unref(decoded);
 }
 
 // Appends `object` and everything below it to mail->parts in document order.
@@ -704,13 +708,12 @@ class InputStream {
 // Parses one message from the bytes; null when GMime finds none.
 GMimeMessage* ParseBytes(const InputStream& input, GMimeParserOptions* options, bool* nulInHeaders,
                          const char* data) {
-    GMimeParser* parser = g_mime_parser_new_with_stream(input.stream());
+    g_autoptr(GMimeParser) parser = g_mime_parser_new_with_stream(input.stream());
     GMimeMessage* message = g_mime_parser_construct_message(parser, options);
     if (message != nullptr) {
         const gint64 end = g_mime_parser_get_headers_end(parser);
         *nulInHeaders = end > 0 && std::memchr(data, 0, static_cast<size_t>(end)) != nullptr;
     }
-    g_object_unref(parser);
     return message;
 }
 
@@ -742,29 +745,26 @@ bool ParseMail(const char* data, size_t size, ParsedMail* mail, std::string* err
     }
 
     static const char* kFallbackCharsets[] = {"utf-8", "windows-1252", nullptr};
-    context.options = g_mime_parser_options_new();
+    // Released in reverse order: the message, then the input it was read from, then the options.
+    g_autoptr(GMimeParserOptions) options = g_mime_parser_options_new();
+    context.options = options;
     g_mime_parser_options_set_fallback_charsets(context.options, kFallbackCharsets);
     g_mime_parser_options_set_warning_callback(context.options, OnParserWarning, &context);
 
     bool nulInHeaders = false;
-    std::unique_ptr<InputStream> input(new InputStream(data, size));
-    GMimeMessage* message = ParseBytes(*input, context.options, &nulInHeaders, data);
-    if (message != nullptr && !HasHeaderBlock(message)) {
-        g_object_unref(message);
-        message = nullptr;
-    }
+    auto input = std::make_unique<InputStream>(data, size);
+    g_autoptr(GMimeMessage) message = ParseBytes(*input, context.options, &nulInHeaders, data);
+    if (message != nullptr && !HasHeaderBlock(message)) g_clear_object(&message);
     if (message == nullptr) {
         // Junk before the headers (a stray first line): start again at the first header line.
         const size_t skip = FindHeaderLine(data, size);
         if (skip < size) {
             context.Defect("skipped " + std::to_string(skip) + " bytes before the headers");
-            input.reset(new InputStream(data + skip, size - skip));
+            input = std::make_unique<InputStream>(data + skip, size - skip);
             message = ParseBytes(*input, context.options, &nulInHeaders, data + skip);
         }
     }
     if (message == nullptr) {
-        input.reset();
-        g_mime_parser_options_free(context.options);
         if (error) *error = "no header line found";
         return false;
     }
@@ -792,10 +792,6 @@ bool ParseMail(const char* data, size_t size, ParsedMail* mail, std::string* err
         }
         break;
     }
-
-    g_object_unref(message);
-    input.reset();
-    g_mime_parser_options_free(context.options);
     return true;
 }
 

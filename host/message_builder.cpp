@@ -52,14 +52,9 @@ int32_t MemorySource::GetSize(uint64_t* size) {
     return 0;
 }
 
+// The blackbox lets go of the records before the members free them.
 Message::~Message() {
     m_blackbox.Clear();
-    m_tree.reset();
-    m_allParts.reset();
-    for (CPart* part : m_parts) delete part;
-    for (CPartBody* body : m_bodies) delete body;
-    for (THeadersMap* map : m_maps) delete map;
-    for (CHeader* header : m_headers) delete header;
 }
 
 MessageBuilder& MessageBuilder::Subject(const std::string& text, const char* charset) {
@@ -268,48 +263,48 @@ std::unique_ptr<Message> MessageBuilder::Build() && {
 }
 
 std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
-    std::unique_ptr<Message> message(new Message());
+    auto message = std::make_unique<Message>();
     Message* m = message.get();
 
     auto buildMap = [m](const HeaderSpec& spec) {
-        THeadersMap* map = new THeadersMap();
-        m->m_maps.push_back(map);
-        auto put = [&](const std::string& name, CHeader* header) {
-            if (header) m->m_headers.push_back(header);
-            map->insert(ascommon::sstring(Upper(name).c_str()), header);
+        THeadersMap* map = m->m_maps.emplace_back(std::make_unique<THeadersMap>()).get();
+        auto put = [&](const std::string& name, std::unique_ptr<CHeader> header) {
+            map->insert(ascommon::sstring(Upper(name).c_str()), header.get());
+            if (header) m->m_headers.push_back(std::move(header));
         };
         if (spec.hasSubject) {
-            auto* subject = new CSubjectHeader();
+            auto subject = std::make_unique<CSubjectHeader>();
             subject->m_subject = spec.subject.c_str();
             subject->m_value = spec.subject.c_str();
             if (spec.subjectCharset) {
                 subject->m_charsetName = spec.subjectCharset->c_str();
                 subject->m_charset = subject->m_charsetName.c_str();
             }
-            put("Subject", subject);
+            put("Subject", std::move(subject));
         }
         if (spec.hasContentType) {
-            auto* type = new CContentTypeHeader();
+            auto type = std::make_unique<CContentTypeHeader>();
             type->m_mediaType = spec.mediaType.c_str();
             if (spec.contentCharset) {
                 type->m_charsetName = spec.contentCharset->c_str();
                 type->m_charset = type->m_charsetName.c_str();
             }
-            put("Content-Type", type);
+            put("Content-Type", std::move(type));
         }
         for (const auto& item : spec.addresses) {
-            auto* header = new CAddressHeader();
+            auto header = std::make_unique<CAddressHeader>();
             for (const std::string& address : item.second) {
-                auto* record = new CAddressRecord();
+                auto record = std::make_unique<CAddressRecord>();
                 record->m_address = address.c_str();
-                header->m_addresses.add(record);
+                // The header owns the records it lists.
+                if (header->m_addresses.add(record.get()) == 0) record.release();
             }
-            put(item.first, header);
+            put(item.first, std::move(header));
         }
         for (const auto& item : spec.others) {
-            auto* header = new CHeader(kHeaderOther);
+            auto header = std::make_unique<CHeader>(kHeaderOther);
             header->m_value = item.second.c_str();
-            put(item.first, header);
+            put(item.first, std::move(header));
         }
         for (const std::string& name : spec.nullHeaders) put(name, nullptr);
         return map;
@@ -318,18 +313,16 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
     m->m_rootHeaders = buildMap(m_root);
     if (m_headersMap) m->m_blackbox.PutObject(20001, kBBObject, m->m_rootHeaders, false);
 
-    m->m_allParts.reset(new TPartsArray());
+    m->m_allParts = std::make_unique<TPartsArray>();
     m->m_allParts->resize(m_parts.size() + 2, false);
-    m->m_tree.reset(new CPartsArray());
+    m->m_tree = std::make_unique<CPartsArray>();
     m->m_tree->m_allParts = m->m_allParts.get();
     if (m_rootPart) {
-        CPart* root = new CPart();
-        m->m_parts.push_back(root);
+        CPart* root = m->m_parts.emplace_back(std::make_unique<CPart>()).get();
         root->m_headers = m->m_rootHeaders;
-        root->m_body = new CPartBodyOther(kBodyOther);
-        m->m_bodies.push_back(root->m_body);
+        root->m_body = m->m_bodies.emplace_back(std::make_unique<CPartBodyOther>(kBodyOther)).get();
         if (m_source) {
-            m->m_source.reset(new MemorySource());
+            m->m_source = std::make_unique<MemorySource>();
             m->m_source->Append(m_raw.data(), m_raw.size());
             if (m_hasSize) m->m_source->SetSize(m_size);
             root->m_source = m->m_source.get();
@@ -338,12 +331,11 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
         m->m_tree->m_root = root;
     }
     for (PartSpec& spec : m_parts) {
-        CPart* part = new CPart();
-        m->m_parts.push_back(part);
+        CPart* part = m->m_parts.emplace_back(std::make_unique<CPart>()).get();
         part->m_headers = buildMap(spec.headers);
-        CPartBody* body;
+        std::unique_ptr<CPartBody> body;
         if (spec.kind == kBodyTextPlain) {
-            auto* plain = new CPartBodyTextPlain();
+            auto plain = std::make_unique<CPartBodyTextPlain>();
             // The array grows by a fixed step; reserving keeps long URL lists linear.
             plain->m_URLs.resize(spec.urls.size() + 1, false);
             // Each record is filled where it is stored, not copied there.
@@ -351,26 +343,26 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
                 if (plain->m_URLs.add(ParsedURL()) != 0) continue;
                 FillParsedURL(url, &plain->m_URLs.at(plain->m_URLs.size() - 1));
             }
-            body = plain;
+            body = std::move(plain);
         } else if (spec.kind == kBodyTextHtml) {
-            auto* html = new CPartBodyTextHtml();
+            auto html = std::make_unique<CPartBodyTextHtml>();
             if (!spec.urls.empty() || spec.urlCollection) {
                 html->m_urlCollection = new CURLCollection();
                 html->m_urlCollection->m_URLs.resize(spec.urls.size() + 1, false);
                 for (const std::string& url : spec.urls) {
-                    auto* record = new ParsedURL();
-                    FillParsedURL(url, record);
-                    if (html->m_urlCollection->m_URLs.add(record) != 0) delete record;
+                    auto record = std::make_unique<ParsedURL>();
+                    FillParsedURL(url, record.get());
+                    // The collection owns the records it lists.
+                    if (html->m_urlCollection->m_URLs.add(record.get()) == 0) record.release();
                 }
             }
-            body = html;
+            body = std::move(html);
         } else {
-            body = new CPartBodyOther(spec.kind);
+            body = std::make_unique<CPartBodyOther>(spec.kind);
         }
-        m->m_bodies.push_back(body);
         m->m_texts.push_back(moveTexts ? std::move(spec.text) : spec.text);
         body->m_text = m->m_texts.back().c_str();
-        part->m_body = body;
+        part->m_body = m->m_bodies.emplace_back(std::move(body)).get();
         m->m_allParts->add(part);
     }
     if (m_partsTree) m->m_blackbox.PutObject(20002, kBBObject, m->m_tree.get(), false);

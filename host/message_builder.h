@@ -88,11 +88,11 @@ class Message {
   private:
     friend class MessageBuilder;
     BlackBoxStore m_blackbox;
-    nsEmlComponents::THeadersMap* m_rootHeaders = nullptr;
-    std::vector<nsEmlComponents::THeadersMap*> m_maps;
-    std::vector<nsEmlComponents::CHeader*> m_headers;
-    std::vector<nsEmlComponents::CPart*> m_parts;
-    std::vector<nsEmlComponents::CPartBody*> m_bodies;
+    nsEmlComponents::THeadersMap* m_rootHeaders = nullptr;  // one of m_maps
+    std::vector<std::unique_ptr<nsEmlComponents::THeadersMap>> m_maps;
+    std::vector<std::unique_ptr<nsEmlComponents::CHeader>> m_headers;
+    std::vector<std::unique_ptr<nsEmlComponents::CPart>> m_parts;
+    std::vector<std::unique_ptr<nsEmlComponents::CPartBody>> m_bodies;
     std::deque<std::string> m_texts;  // storage for body texts (stable addresses)
     std::unique_ptr<nsEmlComponents::TPartsArray> m_allParts;
     std::unique_ptr<nsEmlComponents::CPartsArray> m_tree;
