@@ -498,9 +498,9 @@ void AppendAddresses(InternetAddressList* list, std::vector<std::string>* out, i
     }
 }
 
-// Adds the headers of one GMime header list to `spec`. The first Subject and Content-Type
+// Adds the headers of one GMime header list to `fields`. The first Subject and Content-Type
 // count (later ones are dropped); address headers of one name are merged into one entry.
-void CollectHeaders(GMimeObject* object, HeaderSpec* spec, Context* context) {
+void CollectHeaders(GMimeObject* object, HeaderFields* fields, Context* context) {
     GMimeHeaderList* list = g_mime_object_get_header_list(object);
     if (list == nullptr) return;
     const int count = g_mime_header_list_get_count(list);
@@ -512,43 +512,43 @@ void CollectHeaders(GMimeObject* object, HeaderSpec* spec, Context* context) {
         if (raw == nullptr) raw = "";
         const bool encoded = std::strstr(raw, "=?") != nullptr;
         if (EqualsNoCase(name, "Subject")) {
-            if (spec->hasSubject) continue;
-            spec->hasSubject = true;
-            spec->subject = HeaderValue(header, raw, encoded);
-            if (encoded) ScanEncodedWords(raw, "Subject", context, &spec->subjectCharset);
+            if (fields->hasSubject) continue;
+            fields->hasSubject = true;
+            fields->subject = HeaderValue(header, raw, encoded);
+            if (encoded) ScanEncodedWords(raw, "Subject", context, &fields->subjectCharset);
         } else if (EqualsNoCase(name, "Content-Type")) {
-            spec->hasContentType = true;  // the type itself comes from the parsed object
+            fields->hasContentType = true;  // the type itself comes from the parsed object
         } else if (const char* canonical = AddressHeaderName(name)) {
             std::vector<std::string>* addresses = nullptr;
-            for (auto& entry : spec->addresses) {
+            for (auto& entry : fields->addresses) {
                 if (entry.first == canonical) addresses = &entry.second;
             }
             if (addresses == nullptr) {
-                spec->addresses.emplace_back(canonical, std::vector<std::string>());
-                addresses = &spec->addresses.back().second;
+                fields->addresses.emplace_back(canonical, std::vector<std::string>());
+                addresses = &fields->addresses.back().second;
             }
             g_autoptr(InternetAddressList) parsed =
                 internet_address_list_parse(context->options, raw);
             if (parsed != nullptr) AppendAddresses(parsed, addresses, 0);
         } else {
             if (encoded) ScanEncodedWords(raw, name, context, nullptr);
-            spec->others.emplace_back(Clean(name), HeaderValue(header, raw, encoded));
+            fields->others.emplace_back(Clean(name), HeaderValue(header, raw, encoded));
         }
     }
 }
 
-// Sets the media type and charset parameter of `spec` from the object's parsed Content-Type
+// Sets the media type and charset parameter of `fields` from the object's parsed Content-Type
 // (GMime's default, text/plain, when the header is absent).
-void SetMediaType(GMimeObject* object, HeaderSpec* spec) {
+void SetMediaType(GMimeObject* object, HeaderFields* fields) {
     GMimeContentType* type = g_mime_object_get_content_type(object);
     if (type == nullptr) return;
     const char* media = g_mime_content_type_get_media_type(type);
     const char* sub = g_mime_content_type_get_media_subtype(type);
     std::string text = Clean(media ? media : "") + "/" + Clean(sub ? sub : "");
     ascommon::AsciiLowerInPlace(text);
-    spec->mediaType = std::move(text);
+    fields->mediaType = std::move(text);
     const char* charset = g_mime_content_type_get_parameter(type, "charset");
-    if (spec->hasContentType && charset != nullptr) spec->contentCharset = Clean(charset);
+    if (fields->hasContentType && charset != nullptr) fields->contentCharset = Clean(charset);
 }
 
 // ---- Parts ------------------------------------------------------------------------------------
@@ -563,7 +563,7 @@ uint32_t LeafKind(GMimeObject* object) {
 }
 
 // Decodes a leaf's content (transfer encoding, then charset) into part->text.
-void DecodeText(GMimePart* leaf, PartSpec* part, size_t number, Context* context) {
+void DecodeText(GMimePart* leaf, PartFields* part, size_t number, Context* context) {
     GMimeDataWrapper* content = g_mime_part_get_content(leaf);
     if (content == nullptr) return;
     g_autoptr(GMimeStream) decoded = g_mime_stream_mem_new();
@@ -580,7 +580,7 @@ void DecodeText(GMimePart* leaf, PartSpec* part, size_t number, Context* context
 
 // Appends `object` and everything below it to mail->parts in document order.
 void WalkPart(GMimeObject* object, int depth, Context* context) {
-    std::vector<PartSpec>& parts = context->mail->parts;
+    std::vector<PartFields>& parts = context->mail->parts;
     if (depth > kMaxDepth) {
         if (!context->depthReported)
             context->Defect("parts nested deeper than " + std::to_string(kMaxDepth) + " levels");

@@ -96,7 +96,7 @@ MessageBuilder& MessageBuilder::NullHeader(const std::string& name) {
     return *this;
 }
 
-MessageBuilder& MessageBuilder::Root(const HeaderSpec& headers) {
+MessageBuilder& MessageBuilder::Root(const HeaderFields& headers) {
     m_root = headers;
     return *this;
 }
@@ -106,24 +106,24 @@ MessageBuilder& MessageBuilder::SenderDomain(const std::string& domain) {
     return *this;
 }
 
-MessageBuilder& MessageBuilder::Part(const PartSpec& part) {
+MessageBuilder& MessageBuilder::Part(const PartFields& part) {
     m_parts.push_back(part);
     return *this;
 }
 
-MessageBuilder& MessageBuilder::Part(PartSpec&& part) {
+MessageBuilder& MessageBuilder::Part(PartFields&& part) {
     m_parts.push_back(std::move(part));
     return *this;
 }
 
 MessageBuilder& MessageBuilder::TextPart(const std::string& text) {
-    PartSpec part;
+    PartFields part;
     part.text = text;
     return Part(part);
 }
 
 MessageBuilder& MessageBuilder::HtmlPart(const std::string& html) {
-    PartSpec part;
+    PartFields part;
     part.kind = kBodyTextHtml;
     part.text = html;
     return Part(part);
@@ -131,7 +131,7 @@ MessageBuilder& MessageBuilder::HtmlPart(const std::string& html) {
 
 MessageBuilder& MessageBuilder::TextPart(const std::string& text,
                                          const std::vector<std::string>& urls) {
-    PartSpec part;
+    PartFields part;
     part.text = text;
     part.urls = urls;
     return Part(part);
@@ -139,7 +139,7 @@ MessageBuilder& MessageBuilder::TextPart(const std::string& text,
 
 MessageBuilder& MessageBuilder::HtmlPart(const std::string& html,
                                          const std::vector<std::string>& urls) {
-    PartSpec part;
+    PartFields part;
     part.kind = kBodyTextHtml;
     part.text = html;
     part.urls = urls;
@@ -266,32 +266,32 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
     auto message = std::make_unique<Message>();
     Message* m = message.get();
 
-    auto buildMap = [m](const HeaderSpec& spec) {
+    auto buildMap = [m](const HeaderFields& fields) {
         THeadersMap* map = m->m_maps.emplace_back(std::make_unique<THeadersMap>()).get();
         auto put = [&](const std::string& name, std::unique_ptr<CHeader> header) {
             map->insert(ascommon::sstring(Upper(name).c_str()), header.get());
             if (header) m->m_headers.push_back(std::move(header));
         };
-        if (spec.hasSubject) {
+        if (fields.hasSubject) {
             auto subject = std::make_unique<CSubjectHeader>();
-            subject->m_subject = spec.subject.c_str();
-            subject->m_value = spec.subject.c_str();
-            if (spec.subjectCharset) {
-                subject->m_charsetName = spec.subjectCharset->c_str();
+            subject->m_subject = fields.subject.c_str();
+            subject->m_value = fields.subject.c_str();
+            if (fields.subjectCharset) {
+                subject->m_charsetName = fields.subjectCharset->c_str();
                 subject->m_charset = subject->m_charsetName.c_str();
             }
             put("Subject", std::move(subject));
         }
-        if (spec.hasContentType) {
+        if (fields.hasContentType) {
             auto type = std::make_unique<CContentTypeHeader>();
-            type->m_mediaType = spec.mediaType.c_str();
-            if (spec.contentCharset) {
-                type->m_charsetName = spec.contentCharset->c_str();
+            type->m_mediaType = fields.mediaType.c_str();
+            if (fields.contentCharset) {
+                type->m_charsetName = fields.contentCharset->c_str();
                 type->m_charset = type->m_charsetName.c_str();
             }
             put("Content-Type", std::move(type));
         }
-        for (const auto& item : spec.addresses) {
+        for (const auto& item : fields.addresses) {
             auto header = std::make_unique<CAddressHeader>();
             for (const std::string& address : item.second) {
                 auto record = std::make_unique<CAddressRecord>();
@@ -301,12 +301,12 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
             }
             put(item.first, std::move(header));
         }
-        for (const auto& item : spec.others) {
+        for (const auto& item : fields.others) {
             auto header = std::make_unique<CHeader>(kHeaderOther);
             header->m_value = item.second.c_str();
             put(item.first, std::move(header));
         }
-        for (const std::string& name : spec.nullHeaders) put(name, nullptr);
+        for (const std::string& name : fields.nullHeaders) put(name, nullptr);
         return map;
     };
 
@@ -330,26 +330,26 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
         m->m_allParts->add(root);
         m->m_tree->m_root = root;
     }
-    for (PartSpec& spec : m_parts) {
+    for (PartFields& fields : m_parts) {
         CPart* part = m->m_parts.emplace_back(std::make_unique<CPart>()).get();
-        part->m_headers = buildMap(spec.headers);
+        part->m_headers = buildMap(fields.headers);
         std::unique_ptr<CPartBody> body;
-        if (spec.kind == kBodyTextPlain) {
+        if (fields.kind == kBodyTextPlain) {
             auto plain = std::make_unique<CPartBodyTextPlain>();
             // The array grows by a fixed step; reserving keeps long URL lists linear.
-            plain->m_URLs.resize(spec.urls.size() + 1, false);
+            plain->m_URLs.resize(fields.urls.size() + 1, false);
             // Each record is filled where it is stored, not copied there.
-            for (const std::string& url : spec.urls) {
+            for (const std::string& url : fields.urls) {
                 if (plain->m_URLs.add(ParsedURL()) != 0) continue;
                 FillParsedURL(url, &plain->m_URLs.at(plain->m_URLs.size() - 1));
             }
             body = std::move(plain);
-        } else if (spec.kind == kBodyTextHtml) {
+        } else if (fields.kind == kBodyTextHtml) {
             auto html = std::make_unique<CPartBodyTextHtml>();
-            if (!spec.urls.empty() || spec.urlCollection) {
+            if (!fields.urls.empty() || fields.urlCollection) {
                 html->m_urlCollection = new CURLCollection();
-                html->m_urlCollection->m_URLs.resize(spec.urls.size() + 1, false);
-                for (const std::string& url : spec.urls) {
+                html->m_urlCollection->m_URLs.resize(fields.urls.size() + 1, false);
+                for (const std::string& url : fields.urls) {
                     auto record = std::make_unique<ParsedURL>();
                     FillParsedURL(url, record.get());
                     // The collection owns the records it lists.
@@ -358,9 +358,9 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
             }
             body = std::move(html);
         } else {
-            body = std::make_unique<CPartBodyOther>(spec.kind);
+            body = std::make_unique<CPartBodyOther>(fields.kind);
         }
-        m->m_texts.push_back(moveTexts ? std::move(spec.text) : spec.text);
+        m->m_texts.push_back(moveTexts ? std::move(fields.text) : fields.text);
         body->m_text = m->m_texts.back().c_str();
         part->m_body = m->m_bodies.emplace_back(std::move(body)).get();
         m->m_allParts->add(part);
