@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/ascii.h"
 #include "common/ashooks_access.h"
 #include "common/trace.h"
 #include "common/unicode_tolower.h"
@@ -261,9 +262,7 @@ bool IsStructurallyValidUtf8(const char* text, size_t length) {
 
 char* strlwr_ascii(char* text) {
     if (text == nullptr) return nullptr;
-    for (char* p = text; *p != '\0'; ++p) {
-        if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
-    }
+    for (char* p = text; *p != '\0'; ++p) *p = AsciiToLower(*p);
     return text;
 }
 
@@ -275,29 +274,15 @@ char* _strupr(char* text) {
     return text;
 }
 
-namespace {
-// Identity except "A".."Z" to "a".."z"; the same values whoever builds it.
-struct FoldTable {
-    unsigned char fold[256];
-    FoldTable() {
-        for (int i = 0; i < 256; ++i) fold[i] = static_cast<unsigned char>(i);
-        for (int c = 'A'; c <= 'Z'; ++c) fold[c] = static_cast<unsigned char>(c - 'A' + 'a');
-    }
-};
-const FoldTable kFold;
-}  // namespace
-
 const char* stristr(const char* haystack, const char* needle) {
     if (haystack == nullptr || needle == nullptr || *haystack == '\0') return nullptr;
     if (*needle == '\0') return haystack;
-    const unsigned char* f = kFold.fold;
-    const unsigned char first = f[static_cast<unsigned char>(*needle)];
+    const char first = AsciiToLower(*needle);
     for (const char* h = haystack; *h != '\0'; ++h) {
-        if (f[static_cast<unsigned char>(*h)] != first) continue;
+        if (AsciiToLower(*h) != first) continue;
         const char* a = h + 1;
         const char* b = needle + 1;
-        while (*b != '\0' &&
-               f[static_cast<unsigned char>(*a)] == f[static_cast<unsigned char>(*b)]) {
+        while (*b != '\0' && AsciiToLower(*a) == AsciiToLower(*b)) {
             ++a;
             ++b;
         }

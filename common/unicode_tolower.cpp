@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
+
 namespace ascommon {
 namespace {
 
@@ -101,8 +103,7 @@ int32_t UNICODETOLOWER::UTF8_tolower(const char* in, size_t inLen, char* out, si
                 rc = kErrOutputFull;
                 break;
             }
-            dst[o++] = static_cast<unsigned char>(
-                static_cast<unsigned>(lead - 'A') < 26u ? lead | 0x20u : lead);
+            dst[o++] = static_cast<unsigned char>(AsciiToLower(static_cast<char>(lead)));
             ++i;
             continue;
         }

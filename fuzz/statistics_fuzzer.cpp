@@ -3,10 +3,11 @@
 //   odd  - the bytes are the document, read as the host hands it over;
 //   even - the bytes describe a document built here: "Total" and a few groups and scripts whose
 //          values are numbers, fractions, booleans, texts, nulls, arrays or objects, so that the
-//          counts the parser gives can be checked against the reading rules.
-// Checks: every answer is a count or one of the stated error values, an uninitialised parser
-// answers -50 everywhere, reading twice gives the same answers, and built documents read as the
-// rules say.
+//          counts the parser gives can be checked against the reading rules of
+//          glyphkit/unicodeutils.h.
+// Checks: every answer is a count or one of the error values unicodeutils.h names, an uninitialised
+// parser answers -50 everywhere, reading twice gives the same answers, and built documents read as
+// unicodeutils.h says.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // Fuzz target: the URL keys of ParsedURL on hostile URL text. The first byte sets byte-order-mark
 // stripping and may force the host kind; the rest is the URL as the host's URL finder records it
 // (FillParsedURL), whose keys are then taken in the URL filter's order: domain, sub-domain, URL
-// from the host on. Checks: the statuses are the stated ones, keys are computed once and then
-// stay, the domain is a tail of the folded sub-domain (for names: at most three labels), the URL
-// key is a tail of the URL text, and a second record of the same URL gives the same keys.
+// from the host on. Checks: the statuses are those urlparser.h lists, keys are computed once and
+// then stay, the domain is a tail of the folded sub-domain (for names: at most three labels), the
+// URL key is a tail of the URL text, and a second record of the same URL gives the same keys.
 #include <cstring>
 #include <string>
 

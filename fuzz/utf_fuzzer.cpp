@@ -3,8 +3,8 @@
 // resumable conversions; the rest is the text, read as UTF-8 bytes and as UTF-16 units.
 // Checks: no conversion reads or writes out of its ranges (the sanitizers watch), a strict
 // conversion that accepts its input round-trips it exactly, a conversion resumed after "target
-// full" gives what a single call gives, sizes stay within their stated bounds, and lower-casing
-// of well-formed text succeeds and is idempotent.
+// full" gives what a single call gives, sizes stay within the bounds common/convert.h gives, and
+// lower-casing of well-formed text succeeds and is idempotent.
 #include <cstring>
 #include <string>
 #include <vector>

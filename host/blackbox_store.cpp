@@ -8,9 +8,8 @@ BlackBoxStore::~BlackBoxStore() {
 }
 
 void BlackBoxStore::Drop(Entry& entry) {
-    if (entry.owned) delete entry.object;
+    entry.owned.reset();
     entry.object = nullptr;
-    entry.owned = false;
 }
 
 BlackBoxStore::Entry& BlackBoxStore::Fresh(uint32_t key, uint32_t type) {
@@ -84,7 +83,7 @@ int32_t BlackBoxStore::PutObject(uint32_t key, uint32_t type, ascommon::CBlackBo
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Entry& entry = Fresh(key, type);
     entry.object = object;
-    entry.owned = owned;
+    if (owned) entry.owned.reset(object);
     return 0;
 }
 
@@ -112,17 +111,14 @@ void BlackBoxStore::Clear() {
 int32_t BlackBoxStore::SetObject(uint32_t key, ascommon::CBlackBoxObject* object) {
     if (object == nullptr || !IsListKey(key)) return -1;
     const auto* source = static_cast<const WideTextList*>(object);
-    auto* copy = new WideTextList();
+    auto copy = std::make_unique<WideTextList>();
     for (uint64_t i = 0; i < source->size(); ++i) {
-        if (copy->add(source->data()[i]) != 0) {
-            delete copy;
-            return ascommon::kNoBuffer;
-        }
+        if (copy->add(source->data()[i]) != 0) return ascommon::kNoBuffer;
     }
     std::lock_guard<std::recursive_mutex> lock(m_mutex);
     Entry& entry = Fresh(key, asbb::kWideTextList);
-    entry.object = copy;
-    entry.owned = true;
+    entry.object = copy.get();
+    entry.owned = std::move(copy);
     ++entry.setCalls;
     return 0;
 }

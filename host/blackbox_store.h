@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -62,7 +63,7 @@ class BlackBoxStore : public BlackBox {
         ascommon::sstring text;
         ascommon::usstring wide;
         ascommon::CBlackBoxObject* object = nullptr;
-        bool owned = false;
+        std::unique_ptr<ascommon::CBlackBoxObject> owned;  // object, when the store owns it
         uint32_t setCalls = 0;
     };
     Entry& Fresh(uint32_t key, uint32_t type);

@@ -4,6 +4,7 @@
 
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
+#include <unicode/utf8.h>
 
 #include <array>
 #include <cassert>
@@ -356,10 +357,6 @@ class AsciiLanes {
     int m_blocks = 0;
 };
 
-bool IsContinuation(uint8_t byte) {
-    return (byte & 0xC0) == 0x80;
-}
-
 // Script names go into the document unescaped: ICU's are ASCII letters, digits and '_'.
 [[maybe_unused]] bool IsPlainName(const char* name) {
     for (; *name != '\0'; ++name) {
@@ -423,44 +420,15 @@ void CharStats::Add(std::string_view utf8) {
             continue;
         }
 
-        const uint8_t lead = *p;
-        const size_t left = static_cast<size_t>(end - p);
-        uint8_t script = kNotCounted;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            if (left < 2 || !IsContinuation(p[1])) {
-                ++p;  // truncated: skip the lead; stray bytes after it are skipped in turn
-                continue;
-            }
-            script = bmp.script[((lead & 0x1F) << 6) | (p[1] & 0x3F)];
-            p += 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            // The second byte's range excludes overlong forms (E0) and surrogates (ED).
-            const uint8_t low = lead == 0xE0 ? 0xA0 : 0x80;
-            const uint8_t high = lead == 0xED ? 0x9F : 0xBF;
-            if (left < 3 || p[1] < low || p[1] > high || !IsContinuation(p[2])) {
-                ++p;
-                continue;
-            }
-            script = bmp.script[((lead & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)];
-            p += 3;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            // The second byte's range excludes overlong forms (F0) and code points past
-            // U+10FFFF (F4).
-            const uint8_t low = lead == 0xF0 ? 0x90 : 0x80;
-            const uint8_t high = lead == 0xF4 ? 0x8F : 0xBF;
-            if (left < 4 || p[1] < low || p[1] > high || !IsContinuation(p[2]) ||
-                !IsContinuation(p[3])) {
-                ++p;
-                continue;
-            }
-            const UChar32 c = ((lead & 0x07) << 18) | ((p[1] & 0x3F) << 12) | ((p[2] & 0x3F) << 6) |
-                              (p[3] & 0x3F);
-            script = ScriptOf(c);  // rare outside emoji: ICU directly
-            p += 4;
-        } else {
-            ++p;  // a continuation byte without a lead, C0, C1 or F5..FF
-            continue;
-        }
+        // A well-formed sequence (ICU refuses overlong forms, surrogates and code points past
+        // U+10FFFF); the bytes of an ill-formed one are skipped uncounted.
+        size_t length = 0;
+        UChar32 c;
+        U8_NEXT(p, length, static_cast<size_t>(end - p), c);
+        p += length;
+        if (c < 0) continue;
+        // BMP from the table, the rest (rare outside emoji) from ICU directly.
+        const uint8_t script = c < 0x10000 ? bmp.script[c] : ScriptOf(c);
         if (script != kNotCounted) {
             ++m_scripts[script];
             ++other;

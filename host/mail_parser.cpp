@@ -3,10 +3,10 @@
 // path for UTF-8, ASCII and Latin-1/Windows-1252, iconv for the rest) so that invalid bytes are
 // handled the same way everywhere. Every GMime object lives only inside one ParseMail call.
 #include "host/mail_parser.h"
-#include "host/utf8_sequence.h"
 
 #include <gmime/gmime.h>
 #include <iconv.h>
+#include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +14,15 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+
+#include "common/ascii.h"
+
+// GMime 3.2 declares no cleanup functions for g_autoptr; GObjects go with g_object_unref.
+G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeMessage, g_object_unref)
+G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeParser, g_object_unref)
+G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeStream, g_object_unref)
+G_DEFINE_AUTOPTR_CLEANUP_FUNC(InternetAddressList, g_object_unref)
+G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeParserOptions, g_mime_parser_options_free)
 
 namespace host {
 
@@ -148,24 +157,14 @@ void OnParserWarning(gint64, GMimeParserWarning code, const gchar* item, gpointe
 
 // ---- Text conversion --------------------------------------------------------------------------
 
-void AppendCodePoint(uint32_t cp, std::string* out) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 void AppendCp1252Byte(unsigned char c, std::string* out) {
     if (c < 0x80) {
         out->push_back(c == 0 ? ' ' : static_cast<char>(c));
     } else {
-        AppendCodePoint(c < 0xA0 ? kCp1252High[c - 0x80] : c, out);
+        char utf8[U8_MAX_LENGTH];
+        size_t length = 0;
+        U8_APPEND_UNSAFE(utf8, length, c < 0xA0 ? kCp1252High[c - 0x80] : c);
+        out->append(utf8, length);
     }
 }
 
@@ -187,8 +186,11 @@ void AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::str
         }
         const unsigned char c = p[i];
         if (c >= 0x80) {
-            if (const size_t length = Utf8SequenceLength(p + i, size - i)) {
-                i += length;
+            size_t next = i;
+            UChar32 cp;
+            U8_NEXT(p, next, size, cp);  // refuses overlong forms, surrogates, past U+10FFFF
+            if (cp >= 0) {
+                i = next;
                 continue;
             }
         } else if (c != 0) {
@@ -212,23 +214,18 @@ void AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::str
 void AppendCp1252(const unsigned char* p, size_t size, std::string* out) {
     const size_t start = out->size();
     out->resize(start + size * 3);
-    char* write = &(*out)[start];
+    char* const write = &(*out)[start];
+    size_t written = 0;
     for (size_t i = 0; i < size; ++i) {
         const unsigned char c = p[i];
         if (c < 0x80) {
-            *write++ = c == 0 ? ' ' : static_cast<char>(c);
+            write[written++] = c == 0 ? ' ' : static_cast<char>(c);
             continue;
         }
         const uint32_t cp = c < 0xA0 ? kCp1252High[c - 0x80] : c;
-        if (cp < 0x800) {
-            *write++ = static_cast<char>(0xC0 | (cp >> 6));
-        } else {
-            *write++ = static_cast<char>(0xE0 | (cp >> 12));
-            *write++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        }
-        *write++ = static_cast<char>(0x80 | (cp & 0x3F));
+        U8_APPEND_UNSAFE(write, written, cp);
     }
-    out->resize(write - out->data());
+    out->resize(start + written);
 }
 
 // Lower-case copy of a charset name, or false when it is empty, too long or holds characters
@@ -236,9 +233,8 @@ void AppendCp1252(const unsigned char* p, size_t size, std::string* out) {
 bool CharsetKey(const char* charset, std::string* key) {
     key->clear();
     for (size_t i = 0; charset[i] != '\0'; ++i) {
-        char c = charset[i];
+        const char c = ascommon::AsciiToLower(charset[i]);
         if (i == kMaxCharsetName) return false;
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         const bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
                         c == '.' || c == ':' || c == '+' || c == '(' || c == ')';
         if (!ok) return false;
@@ -502,9 +498,9 @@ void AppendAddresses(InternetAddressList* list, std::vector<std::string>* out, i
     }
 }
 
-// Adds the headers of one GMime header list to `spec`. The first Subject and Content-Type
+// Adds the headers of one GMime header list to `fields`. The first Subject and Content-Type
 // count (later ones are dropped); address headers of one name are merged into one entry.
-void CollectHeaders(GMimeObject* object, HeaderSpec* spec, Context* context) {
+void CollectHeaders(GMimeObject* object, HeaderFields* fields, Context* context) {
     GMimeHeaderList* list = g_mime_object_get_header_list(object);
     if (list == nullptr) return;
     const int count = g_mime_header_list_get_count(list);
@@ -516,47 +512,43 @@ void CollectHeaders(GMimeObject* object, HeaderSpec* spec, Context* context) {
         if (raw == nullptr) raw = "";
         const bool encoded = std::strstr(raw, "=?") != nullptr;
         if (EqualsNoCase(name, "Subject")) {
-            if (spec->hasSubject) continue;
-            spec->hasSubject = true;
-            spec->subject = HeaderValue(header, raw, encoded);
-            if (encoded) ScanEncodedWords(raw, "Subject", context, &spec->subjectCharset);
+            if (fields->hasSubject) continue;
+            fields->hasSubject = true;
+            fields->subject = HeaderValue(header, raw, encoded);
+            if (encoded) ScanEncodedWords(raw, "Subject", context, &fields->subjectCharset);
         } else if (EqualsNoCase(name, "Content-Type")) {
-            spec->hasContentType = true;  // the type itself comes from the parsed object
+            fields->hasContentType = true;  // the type itself comes from the parsed object
         } else if (const char* canonical = AddressHeaderName(name)) {
             std::vector<std::string>* addresses = nullptr;
-            for (auto& entry : spec->addresses) {
+            for (auto& entry : fields->addresses) {
                 if (entry.first == canonical) addresses = &entry.second;
             }
             if (addresses == nullptr) {
-                spec->addresses.emplace_back(canonical, std::vector<std::string>());
-                addresses = &spec->addresses.back().second;
+                fields->addresses.emplace_back(canonical, std::vector<std::string>());
+                addresses = &fields->addresses.back().second;
             }
-            InternetAddressList* parsed = internet_address_list_parse(context->options, raw);
-            if (parsed != nullptr) {
-                AppendAddresses(parsed, addresses, 0);
-                g_object_unref(parsed);
-            }
+            g_autoptr(InternetAddressList) parsed =
+                internet_address_list_parse(context->options, raw);
+            if (parsed != nullptr) AppendAddresses(parsed, addresses, 0);
         } else {
             if (encoded) ScanEncodedWords(raw, name, context, nullptr);
-            spec->others.emplace_back(Clean(name), HeaderValue(header, raw, encoded));
+            fields->others.emplace_back(Clean(name), HeaderValue(header, raw, encoded));
         }
     }
 }
 
-// Sets the media type and charset parameter of `spec` from the object's parsed Content-Type
+// Sets the media type and charset parameter of `fields` from the object's parsed Content-Type
 // (GMime's default, text/plain, when the header is absent).
-void SetMediaType(GMimeObject* object, HeaderSpec* spec) {
+void SetMediaType(GMimeObject* object, HeaderFields* fields) {
     GMimeContentType* type = g_mime_object_get_content_type(object);
     if (type == nullptr) return;
     const char* media = g_mime_content_type_get_media_type(type);
     const char* sub = g_mime_content_type_get_media_subtype(type);
     std::string text = Clean(media ? media : "") + "/" + Clean(sub ? sub : "");
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    spec->mediaType = std::move(text);
+    ascommon::AsciiLowerInPlace(text);
+    fields->mediaType = std::move(text);
     const char* charset = g_mime_content_type_get_parameter(type, "charset");
-    if (spec->hasContentType && charset != nullptr) spec->contentCharset = Clean(charset);
+    if (fields->hasContentType && charset != nullptr) fields->contentCharset = Clean(charset);
 }
 
 // ---- Parts ------------------------------------------------------------------------------------
@@ -571,10 +563,10 @@ uint32_t LeafKind(GMimeObject* object) {
 }
 
 // Decodes a leaf's content (transfer encoding, then charset) into part->text.
-void DecodeText(GMimePart* leaf, PartSpec* part, size_t number, Context* context) {
+void DecodeText(GMimePart* leaf, PartFields* part, size_t number, Context* context) {
     GMimeDataWrapper* content = g_mime_part_get_content(leaf);
     if (content == nullptr) return;
-    GMimeStream* decoded = g_mime_stream_mem_new();
+    g_autoptr(GMimeStream) decoded = g_mime_stream_mem_new();
     g_mime_data_wrapper_write_to_stream(content, decoded);
     GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded));
     const char* charset = nullptr;
@@ -584,12 +576,11 @@ void DecodeText(GMimePart* leaf, PartSpec* part, size_t number, Context* context
         context->Defect("unknown charset " + Printable(charset) + " in part " +
                         std::to_string(number));
     }
-    g_object_unref(decoded);
 }
 
 // Appends `object` and everything below it to mail->parts in document order.
 void WalkPart(GMimeObject* object, int depth, Context* context) {
-    std::vector<PartSpec>& parts = context->mail->parts;
+    std::vector<PartFields>& parts = context->mail->parts;
     if (depth > kMaxDepth) {
         if (!context->depthReported)
             context->Defect("parts nested deeper than " + std::to_string(kMaxDepth) + " levels");
@@ -717,13 +708,12 @@ class InputStream {
 // Parses one message from the bytes; null when GMime finds none.
 GMimeMessage* ParseBytes(const InputStream& input, GMimeParserOptions* options, bool* nulInHeaders,
                          const char* data) {
-    GMimeParser* parser = g_mime_parser_new_with_stream(input.stream());
+    g_autoptr(GMimeParser) parser = g_mime_parser_new_with_stream(input.stream());
     GMimeMessage* message = g_mime_parser_construct_message(parser, options);
     if (message != nullptr) {
         const gint64 end = g_mime_parser_get_headers_end(parser);
         *nulInHeaders = end > 0 && std::memchr(data, 0, static_cast<size_t>(end)) != nullptr;
     }
-    g_object_unref(parser);
     return message;
 }
 
@@ -755,29 +745,26 @@ bool ParseMail(const char* data, size_t size, ParsedMail* mail, std::string* err
     }
 
     static const char* kFallbackCharsets[] = {"utf-8", "windows-1252", nullptr};
-    context.options = g_mime_parser_options_new();
+    // Released in reverse order: the message, then the input it was read from, then the options.
+    g_autoptr(GMimeParserOptions) options = g_mime_parser_options_new();
+    context.options = options;
     g_mime_parser_options_set_fallback_charsets(context.options, kFallbackCharsets);
     g_mime_parser_options_set_warning_callback(context.options, OnParserWarning, &context);
 
     bool nulInHeaders = false;
-    std::unique_ptr<InputStream> input(new InputStream(data, size));
-    GMimeMessage* message = ParseBytes(*input, context.options, &nulInHeaders, data);
-    if (message != nullptr && !HasHeaderBlock(message)) {
-        g_object_unref(message);
-        message = nullptr;
-    }
+    auto input = std::make_unique<InputStream>(data, size);
+    g_autoptr(GMimeMessage) message = ParseBytes(*input, context.options, &nulInHeaders, data);
+    if (message != nullptr && !HasHeaderBlock(message)) g_clear_object(&message);
     if (message == nullptr) {
         // Junk before the headers (a stray first line): start again at the first header line.
         const size_t skip = FindHeaderLine(data, size);
         if (skip < size) {
             context.Defect("skipped " + std::to_string(skip) + " bytes before the headers");
-            input.reset(new InputStream(data + skip, size - skip));
+            input = std::make_unique<InputStream>(data + skip, size - skip);
             message = ParseBytes(*input, context.options, &nulInHeaders, data + skip);
         }
     }
     if (message == nullptr) {
-        input.reset();
-        g_mime_parser_options_free(context.options);
         if (error) *error = "no header line found";
         return false;
     }
@@ -801,16 +788,10 @@ bool ParseMail(const char* data, size_t size, ParsedMail* mail, std::string* err
         const size_t at = address.rfind('@');
         if (at != std::string::npos) {
             mail->senderDomain = address.substr(at + 1);
-            for (char& c : mail->senderDomain) {
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            }
+            ascommon::AsciiLowerInPlace(mail->senderDomain);
         }
         break;
     }
-
-    g_object_unref(message);
-    input.reset();
-    g_mime_parser_options_free(context.options);
     return true;
 }
 

@@ -25,19 +25,19 @@ enum HostBodyKind : uint32_t {
 };
 
 // What ParseMail makes of one message. Header values and texts are valid UTF-8 without NUL.
-// A HeaderSpec's mediaType is the effective type (text/plain when the header is absent);
+// The mediaType of HeaderFields is the effective type (text/plain when the header is absent);
 // hasContentType and contentCharset say what the header itself held. Address headers (From,
 // To, Cc, Bcc, Reply-To, Sender) are listed once under their usual spelling with the bare
 // addresses of every occurrence, group members flattened; the first Subject counts.
 struct ParsedMail {
     // The message's headers with its body's Content-* ones; names as written (upper-case lookups
     // happen in the records).
-    HeaderSpec root;
+    HeaderFields root;
     // Every MIME part in document (depth-first) order: multipart containers (kBodyMultipart),
     // enclosed messages (kBodyMessage, headers: the part's own plus the enclosed message's)
     // followed by their parts, and leaves. Texts are filled for kinds 52, 53 and kBodyOtherText.
     // urls are left empty (see url_finder.h).
-    std::vector<PartSpec> parts;
+    std::vector<PartFields> parts;
     std::string senderDomain;          // the first From address's domain, lower-case; may be empty
     std::vector<std::string> defects;  // what was broken or unknown, for -v output; parts count
                                        // from 1 in document order

@@ -22,7 +22,7 @@ std::unique_ptr<Message> BuildMailRecords(ParsedMail&& mail, uint64_t size, uint
     if (!mail.senderDomain.empty()) builder.SenderDomain(mail.senderDomain);
     std::string visible;
     uint64_t found = 0;
-    for (PartSpec& part : mail.parts) {
+    for (PartFields& part : mail.parts) {
         if (part.kind == kBodyTextPlain) {
             FindTextUrls(part.text, &part.urls);
             stats.Add(part.text);

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <utility>
 
+#include "common/ascii.h"
+
 namespace host {
 
 using namespace nsEmlComponents;
@@ -50,14 +52,9 @@ int32_t MemorySource::GetSize(uint64_t* size) {
     return 0;
 }
 
+// The blackbox lets go of the records before the members free them.
 Message::~Message() {
     m_blackbox.Clear();
-    m_tree.reset();
-    m_allParts.reset();
-    for (CPart* part : m_parts) delete part;
-    for (CPartBody* body : m_bodies) delete body;
-    for (THeadersMap* map : m_maps) delete map;
-    for (CHeader* header : m_headers) delete header;
 }
 
 MessageBuilder& MessageBuilder::Subject(const std::string& text, const char* charset) {
@@ -99,7 +96,7 @@ MessageBuilder& MessageBuilder::NullHeader(const std::string& name) {
     return *this;
 }
 
-MessageBuilder& MessageBuilder::Root(const HeaderSpec& headers) {
+MessageBuilder& MessageBuilder::Root(const HeaderFields& headers) {
     m_root = headers;
     return *this;
 }
@@ -109,24 +106,24 @@ MessageBuilder& MessageBuilder::SenderDomain(const std::string& domain) {
     return *this;
 }
 
-MessageBuilder& MessageBuilder::Part(const PartSpec& part) {
+MessageBuilder& MessageBuilder::Part(const PartFields& part) {
     m_parts.push_back(part);
     return *this;
 }
 
-MessageBuilder& MessageBuilder::Part(PartSpec&& part) {
+MessageBuilder& MessageBuilder::Part(PartFields&& part) {
     m_parts.push_back(std::move(part));
     return *this;
 }
 
 MessageBuilder& MessageBuilder::TextPart(const std::string& text) {
-    PartSpec part;
+    PartFields part;
     part.text = text;
     return Part(part);
 }
 
 MessageBuilder& MessageBuilder::HtmlPart(const std::string& html) {
-    PartSpec part;
+    PartFields part;
     part.kind = kBodyTextHtml;
     part.text = html;
     return Part(part);
@@ -134,7 +131,7 @@ MessageBuilder& MessageBuilder::HtmlPart(const std::string& html) {
 
 MessageBuilder& MessageBuilder::TextPart(const std::string& text,
                                          const std::vector<std::string>& urls) {
-    PartSpec part;
+    PartFields part;
     part.text = text;
     part.urls = urls;
     return Part(part);
@@ -142,7 +139,7 @@ MessageBuilder& MessageBuilder::TextPart(const std::string& text,
 
 MessageBuilder& MessageBuilder::HtmlPart(const std::string& html,
                                          const std::vector<std::string>& urls) {
-    PartSpec part;
+    PartFields part;
     part.kind = kBodyTextHtml;
     part.text = html;
     part.urls = urls;
@@ -190,9 +187,7 @@ namespace {
 
 std::string Upper(const std::string& name) {
     std::string upper = name;
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    for (char& c : upper) c = ascommon::AsciiToUpper(c);
     return upper;
 }
 
@@ -268,50 +263,50 @@ std::unique_ptr<Message> MessageBuilder::Build() && {
 }
 
 std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
-    std::unique_ptr<Message> message(new Message());
+    auto message = std::make_unique<Message>();
     Message* m = message.get();
 
-    auto buildMap = [m](const HeaderSpec& spec) {
-        THeadersMap* map = new THeadersMap();
-        m->m_maps.push_back(map);
-        auto put = [&](const std::string& name, CHeader* header) {
-            if (header) m->m_headers.push_back(header);
-            map->insert(ascommon::sstring(Upper(name).c_str()), header);
+    auto buildMap = [m](const HeaderFields& fields) {
+        THeadersMap* map = m->m_maps.emplace_back(std::make_unique<THeadersMap>()).get();
+        auto put = [&](const std::string& name, std::unique_ptr<CHeader> header) {
+            map->insert(ascommon::sstring(Upper(name).c_str()), header.get());
+            if (header) m->m_headers.push_back(std::move(header));
         };
-        if (spec.hasSubject) {
-            auto* subject = new CSubjectHeader();
-            subject->m_subject = spec.subject.c_str();
-            subject->m_value = spec.subject.c_str();
-            if (spec.subjectCharset) {
-                subject->m_charsetName = spec.subjectCharset->c_str();
+        if (fields.hasSubject) {
+            auto subject = std::make_unique<CSubjectHeader>();
+            subject->m_subject = fields.subject.c_str();
+            subject->m_value = fields.subject.c_str();
+            if (fields.subjectCharset) {
+                subject->m_charsetName = fields.subjectCharset->c_str();
                 subject->m_charset = subject->m_charsetName.c_str();
             }
-            put("Subject", subject);
+            put("Subject", std::move(subject));
         }
-        if (spec.hasContentType) {
-            auto* type = new CContentTypeHeader();
-            type->m_mediaType = spec.mediaType.c_str();
-            if (spec.contentCharset) {
-                type->m_charsetName = spec.contentCharset->c_str();
+        if (fields.hasContentType) {
+            auto type = std::make_unique<CContentTypeHeader>();
+            type->m_mediaType = fields.mediaType.c_str();
+            if (fields.contentCharset) {
+                type->m_charsetName = fields.contentCharset->c_str();
                 type->m_charset = type->m_charsetName.c_str();
             }
-            put("Content-Type", type);
+            put("Content-Type", std::move(type));
         }
-        for (const auto& item : spec.addresses) {
-            auto* header = new CAddressHeader();
+        for (const auto& item : fields.addresses) {
+            auto header = std::make_unique<CAddressHeader>();
             for (const std::string& address : item.second) {
-                auto* record = new CAddressRecord();
+                auto record = std::make_unique<CAddressRecord>();
                 record->m_address = address.c_str();
-                header->m_addresses.add(record);
+                // The header owns the records it lists.
+                if (header->m_addresses.add(record.get()) == 0) record.release();
             }
-            put(item.first, header);
+            put(item.first, std::move(header));
         }
-        for (const auto& item : spec.others) {
-            auto* header = new CHeader(kHeaderOther);
+        for (const auto& item : fields.others) {
+            auto header = std::make_unique<CHeader>(kHeaderOther);
             header->m_value = item.second.c_str();
-            put(item.first, header);
+            put(item.first, std::move(header));
         }
-        for (const std::string& name : spec.nullHeaders) put(name, nullptr);
+        for (const std::string& name : fields.nullHeaders) put(name, nullptr);
         return map;
     };
 
@@ -319,18 +314,16 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
     if (m_headersMap)
         m->m_blackbox.PutObject(asbb::kHeaders, asbb::kObject, m->m_rootHeaders, false);
 
-    m->m_allParts.reset(new TPartsArray());
+    m->m_allParts = std::make_unique<TPartsArray>();
     m->m_allParts->resize(m_parts.size() + 2, false);
-    m->m_tree.reset(new CPartsArray());
+    m->m_tree = std::make_unique<CPartsArray>();
     m->m_tree->m_allParts = m->m_allParts.get();
     if (m_rootPart) {
-        CPart* root = new CPart();
-        m->m_parts.push_back(root);
+        CPart* root = m->m_parts.emplace_back(std::make_unique<CPart>()).get();
         root->m_headers = m->m_rootHeaders;
-        root->m_body = new CPartBodyOther(kBodyOther);
-        m->m_bodies.push_back(root->m_body);
+        root->m_body = m->m_bodies.emplace_back(std::make_unique<CPartBodyOther>(kBodyOther)).get();
         if (m_source) {
-            m->m_source.reset(new MemorySource());
+            m->m_source = std::make_unique<MemorySource>();
             m->m_source->Append(m_raw.data(), m_raw.size());
             if (m_hasSize) m->m_source->SetSize(m_size);
             root->m_source = m->m_source.get();
@@ -338,40 +331,39 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
         m->m_allParts->add(root);
         m->m_tree->m_root = root;
     }
-    for (PartSpec& spec : m_parts) {
-        CPart* part = new CPart();
-        m->m_parts.push_back(part);
-        part->m_headers = buildMap(spec.headers);
-        CPartBody* body;
-        if (spec.kind == kBodyTextPlain) {
-            auto* plain = new CPartBodyTextPlain();
+    for (PartFields& fields : m_parts) {
+        CPart* part = m->m_parts.emplace_back(std::make_unique<CPart>()).get();
+        part->m_headers = buildMap(fields.headers);
+        std::unique_ptr<CPartBody> body;
+        if (fields.kind == kBodyTextPlain) {
+            auto plain = std::make_unique<CPartBodyTextPlain>();
             // The array grows by a fixed step; reserving keeps long URL lists linear.
-            plain->m_URLs.resize(spec.urls.size() + 1, false);
+            plain->m_URLs.resize(fields.urls.size() + 1, false);
             // Each record is filled where it is stored, not copied there.
-            for (const std::string& url : spec.urls) {
+            for (const std::string& url : fields.urls) {
                 if (plain->m_URLs.add(ParsedURL()) != 0) continue;
                 FillParsedURL(url, &plain->m_URLs.at(plain->m_URLs.size() - 1));
             }
-            body = plain;
-        } else if (spec.kind == kBodyTextHtml) {
-            auto* html = new CPartBodyTextHtml();
-            if (!spec.urls.empty() || spec.urlCollection) {
+            body = std::move(plain);
+        } else if (fields.kind == kBodyTextHtml) {
+            auto html = std::make_unique<CPartBodyTextHtml>();
+            if (!fields.urls.empty() || fields.urlCollection) {
                 html->m_urlCollection = new CURLCollection();
-                html->m_urlCollection->m_URLs.resize(spec.urls.size() + 1, false);
-                for (const std::string& url : spec.urls) {
-                    auto* record = new ParsedURL();
-                    FillParsedURL(url, record);
-                    if (html->m_urlCollection->m_URLs.add(record) != 0) delete record;
+                html->m_urlCollection->m_URLs.resize(fields.urls.size() + 1, false);
+                for (const std::string& url : fields.urls) {
+                    auto record = std::make_unique<ParsedURL>();
+                    FillParsedURL(url, record.get());
+                    // The collection owns the records it lists.
+                    if (html->m_urlCollection->m_URLs.add(record.get()) == 0) record.release();
                 }
             }
-            body = html;
+            body = std::move(html);
         } else {
-            body = new CPartBodyOther(spec.kind);
+            body = std::make_unique<CPartBodyOther>(fields.kind);
         }
-        m->m_bodies.push_back(body);
-        m->m_texts.push_back(moveTexts ? std::move(spec.text) : spec.text);
+        m->m_texts.push_back(moveTexts ? std::move(fields.text) : fields.text);
         body->m_text = m->m_texts.back().c_str();
-        part->m_body = body;
+        part->m_body = m->m_bodies.emplace_back(std::move(body)).get();
         m->m_allParts->add(part);
     }
     if (m_partsTree)

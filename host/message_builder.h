@@ -47,7 +47,7 @@ class MemorySource : public nsEmlComponents::CAMessageSource {
 };
 
 // Headers of the root or of one part.
-struct HeaderSpec {
+struct HeaderFields {
     std::string subject;
     std::optional<std::string> subjectCharset;  // empty: no charset declared
     bool hasSubject = false;
@@ -60,10 +60,10 @@ struct HeaderSpec {
     std::vector<std::string> nullHeaders;  // names stored with a null header object
 };
 
-struct PartSpec {
+struct PartFields {
     uint32_t kind = nsEmlComponents::kBodyTextPlain;
     std::string text;
-    HeaderSpec headers;
+    HeaderFields headers;
     // The URLs found in the text, in order, as FillParsedURL records them: the text/plain body's
     // list, or the HTML body's URL collection. Other kinds ignore them.
     std::vector<std::string> urls;
@@ -88,11 +88,11 @@ class Message {
   private:
     friend class MessageBuilder;
     BlackBoxStore m_blackbox;
-    nsEmlComponents::THeadersMap* m_rootHeaders = nullptr;
-    std::vector<nsEmlComponents::THeadersMap*> m_maps;
-    std::vector<nsEmlComponents::CHeader*> m_headers;
-    std::vector<nsEmlComponents::CPart*> m_parts;
-    std::vector<nsEmlComponents::CPartBody*> m_bodies;
+    nsEmlComponents::THeadersMap* m_rootHeaders = nullptr;  // one of m_maps
+    std::vector<std::unique_ptr<nsEmlComponents::THeadersMap>> m_maps;
+    std::vector<std::unique_ptr<nsEmlComponents::CHeader>> m_headers;
+    std::vector<std::unique_ptr<nsEmlComponents::CPart>> m_parts;
+    std::vector<std::unique_ptr<nsEmlComponents::CPartBody>> m_bodies;
     std::deque<std::string> m_texts;  // storage for body texts (stable addresses)
     std::unique_ptr<nsEmlComponents::TPartsArray> m_allParts;
     std::unique_ptr<nsEmlComponents::CPartsArray> m_tree;
@@ -109,14 +109,14 @@ class MessageBuilder {
     // A root header stored with a null object (for hosts that lost one).
     MessageBuilder& NullHeader(const std::string& name);
     // The root headers as a whole (replaces what was set so far).
-    MessageBuilder& Root(const HeaderSpec& headers);
+    MessageBuilder& Root(const HeaderFields& headers);
     // The sender's domain (key 21218).
     MessageBuilder& SenderDomain(const std::string& domain);
-    MessageBuilder& Part(const PartSpec& part);
-    MessageBuilder& Part(PartSpec&& part);
+    MessageBuilder& Part(const PartFields& part);
+    MessageBuilder& Part(PartFields&& part);
     MessageBuilder& TextPart(const std::string& text);
     MessageBuilder& HtmlPart(const std::string& html);
-    // The same with the URLs found in the text (see PartSpec::urls).
+    // The same with the URLs found in the text (see PartFields::urls).
     MessageBuilder& TextPart(const std::string& text, const std::vector<std::string>& urls);
     MessageBuilder& HtmlPart(const std::string& html, const std::vector<std::string>& urls);
     MessageBuilder& Raw(const std::string& bytes);  // the message source's bytes
@@ -134,8 +134,8 @@ class MessageBuilder {
   private:
     std::unique_ptr<Message> Make(bool moveTexts);
 
-    HeaderSpec m_root;
-    std::vector<PartSpec> m_parts;
+    HeaderFields m_root;
+    std::vector<PartFields> m_parts;
     std::string m_raw;
     uint64_t m_size = 0;
     bool m_hasSize = false;

@@ -409,7 +409,7 @@ class MultiScenario : public Scenario {
             "1805",
             host::MessageBuilder().Subject("SEXUALLY-EXPLICIT: a subject long enough for the heap"),
             1805, {21043}));
-        host::PartSpec html;
+        host::PartFields html;
         html.kind = nsEmlComponents::kBodyTextHtml;
         html.headers.hasContentType = true;
         html.headers.mediaType = "text/html";

@@ -187,7 +187,7 @@ TEST_F(MultiFilterTest, DeclaredCharsets) {
         host::MessageBuilder builder;
         if (row.rootContentCharset) builder.ContentType("text/plain", row.rootContentCharset);
         if (row.rootSubjectCharset) builder.Subject("subject", row.rootSubjectCharset);
-        host::PartSpec part;
+        host::PartFields part;
         part.text = "text";
         if (row.partCharset) {
             part.headers.hasContentType = true;

@@ -11,21 +11,21 @@
 
 namespace testfiles {
 
-struct ListSpec {
+struct ListEntries {
     std::vector<std::string> urls, subDomains, domains;
     uint32_t digestWords = 2;
     uint32_t extraCount = 0;  // added to the domain count: promises entries the file lacks
 };
 
-inline void WriteListFile(const std::string& path, const ListSpec& spec,
+inline void WriteListFile(const std::string& path, const ListEntries& list,
                           const std::string& tempFolder) {
     ascommon::CBinaryStreamer out(ascommon::sstring(path.c_str()), 1,
                                   ascommon::sstring(tempFolder.c_str()), 0);
-    out.WriteUInt32(spec.digestWords);
-    out.WriteUInt32(static_cast<uint32_t>(spec.urls.size()));
-    out.WriteUInt32(static_cast<uint32_t>(spec.subDomains.size()));
-    out.WriteUInt32(static_cast<uint32_t>(spec.domains.size()) + spec.extraCount);
-    for (const auto* section : {&spec.urls, &spec.subDomains, &spec.domains}) {
+    out.WriteUInt32(list.digestWords);
+    out.WriteUInt32(static_cast<uint32_t>(list.urls.size()));
+    out.WriteUInt32(static_cast<uint32_t>(list.subDomains.size()));
+    out.WriteUInt32(static_cast<uint32_t>(list.domains.size()) + list.extraCount);
+    for (const auto* section : {&list.urls, &list.subDomains, &list.domains}) {
         for (const std::string& entry : *section) {
             const uint64_t key = ascommon::DigestKey(entry.data(), entry.size());
             out.WriteUInt32(static_cast<uint32_t>(key));

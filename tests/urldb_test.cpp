@@ -10,7 +10,7 @@
 
 using ascommon::CURLDB2;
 using ascommon::sstring;
-using testfiles::ListSpec;
+using testfiles::ListEntries;
 
 namespace {
 
@@ -26,8 +26,8 @@ class URLDBTest : public ::testing::Test {
         host::TakeTraces();
     }
 
-    sstring Write(const std::string& name, const ListSpec& spec) {
-        testfiles::WriteListFile(folder / name, spec, folder.path());
+    sstring Write(const std::string& name, const ListEntries& list) {
+        testfiles::WriteListFile(folder / name, list, folder.path());
         return sstring((folder / name).c_str());
     }
 
@@ -77,14 +77,14 @@ TEST_F(URLDBTest, RefusedAndDamagedFiles) {
     CURLDB2 db;
     ASSERT_EQ(Load(db, Write("good.dat", {{}, {}, {"keep.com"}})), 0);
 
-    ListSpec wrongWords{{}, {}, {"x.com"}};
+    ListEntries wrongWords{{}, {}, {"x.com"}};
     wrongWords.digestWords = 3;
     EXPECT_EQ(Load(db, Write("words.dat", wrongWords)), -9);
     EXPECT_TRUE(host::TraceContains(
         "[URLDB2 Engine] The data file was created using another number of md5 bytes!"));
     EXPECT_FALSE(Domain(db, "x.com"));
 
-    ListSpec promising{{}, {}, {"first.com"}};
+    ListEntries promising{{}, {}, {"first.com"}};
     promising.extraCount = 3;  // the file holds fewer entries than it says
     EXPECT_EQ(Load(db, Write("short.dat", promising)), -14);
     EXPECT_TRUE(host::TraceContains("[URLDB2 Engine] Data File Corrupt!"));

@@ -1,7 +1,7 @@
 // The URL keys of ParsedURL: decoding, www prefix, port, sub-domain, the domain walk over the
 // registration suffixes, the URL from its host on; the suffix table itself; the host builder's
-// URL records. A plain std::string reference of the key rules checks edge-case and random hosts;
-// the tables hold what it cannot reach or what the rules name.
+// URL records. A plain std::string reference of the key rules (urlparser.h) checks edge-case and
+// random hosts; the tables hold what it cannot reach or what urlparser.h names.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -320,8 +320,9 @@ Keys PlainKeys(const ParsedURL& record) {
 
 }  // namespace
 
-// Hosts from the rules' edge cases, each with and without a path and byte-order mark stripping,
-// then random hosts over the bytes that the rules care about, against the plain reference.
+// Hosts from the edge cases of the key rules (urlparser.h), each with and without a path and
+// byte-order mark stripping, then random hosts over the bytes that those rules care about, against
+// the plain reference.
 TEST(ParsedUrlTest, HostsMatchPlainReference) {
     std::vector<std::string> hosts = Split(
         "name.tld..|a%7e%2E|a%6f%6F|%%4141|a%4|%00a%7Fb%FFc%4g|%E3%80%82|a\343\200\202|a\343\200|"

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/asfile.h"
 #include "common/binstreamer.h"
 #include "engines/urldb2/urldb2.h"
@@ -72,11 +73,7 @@ bool ReadList(const std::string& path, bool lowerCase, Section* section, std::st
     while (std::getline(in, line)) {
         std::string entry = Trim(line);
         if (entry.empty() || entry[0] == '#') continue;
-        if (lowerCase) {
-            for (char& c : entry) {
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            }
-        }
+        if (lowerCase) ascommon::AsciiLowerInPlace(entry);
         const uint64_t key = ascommon::DigestKey(entry.data(), entry.size());
         if (section->seen.insert(key).second) {
             section->keys.push_back(key);

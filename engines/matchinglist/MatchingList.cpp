@@ -1,6 +1,7 @@
 // CMatchingList: exact and wildcard address expressions.
 #include "engines/matchinglist/MatchingList.h"
 
+#include "common/ascii.h"
 #include "common/asexception.h"
 #include "common/trace.h"
 
@@ -15,10 +16,7 @@ constexpr uint64_t kGrowthFactor = 5;
 
 // "A".."Z" to "a".."z" over the whole length (embedded NUL bytes included); nothing else.
 void FoldAscii(sstring& text) {
-    char* p = text.data();
-    for (uint64_t i = 0; i < text.length(); ++i) {
-        if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] - 'A' + 'a');
-    }
+    AsciiLowerInPlace(text.data(), text.length());
 }
 
 }  // namespace

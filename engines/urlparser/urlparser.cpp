@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "common/ascii.h"
 #include "common/ashooks_access.h"
 
 namespace nsEmlComponents {
@@ -24,10 +25,6 @@ int HexValue(unsigned char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-unsigned char FoldAscii(unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c - 'A' + 'a') : c;
 }
 
 // U+3002, U+FF0E, U+FF61 in UTF-8.
@@ -142,9 +139,7 @@ bool IsFoldedSuffix(const char* tail, size_t length) {
     const SuffixIndex& index = Suffixes();
     char folded[64];
     if (length > index.longest() || length > sizeof(folded)) return false;
-    for (size_t i = 0; i < length; ++i) {
-        folded[i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(tail[i])));
-    }
+    for (size_t i = 0; i < length; ++i) folded[i] = ascommon::AsciiToLower(tail[i]);
     return index.Contains(folded, length);
 }
 
@@ -201,9 +196,10 @@ size_t StripByteOrderMarks(char* text, size_t length) {
 
 bool HasWwwPrefix(const char* text, size_t length) {
     if (text == nullptr || length < 4) return false;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    if (FoldAscii(p[0]) != 'w' || FoldAscii(p[1]) != 'w' || p[3] != '.') return false;
-    const unsigned char third = FoldAscii(p[2]);
+    using ascommon::AsciiToLower;
+    if (AsciiToLower(text[0]) != 'w' || AsciiToLower(text[1]) != 'w' || text[3] != '.')
+        return false;
+    const char third = AsciiToLower(text[2]);
     return third == 'w' || (third >= '1' && third <= '5');
 }
 
@@ -324,10 +320,7 @@ int32_t ComputeDomain(ParsedURL& url) {
         const size_t start = DomainStart(text, length);
         if (url.m_domain.assign(text + start, length - start) != 0)
             return fail(ascommon::kNoBuffer);
-        char* out = url.m_domain.data();
-        for (size_t i = 0; i < length - start; ++i) {
-            out[i] = static_cast<char>(FoldAscii(static_cast<unsigned char>(out[i])));
-        }
+        ascommon::AsciiLowerInPlace(url.m_domain.data(), length - start);
     } else {
         sstring folded(sub);
         if (folded.last_error() != 0) return fail(ascommon::kNoBuffer);
