@@ -1,7 +1,9 @@
 // MessageBuilder, Message and MemorySource.
 #include "host/message_builder.h"
 
+#include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -274,6 +276,14 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
     auto buildMap = [m](const HeaderSpec& spec) {
         THeadersMap* map = new THeadersMap();
         m->m_maps.push_back(map);
+        // The map never grows by itself: give it about one chain per header so that a message
+        // with many distinct header names still inserts in constant time per header.
+        const size_t headers =
+            spec.addresses.size() + spec.others.size() + spec.nullHeaders.size() + 2;
+        if (headers > map->bucket_count()) {
+            const size_t buckets = headers < UINT32_MAX ? headers : UINT32_MAX;
+            if (map->rehash(static_cast<uint32_t>(buckets)) != 0) throw std::bad_alloc();
+        }
         auto put = [&](const std::string& name, CHeader* header) {
             if (header) m->m_headers.push_back(header);
             map->insert(ascommon::sstring(Upper(name).c_str()), header);
@@ -342,32 +352,42 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
         m->m_parts.push_back(part);
         part->m_headers = buildMap(spec.headers);
         CPartBody* body;
+        // Every failure to store a URL record throws: a record left out would hide its URL.
         if (spec.kind == kBodyTextPlain) {
             auto* plain = new CPartBodyTextPlain();
-            // The array grows by a fixed step; reserving keeps long URL lists linear.
-            plain->m_URLs.resize(spec.urls.size() + 1, false);
+            m->m_bodies.push_back(plain);
+            body = plain;
+            // The array grows by a fixed step and default-constructs its whole capacity: reserve
+            // exactly what the list needs, and nothing for a body without URLs.
+            if (!spec.urls.empty() && plain->m_URLs.resize(spec.urls.size(), false) != 0)
+                throw std::bad_alloc();
             // Each record is filled where it is stored, not copied there.
             for (const std::string& url : spec.urls) {
-                if (plain->m_URLs.add(ParsedURL()) != 0) continue;
+                if (plain->m_URLs.add(ParsedURL()) != 0) throw std::bad_alloc();
                 FillParsedURL(url, &plain->m_URLs.at(plain->m_URLs.size() - 1));
             }
-            body = plain;
         } else if (spec.kind == kBodyTextHtml) {
             auto* html = new CPartBodyTextHtml();
+            m->m_bodies.push_back(html);
+            body = html;
             if (!spec.urls.empty() || spec.urlCollection) {
                 html->m_urlCollection = new CURLCollection();
-                html->m_urlCollection->m_URLs.resize(spec.urls.size() + 1, false);
+                auto& records = html->m_urlCollection->m_URLs;
+                if (!spec.urls.empty() && records.resize(spec.urls.size(), false) != 0)
+                    throw std::bad_alloc();
                 for (const std::string& url : spec.urls) {
-                    auto* record = new ParsedURL();
-                    FillParsedURL(url, record);
-                    if (html->m_urlCollection->m_URLs.add(record) != 0) delete record;
+                    std::unique_ptr<ParsedURL> record(new ParsedURL());
+                    FillParsedURL(url, record.get());
+                    if (records.add(record.get()) != 0) throw std::bad_alloc();
+                    record.release();
                 }
             }
-            body = html;
         } else {
             body = new CPartBodyOther(spec.kind);
+            m->m_bodies.push_back(body);
         }
-        m->m_bodies.push_back(body);
+        // The URL texts are in the records now; a consumed builder lets them go part by part.
+        if (moveTexts) std::vector<std::string>().swap(spec.urls);
         m->m_texts.push_back(moveTexts ? std::move(spec.text) : spec.text);
         body->m_text = m->m_texts.back().c_str();
         part->m_body = body;
