@@ -18,8 +18,8 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/asfile.h"
@@ -62,7 +62,7 @@ std::string Trim(const std::string& line) {
 // One section of a data file being built: keys in first-seen order, duplicates counted.
 struct Section {
     std::vector<uint64_t> keys;
-    std::set<uint64_t> seen;
+    std::unordered_set<uint64_t> seen;  // hashed: constant time per entry for long lists
     size_t duplicates = 0;
 };
 
