@@ -85,6 +85,10 @@ std::FILE* OpenFileUtf8(const char* path, const char* mode);
 // True when the path names an entry, a file or a folder; its size (0 for a folder) and kind are
 // stored through the pointers that are not null.
 bool StatFileUtf8(const char* path, uint64_t* size, bool* isDirectory);
+// Opens a regular file for reading in binary mode. Null when it cannot be opened (errno tells
+// why) or, with *notRegular set, when the path names something else, such as a FIFO or a device
+// (opening never waits for a FIFO's writer).
+std::FILE* OpenRegularFileUtf8(const char* path, bool* notRegular);
 // True when the file was deleted.
 bool RemoveFileUtf8(const char* path);
 // The unique temporary file service: creates a new empty file named folder + kPathSeparator +

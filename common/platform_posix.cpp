@@ -215,6 +215,36 @@ bool StatFileUtf8(const char* path, uint64_t* size, bool* isDirectory) {
     return true;
 }
 
+std::FILE* OpenRegularFileUtf8(const char* path, bool* notRegular) {
+    *notRegular = false;
+    if (path == nullptr) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const NativePath nativePath(path);
+    if (nativePath.get() == nullptr) return nullptr;
+    // O_NONBLOCK: opening a FIFO without a writer returns at once instead of waiting.
+    const int fd = open(nativePath.get(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat status;
+    const bool known = fstat(fd, &status) == 0;
+    if (!known || !S_ISREG(status.st_mode)) {
+        const int error = errno;
+        *notRegular = known;
+        close(fd);
+        errno = error;
+        return nullptr;
+    }
+    std::FILE* file = nullptr;
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0) file = fdopen(fd, "rb");
+    if (file == nullptr) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+    }
+    return file;
+}
+
 bool RemoveFileUtf8(const char* path) {
     if (path == nullptr) return false;
     const NativePath nativePath(path);

@@ -9,6 +9,8 @@
 #endif
 #include <windows.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -211,6 +213,22 @@ std::FILE* OpenFileUtf8(const char* path, const char* mode) {
     const WideText wideMode(mode);
     if (widePath.get() == nullptr || wideMode.get() == nullptr) return nullptr;
     return _wfopen(widePath.get(), wideMode.get());
+}
+
+std::FILE* OpenRegularFileUtf8(const char* path, bool* notRegular) {
+    *notRegular = false;
+    std::FILE* file = OpenFileUtf8(path, "rb");
+    if (file == nullptr) return nullptr;
+    struct _stat64 status;
+    const bool known = _fstat64(_fileno(file), &status) == 0;
+    if (!known || (status.st_mode & _S_IFMT) != _S_IFREG) {
+        const int error = errno;
+        *notRegular = known;
+        std::fclose(file);
+        errno = error;
+        return nullptr;
+    }
+    return file;
 }
 
 // The entry's kind from GetFileAttributesW (no wildcard matching), its size from the directory

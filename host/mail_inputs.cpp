@@ -1,4 +1,4 @@
-// Mail inputs: collecting files and splitting mbox files.
+// Mail inputs: collecting files, splitting mbox files, reading messages one at a time.
 #include "host/mail_inputs.h"
 
 #include <algorithm>
@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+
+#include "common/platform.h"
 
 namespace host {
 
@@ -27,6 +29,55 @@ bool IsMailFile(const fs::path& path) {
     return parent == "cur" || parent == "new";
 }
 
+// The reason a path that exists cannot be scanned as a file, or empty for a regular file.
+std::string KindProblem(const fs::file_status& status) {
+    switch (status.type()) {
+        case fs::file_type::regular:
+            return "";
+        case fs::file_type::fifo:
+            return "not a regular file (a FIFO)";
+        case fs::file_type::character:
+        case fs::file_type::block:
+            return "not a regular file (a device)";
+        case fs::file_type::socket:
+            return "not a regular file (a socket)";
+        default:
+            return "not a regular file";
+    }
+}
+
+// Walks one folder and its subfolders (without following links to folders) with a stack of its
+// own; every folder that cannot be read gives an entry with the reason.
+void WalkFolder(const std::string& root, std::vector<InputFile>* found) {
+    std::vector<fs::path> folders{fs::path(root)};
+    while (!folders.empty()) {
+        const fs::path folder = std::move(folders.back());
+        folders.pop_back();
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec);
+        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+            std::error_code entryError;
+            const fs::file_status link = it->symlink_status(entryError);
+            if (fs::is_directory(link)) {
+                folders.push_back(it->path());
+                continue;
+            }
+            if (!IsMailFile(it->path())) continue;
+            const fs::file_status status = it->status(entryError);
+            if (entryError) {
+                found->push_back({it->path().string(), 0, "cannot read: " + entryError.message()});
+            } else if (fs::is_directory(status)) {
+                continue;  // a link to a folder
+            } else if (const std::string problem = KindProblem(status); !problem.empty()) {
+                found->push_back({it->path().string(), 0, problem});
+            } else {
+                found->push_back({it->path().string(), it->file_size(entryError), ""});
+            }
+        }
+        if (ec) found->push_back({folder.string(), 0, "cannot read the folder: " + ec.message()});
+    }
+}
+
 }  // namespace
 
 std::vector<InputFile> CollectInputs(const std::vector<std::string>& paths) {
@@ -39,22 +90,15 @@ std::vector<InputFile> CollectInputs(const std::vector<std::string>& paths) {
             continue;
         }
         if (!fs::is_directory(status)) {
-            files.push_back({path, fs::is_regular_file(status) ? fs::file_size(path, ec) : 0, ""});
+            const std::string problem = KindProblem(status);
+            files.push_back({path, problem.empty() ? fs::file_size(path, ec) : 0, problem});
             continue;
         }
         std::vector<InputFile> found;
-        fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied,
-                                            ec);
-        for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-            std::error_code entryError;
-            if (it->is_regular_file(entryError) && IsMailFile(it->path())) {
-                found.push_back({it->path().string(), it->file_size(entryError), ""});
-            }
-        }
+        WalkFolder(path, &found);
         std::sort(found.begin(), found.end(),
                   [](const InputFile& a, const InputFile& b) { return a.path < b.path; });
         files.insert(files.end(), found.begin(), found.end());
-        if (ec) files.push_back({path, 0, "cannot walk the folder: " + ec.message()});
     }
     return files;
 }
@@ -63,33 +107,165 @@ bool LooksLikeMbox(std::string_view data) {
     return data.substr(0, 5) == "From ";
 }
 
-std::vector<std::string_view> SplitMbox(std::string_view data) {
-    std::vector<std::string_view> messages;
-    size_t envelope = 0;  // start of the current "From " line
-    while (envelope < data.size()) {
-        const size_t lineEnd = data.find('\n', envelope);
-        if (lineEnd == std::string_view::npos) break;  // an envelope line and nothing else
-        const size_t start = lineEnd + 1;
-        size_t next = start;
-        for (;;) {
-            next = data.find("\nFrom ", next);
-            if (next == std::string_view::npos) break;
-            // Only a "From " line after a blank line starts a new message; in any other place it
-            // is body text that the writer failed to quote.
-            if (next > start && (data[next - 1] == '\n' ||
-                                 (data[next - 1] == '\r' && next >= 2 && data[next - 2] == '\n'))) {
-                break;
-            }
-            ++next;
+void MboxSplitter::Append(const char* data, size_t size) {
+    m_message.size += size;
+    const size_t room = m_message.bytes.size() < m_limit ? m_limit - m_message.bytes.size() : 0;
+    m_message.bytes.append(data, size < room ? size : room);
+}
+
+void MboxSplitter::Retract(uint64_t count) {
+    m_message.size -= count;
+    if (m_message.bytes.size() > m_message.size) m_message.bytes.resize(m_message.size);
+}
+
+void MboxSplitter::EndLine() {
+    m_previousBlank = m_lineLength == 0 || (m_lineLength == 1 && m_lastByte == '\r');
+    m_previousCr = m_lineLength > 0 && m_lastByte == '\r';
+    m_afterEnvelope = false;
+    m_atLineStart = true;
+    m_lineLength = 0;
+}
+
+void MboxSplitter::Feed(const char* p, size_t size) {
+    const char* const end = p + size;
+    while (p < end) {
+        if (m_inEnvelope) {  // the envelope line is no part of the message
+            const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
+            if (newline == nullptr) return;
+            p = newline + 1;
+            m_inEnvelope = false;
+            m_open = true;
+            m_message = MailMessage();
+            m_atLineStart = m_afterEnvelope = true;
+            m_previousBlank = m_previousCr = false;
+            m_lineLength = 0;
+            continue;
         }
-        size_t end = next == std::string_view::npos ? data.size() : next;
-        // The line break that ends the message belongs to the separator.
-        if (next != std::string_view::npos && end > start && data[end - 1] == '\r') --end;
-        messages.push_back(data.substr(start, end - start));
-        if (next == std::string_view::npos) break;
-        envelope = next + 1;
+        if (m_atLineStart) {  // the first five bytes tell an envelope line
+            while (p < end && m_head.size() < 5 && *p != '\n') m_head.push_back(*p++);
+            if (p == end && m_head.size() < 5) return;
+            if (m_head == "From " && (m_previousBlank || m_afterEnvelope)) {
+                // The line break before the envelope belongs to it; after the envelope line
+                // itself the message is empty.
+                if (!m_afterEnvelope) Retract(m_previousCr ? 2 : 1);
+                m_done.push_back(std::move(m_message));
+                m_message = MailMessage();
+                m_open = false;
+                m_inEnvelope = true;
+                m_head.clear();
+                continue;
+            }
+            Append(m_head.data(), m_head.size());
+            m_lineLength = m_head.size();
+            if (!m_head.empty()) m_lastByte = m_head.back();
+            m_head.clear();
+            m_atLineStart = false;
+            continue;
+        }
+        const char* newline = static_cast<const char*>(std::memchr(p, '\n', end - p));
+        const char* stop = newline ? newline : end;
+        if (stop > p) {
+            m_lineLength += stop - p;
+            m_lastByte = stop[-1];
+        }
+        Append(p, (newline ? newline + 1 : end) - p);
+        p = newline ? newline + 1 : end;
+        if (newline) EndLine();
     }
+}
+
+void MboxSplitter::Finish() {
+    if (!m_open) return;
+    Append(m_head.data(), m_head.size());
+    m_head.clear();
+    m_done.push_back(std::move(m_message));
+    m_message = MailMessage();
+    m_open = false;
+    m_inEnvelope = true;
+}
+
+std::vector<std::string> SplitMbox(std::string_view data) {
+    MboxSplitter splitter(UINT64_MAX);
+    splitter.Feed(data.data(), data.size());
+    splitter.Finish();
+    std::vector<std::string> messages;
+    for (MailMessage& message : splitter.done()) messages.push_back(std::move(message.bytes));
     return messages;
+}
+
+MailReader::~MailReader() {
+    if (m_file != nullptr) std::fclose(m_file);
+}
+
+bool MailReader::Open(const std::string& path, uint64_t limit, std::string* error) {
+    bool notRegular = false;
+    m_file = platform::OpenRegularFileUtf8(path.c_str(), &notRegular);
+    if (m_file == nullptr) {
+        *error = notRegular ? "not a regular file" : std::strerror(errno);
+        return false;
+    }
+    m_limit = limit;
+    platform::StatFileUtf8(path.c_str(), &m_fileSize, nullptr);
+    if (!Fill(error)) return false;
+    if (LooksLikeMbox(m_block)) m_splitter.reset(new MboxSplitter(limit));
+    return true;
+}
+
+bool MailReader::Fill(std::string* error) {
+    constexpr size_t kBlock = 1 << 20;
+    m_block.resize(kBlock);
+    const size_t n = std::fread(&m_block[0], 1, kBlock, m_file);
+    m_block.resize(n);
+    if (n == 0) {
+        if (std::ferror(m_file)) {
+            *error = std::string("read error: ") + std::strerror(errno);
+            return false;
+        }
+        m_atEnd = true;
+    }
+    return true;
+}
+
+bool MailReader::Next(MailMessage* message, std::string* error) {
+    *message = MailMessage();
+    if (m_splitter) {
+        for (;;) {
+            std::deque<MailMessage>& done = m_splitter->done();
+            if (!done.empty()) {
+                *message = std::move(done.front());
+                done.pop_front();
+                return true;
+            }
+            if (m_file == nullptr) return false;
+            m_splitter->Feed(m_block.data(), m_block.size());
+            m_block.clear();
+            if (m_atEnd) {
+                m_splitter->Finish();
+                std::fclose(m_file);
+                m_file = nullptr;
+            } else if (!Fill(error)) {
+                return false;
+            }
+        }
+    }
+    if (m_single) return false;
+    m_single = true;
+    // One message: read up to the limit and one byte more, to know whether it goes on.
+    const uint64_t expected = m_fileSize < m_limit ? m_fileSize : m_limit;
+    message->bytes.reserve(static_cast<size_t>(expected));
+    for (;;) {
+        message->size += m_block.size();
+        const uint64_t room = m_limit - message->bytes.size();
+        message->bytes.append(m_block, 0, m_block.size() < room ? m_block.size() : room);
+        m_block.clear();
+        if (m_atEnd) break;
+        if (message->size > m_limit) {
+            if (m_fileSize > message->size) message->size = m_fileSize;
+            break;
+        }
+        if (!Fill(error)) return false;
+    }
+    return true;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* content, std::string* error) {

@@ -28,8 +28,8 @@ namespace host {
 
 namespace {
 
-constexpr int kMaxDepth = 64;              // deeper parts are left out
-constexpr size_t kMaxParts = 10000;        // parts beyond this are left out
+constexpr size_t kMaxParts = 10000;        // parts beyond this are not listed one by one
+constexpr size_t kMaxDeeperParses = 1;     // parses past GMime's depth limit per message
 constexpr size_t kMaxDefects = 64;         // defects beyond this are summarised in one line
 constexpr size_t kMaxInput = 0xFFFFFFF0u;  // GMime's memory streams hold 32-bit lengths
 constexpr size_t kMaxCharsetName = 64;
@@ -53,10 +53,9 @@ bool g_initialised = false;
 struct Context {
     ParsedMail* mail = nullptr;
     GMimeParserOptions* options = nullptr;
-    bool depthReported = false;
-    bool partsReported = false;
     bool boundaryReported = false;  // a truncated multipart usually leaves all outer ones open
     bool defectsFull = false;
+    bool nestingOverflow = false;  // GMime stopped building the tree at its depth limit
 
     // Records one defect; repeated texts are kept once and the list is capped.
     void Defect(const std::string& text) {
@@ -141,7 +140,7 @@ void OnParserWarning(gint64, GMimeParserWarning code, const gchar* item, gpointe
             context->Defect(Named("invalid address list", item));
             break;
         case GMIME_CRIT_NESTING_OVERFLOW:
-            context->Defect("MIME nesting too deep for the parser");
+            context->nestingOverflow = true;  // the walk parses what lies deeper (ParseDeeper)
             break;
         case GMIME_WARN_PART_WITHOUT_CONTENT:
             context->Defect("part without content");
@@ -315,8 +314,21 @@ char* Reserve(std::string* out, size_t used, size_t need) {
     return &(*out)[used];
 }
 
-// Converts with iconv; an invalid byte becomes U+FFFD and the conversion goes on after it.
-void AppendIconv(iconv_t cd, const unsigned char* p, size_t size, std::string* out) {
+// The size in bytes of the code unit of a charset (by its key): 2 for UTF-16 and UCS-2, 4 for
+// UTF-32 and UCS-4, 1 for the byte-oriented charsets.
+size_t CodeUnitSize(const std::string& key) {
+    const auto starts = [&key](const char* prefix) { return key.rfind(prefix, 0) == 0; };
+    if (starts("utf-16") || starts("utf16") || starts("ucs-2") || starts("ucs2") ||
+        key == "unicode" || key == "unicodelittle" || key == "unicodebig") {
+        return 2;
+    }
+    if (starts("utf-32") || starts("utf32") || starts("ucs-4") || starts("ucs4")) return 4;
+    return 1;
+}
+
+// Converts with iconv; an invalid code unit becomes U+FFFD and the conversion goes on after it,
+// `unit` bytes further, so that the later units of a UTF-16 or UTF-32 text stay aligned.
+void AppendIconv(iconv_t cd, const unsigned char* p, size_t size, size_t unit, std::string* out) {
     const size_t start = out->size();
     size_t used = start;
     out->resize(start + size * 2 + 16);
@@ -335,11 +347,12 @@ void AppendIconv(iconv_t cd, const unsigned char* p, size_t size, std::string* o
         } else if (error == E2BIG) {
             out->resize(out->size() * 2 + 64);
         } else if (!flushing && (error == EILSEQ || error == EINVAL)) {
-            // EINVAL: an incomplete sequence at the end; either way one byte is given up.
+            // EINVAL: an incomplete sequence at the end; either way one code unit is given up.
             std::memcpy(Reserve(out, used, 3), kReplacement, 3);
             used += 3;
-            ++in;
-            --inLeft;
+            const size_t skip = std::min(unit, inLeft);
+            in += skip;
+            inLeft -= skip;
         } else {
             break;
         }
@@ -378,7 +391,7 @@ bool AppendText(const unsigned char* p, size_t size, const char* charset, std::s
         AppendUtf8(p, size, false, out);
         return false;
     }
-    AppendIconv(cd, p, size, out);
+    AppendIconv(cd, p, size, CodeUnitSize(key), out);
     return true;
 }
 
@@ -578,57 +591,116 @@ void DecodeText(GMimePart* leaf, PartFields* part, size_t number, Context* conte
     }
 }
 
-// Appends `object` and everything below it to mail->parts in document order.
-void WalkPart(GMimeObject* object, int depth, Context* context) {
-    std::vector<PartFields>& parts = context->mail->parts;
-    if (depth > kMaxDepth) {
-        if (!context->depthReported)
-            context->Defect("parts nested deeper than " + std::to_string(kMaxDepth) + " levels");
-        context->depthReported = true;
-        return;
+// GMime stops building the tree at its nesting limit and leaves the text of the deeper parts in
+// the prologue of the deepest multipart. Parses that text as the multipart's body with a fresh
+// parser (which starts again at depth 0) and returns the new multipart (the caller unrefs it),
+// or null. The prologue is dropped: the new tree holds its text.
+GMimeObject* ParseDeeper(GMimeObject* object, Context* context) {
+    GMimeMultipart* multipart = GMIME_MULTIPART(object);
+    const char* prologue = g_mime_multipart_get_prologue(multipart);
+    const char* boundary = g_mime_object_get_content_type_parameter(object, "boundary");
+    if (prologue == nullptr || prologue[0] == '\0' || boundary == nullptr ||
+        std::strpbrk(boundary, "\"\r\n") != nullptr) {
+        return nullptr;
     }
-    if (parts.size() >= kMaxParts) {
-        if (!context->partsReported)
-            context->Defect("more than " + std::to_string(kMaxParts) + " parts");
-        context->partsReported = true;
-        return;
-    }
-    parts.emplace_back();
-    const size_t index = parts.size() - 1;
-    const size_t number = index + 1;  // parts count from 1 in defect lines
-    CollectHeaders(object, &parts[index].headers, context);
-    SetMediaType(object, &parts[index].headers);
+    std::string text = "Content-Type: multipart/mixed; boundary=\"";
+    text += boundary;
+    text += "\"\r\n\r\n";
+    text += prologue;
+    g_mime_multipart_set_prologue(multipart, nullptr);
+    g_autoptr(GMimeStream) stream = g_mime_stream_mem_new_with_buffer(text.data(), text.size());
+    g_autoptr(GMimeParser) parser = g_mime_parser_new_with_stream(stream);
+    return g_mime_parser_construct_part(parser, context->options);
+}
 
-    if (GMIME_IS_MULTIPART(object)) {
-        parts[index].kind = kBodyMultipart;
-        GMimeMultipart* multipart = GMIME_MULTIPART(object);
-        // The parser clears write_end_boundary when the closing boundary never came.
-        if (!multipart->write_end_boundary && !context->boundaryReported &&
-            g_mime_object_get_content_type_parameter(object, "boundary") != nullptr) {
-            context->Defect("no closing boundary in part " + std::to_string(number));
-            context->boundaryReported = true;
+// Appends `root` and everything below it to mail->parts in document (depth-first) order. The
+// walk keeps its own stack and parses again what lies below GMime's depth limit, so no part is
+// too deep to be seen. Past kMaxParts parts no more are listed, but the texts of the others
+// still go into two closing parts, one text/plain and one HTML, so that their URLs are seen.
+void WalkParts(GMimeObject* root, Context* context) {
+    std::vector<PartFields>& parts = context->mail->parts;
+    std::vector<GMimeObject*> pending{root};
+    std::vector<GMimeObject*> deeper;  // owned: trees parsed from prologues
+    size_t overflow = 0;               // index of the closing text/plain part, then the HTML one
+    while (!pending.empty()) {
+        GMimeObject* object = pending.back();
+        pending.pop_back();
+        PartFields* part = nullptr;  // null past the cap
+        size_t number = 0;           // parts count from 1 in defect lines
+        if (parts.size() < kMaxParts) {
+            parts.emplace_back();
+            part = &parts.back();
+            number = parts.size();
+            CollectHeaders(object, &part->headers, context);
+            SetMediaType(object, &part->headers);
+        } else if (overflow == 0) {
+            context->Defect("more than " + std::to_string(kMaxParts) +
+                            " parts: the texts of the others are read as two parts");
+            overflow = parts.size();
+            parts.resize(overflow + 2);
+            parts[overflow + 1].kind = nsEmlComponents::kBodyTextHtml;
         }
-        const int count = g_mime_multipart_get_count(multipart);
-        for (int i = 0; i < count; ++i)
-            WalkPart(g_mime_multipart_get_part(multipart, i), depth + 1, context);
-    } else if (GMIME_IS_MESSAGE_PART(object)) {
-        parts[index].kind = kBodyMessage;
-        GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
-        if (inner != nullptr) {
-            CollectHeaders(GMIME_OBJECT(inner), &parts[index].headers, context);
-            if (GMimeObject* body = g_mime_message_get_mime_part(inner))
-                WalkPart(body, depth + 1, context);
+
+        if (GMIME_IS_MULTIPART(object)) {
+            GMimeMultipart* multipart = GMIME_MULTIPART(object);
+            if (part != nullptr) part->kind = kBodyMultipart;
+            // The parser clears write_end_boundary when the closing boundary never came.
+            if (!multipart->write_end_boundary && !context->boundaryReported &&
+                g_mime_object_get_content_type_parameter(object, "boundary") != nullptr) {
+                context->Defect("no closing boundary in part " + std::to_string(number));
+                context->boundaryReported = true;
+            }
+            int count = g_mime_multipart_get_count(multipart);
+            const char* prologue = g_mime_multipart_get_prologue(multipart);
+            if (count == 0 && context->nestingOverflow && prologue != nullptr) {
+                // Each parse costs GMime time in proportion to its depth limit times the lines
+                // left: after a few, and past the cap, the rest is read as plain text.
+                GMimeObject* below = nullptr;
+                if (part != nullptr && deeper.size() < kMaxDeeperParses)
+                    below = ParseDeeper(object, context);
+                if (below != nullptr) {
+                    deeper.push_back(below);
+                    multipart = GMIME_MULTIPART(below);
+                    count = g_mime_multipart_get_count(multipart);
+                } else {
+                    if (part == nullptr) {
+                        part = &parts[overflow];
+                        part->text.push_back('\n');
+                    } else {
+                        part->kind = nsEmlComponents::kBodyTextPlain;
+                        context->Defect("parts nested too deep in part " + std::to_string(number) +
+                                        ", read as plain text");
+                    }
+                    AppendText(reinterpret_cast<const unsigned char*>(prologue),
+                               std::strlen(prologue), nullptr, &part->text);
+                }
+            }
+            // Children go on the stack last first, so that the first comes off next.
+            while (count-- > 0) pending.push_back(g_mime_multipart_get_part(multipart, count));
+        } else if (GMIME_IS_MESSAGE_PART(object)) {
+            if (part != nullptr) part->kind = kBodyMessage;
+            GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+            if (inner != nullptr) {
+                if (part != nullptr) CollectHeaders(GMIME_OBJECT(inner), &part->headers, context);
+                if (GMimeObject* body = g_mime_message_get_mime_part(inner))
+                    pending.push_back(body);
+            }
+        } else if (GMIME_IS_PART(object)) {
+            const uint32_t kind = LeafKind(object);
+            if (part != nullptr) part->kind = kind;
+            const bool html = kind == nsEmlComponents::kBodyTextHtml;
+            if (kind == nsEmlComponents::kBodyTextPlain || html || kind == kBodyOtherText) {
+                if (part == nullptr) {
+                    part = &parts[overflow + (html ? 1 : 0)];
+                    part->text.push_back('\n');
+                }
+                DecodeText(GMIME_PART(object), part, number, context);
+            }
+        } else if (part != nullptr) {
+            part->kind = kBodyAttachment;
         }
-    } else if (GMIME_IS_PART(object)) {
-        const uint32_t kind = LeafKind(object);
-        parts[index].kind = kind;
-        if (kind == nsEmlComponents::kBodyTextPlain || kind == nsEmlComponents::kBodyTextHtml ||
-            kind == kBodyOtherText) {
-            DecodeText(GMIME_PART(object), &parts[index], number, context);
-        }
-    } else {
-        parts[index].kind = kBodyAttachment;
     }
+    for (GMimeObject* tree : deeper) g_object_unref(tree);
 }
 
 // ---- Input ------------------------------------------------------------------------------------
@@ -717,22 +789,51 @@ GMimeMessage* ParseBytes(const InputStream& input, GMimeParserOptions* options, 
     return message;
 }
 
+bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error);
+
+// One message with every kind of object the parser makes (multiparts, an enclosed message,
+// encoded bodies, address groups, encoded words, a charset iconv converts).
+const char kWarmUpMessage[] =
+    "From: A <a@a.example>\r\nTo: g: b@b.example, c@c.example;\r\n"
+    "Subject: =?utf-8?B?w6k=?= =?iso-8859-2?Q?=E9?=\r\nMIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"o\"\r\n\r\n"
+    "--o\r\nContent-Type: multipart/alternative; boundary=\"i\"\r\n\r\n"
+    "--i\r\nContent-Type: text/plain; charset=utf-16le\r\n"
+    "Content-Transfer-Encoding: base64\r\n\r\naAB0AHQAcAA=\r\n"
+    "--i\r\nContent-Type: text/html; charset=utf-8\r\n"
+    "Content-Transfer-Encoding: quoted-printable\r\n\r\n<p>=C3=A9</p>\r\n--i--\r\n"
+    "--o\r\nContent-Type: message/rfc822\r\n\r\nFrom: d@d.example\r\nSubject: x\r\n\r\n"
+    "text\r\n--o\r\nContent-Type: application/octet-stream\r\n"
+    "Content-Disposition: attachment; filename=\"a.bin\"\r\n\r\nAA==\r\n--o--\r\n";
+
 }  // namespace
 
 bool InitMailParser() {
     std::call_once(g_initOnce, [] {
         g_mime_init();
-        g_initialised = true;
+        // GObject sets a class up on its first use, and that set-up races with the type checks
+        // of other threads: parse one message here so that every class is ready before any
+        // scanning thread starts.
+        ParsedMail mail;
+        g_initialised = Parse(kWarmUpMessage, sizeof kWarmUpMessage - 1, &mail, nullptr);
     });
     return g_initialised;
 }
 
 bool ParseMail(const char* data, size_t size, ParsedMail* mail, std::string* error) {
-    *mail = ParsedMail();
     if (!InitMailParser()) {
+        *mail = ParsedMail();
         if (error) *error = "GMime could not be initialised";
         return false;
     }
+    return Parse(data, size, mail, error);
+}
+
+namespace {
+
+// ParseMail without the set-up.
+bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) {
+    *mail = ParsedMail();
     if (data == nullptr || size == 0) {
         if (error) *error = "empty input";
         return false;
@@ -780,7 +881,7 @@ bool ParseMail(const char* data, size_t size, ParsedMail* mail, std::string* err
         context.Defect("no headers");
     }
     if (nulInHeaders) context.Defect("NUL byte in the headers");
-    if (body != nullptr) WalkPart(body, 0, &context);
+    if (body != nullptr) WalkParts(body, &context);
 
     for (const auto& entry : mail->root.addresses) {
         if (entry.first != "From" || entry.second.empty()) continue;
@@ -794,5 +895,7 @@ bool ParseMail(const char* data, size_t size, ParsedMail* mail, std::string* err
     }
     return true;
 }
+
+}  // namespace
 
 }  // namespace host

@@ -15,7 +15,7 @@ namespace host {
 
 // Consumes `mail` (its texts move into the records). `size` is the raw message's size in bytes,
 // which the message source reports. When `urls` is not null it receives the number of URLs
-// attached to the bodies.
+// attached to the bodies. Throws std::bad_alloc when memory runs out.
 std::unique_ptr<Message> BuildMailRecords(ParsedMail&& mail, uint64_t size,
                                           uint64_t* urls = nullptr);
 

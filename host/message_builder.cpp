@@ -1,7 +1,9 @@
 // MessageBuilder, Message and MemorySource.
 #include "host/message_builder.h"
 
+#include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -268,6 +270,14 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
 
     auto buildMap = [m](const HeaderFields& fields) {
         THeadersMap* map = m->m_maps.emplace_back(std::make_unique<THeadersMap>()).get();
+        // The map never grows by itself: give it about one chain per header so that a message
+        // with many distinct header names still inserts in constant time per header.
+        const size_t headers =
+            fields.addresses.size() + fields.others.size() + fields.nullHeaders.size() + 2;
+        if (headers > map->bucket_count()) {
+            const size_t buckets = headers < UINT32_MAX ? headers : UINT32_MAX;
+            if (map->rehash(static_cast<uint32_t>(buckets)) != 0) throw std::bad_alloc();
+        }
         auto put = [&](const std::string& name, std::unique_ptr<CHeader> header) {
             map->insert(ascommon::sstring(Upper(name).c_str()), header.get());
             if (header) m->m_headers.push_back(std::move(header));
@@ -335,13 +345,16 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
         CPart* part = m->m_parts.emplace_back(std::make_unique<CPart>()).get();
         part->m_headers = buildMap(fields.headers);
         std::unique_ptr<CPartBody> body;
+        // Every failure to store a URL record throws: a record left out would hide its URL.
         if (fields.kind == kBodyTextPlain) {
             auto plain = std::make_unique<CPartBodyTextPlain>();
-            // The array grows by a fixed step; reserving keeps long URL lists linear.
-            plain->m_URLs.resize(fields.urls.size() + 1, false);
+            // The array grows by a fixed step and default-constructs its whole capacity: reserve
+            // exactly what the list needs, and nothing for a body without URLs.
+            if (!fields.urls.empty() && plain->m_URLs.resize(fields.urls.size(), false) != 0)
+                throw std::bad_alloc();
             // Each record is filled where it is stored, not copied there.
             for (const std::string& url : fields.urls) {
-                if (plain->m_URLs.add(ParsedURL()) != 0) continue;
+                if (plain->m_URLs.add(ParsedURL()) != 0) throw std::bad_alloc();
                 FillParsedURL(url, &plain->m_URLs.at(plain->m_URLs.size() - 1));
             }
             body = std::move(plain);
@@ -349,18 +362,23 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
             auto html = std::make_unique<CPartBodyTextHtml>();
             if (!fields.urls.empty() || fields.urlCollection) {
                 html->m_urlCollection = new CURLCollection();
-                html->m_urlCollection->m_URLs.resize(fields.urls.size() + 1, false);
+                auto& records = html->m_urlCollection->m_URLs;
+                if (!fields.urls.empty() && records.resize(fields.urls.size(), false) != 0)
+                    throw std::bad_alloc();
                 for (const std::string& url : fields.urls) {
                     auto record = std::make_unique<ParsedURL>();
                     FillParsedURL(url, record.get());
                     // The collection owns the records it lists.
-                    if (html->m_urlCollection->m_URLs.add(record.get()) == 0) record.release();
+                    if (records.add(record.get()) != 0) throw std::bad_alloc();
+                    record.release();
                 }
             }
             body = std::move(html);
         } else {
             body = std::make_unique<CPartBodyOther>(fields.kind);
         }
+        // The URL texts are in the records now; a consumed builder lets them go part by part.
+        if (moveTexts) std::vector<std::string>().swap(fields.urls);
         m->m_texts.push_back(moveTexts ? std::move(fields.text) : fields.text);
         body->m_text = m->m_texts.back().c_str();
         part->m_body = m->m_bodies.emplace_back(std::move(body)).get();

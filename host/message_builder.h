@@ -127,6 +127,8 @@ class MessageBuilder {
     MessageBuilder& WithoutSource();     // a root part without a source object
     MessageBuilder& WithoutRoot();       // a tree without a root part
 
+    // Throws std::bad_alloc when a record cannot be stored (a record left out would hide what
+    // it holds).
     std::unique_ptr<Message> Build() const&;
     // The same, moving the part texts into the message instead of copying them.
     std::unique_ptr<Message> Build() &&;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <utility>
 
 #include "common/aserrno.h"
@@ -34,6 +35,11 @@ double Since(std::chrono::steady_clock::time_point start) {
 
 // The expressions as the list command takes them: UTF-16 texts in a list object.
 bool WideList(const std::vector<std::string>& expressions, WideTextList* list, std::string* error) {
+    // The array grows by a fixed step, copying every text each time: size it once.
+    if (!expressions.empty() && list->resize(expressions.size(), false) != 0) {
+        *error = "out of memory while loading the lists";
+        return false;
+    }
     for (const std::string& expression : expressions) {
         ascommon::usstring wide;
         if (ascommon::Utf8ToUsstring(expression.data(), expression.size(), wide) != 0) {
@@ -140,14 +146,27 @@ void Scanner::Close() {
     m_settings.Clear();
 }
 
-ScanResult Scanner::Scan(const char* data, size_t size, bool extractUrls) {
+ScanResult Scanner::Scan(const char* data, size_t size, bool extractUrls, uint64_t fullSize) {
+    try {
+        return ScanMessage(data, size, extractUrls, fullSize > size ? fullSize : size);
+    } catch (const std::bad_alloc&) {
+        ScanResult result;
+        result.size = fullSize > size ? fullSize : size;
+        result.error =
+            "out of memory while scanning a message of " + std::to_string(result.size) + " bytes";
+        return result;
+    }
+}
+
+ScanResult Scanner::ScanMessage(const char* data, size_t size, bool extractUrls,
+                                uint64_t fullSize) {
     ScanResult result;
-    result.size = size;
+    result.size = fullSize;
     const auto start = std::chrono::steady_clock::now();
     ParsedMail mail;
     if (!ParseMail(data, size, &mail, &result.error)) return result;
     result.defects = std::move(mail.defects);
-    std::unique_ptr<Message> message = BuildMailRecords(std::move(mail), size, &result.urls);
+    std::unique_ptr<Message> message = BuildMailRecords(std::move(mail), fullSize, &result.urls);
     result.parseSeconds = Since(start);
 
     const auto moduleStart = std::chrono::steady_clock::now();

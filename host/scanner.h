@@ -58,7 +58,8 @@ struct ScanResult {
     std::string extracted;                  // the extract verb's keys, one per line, when asked for
     std::vector<std::string> defects;       // from parsing
     std::vector<std::string> moduleErrors;  // verbs that failed, with the module's message
-    uint64_t size = 0;
+    uint64_t size = 0;                      // the whole message's size
+    std::string truncated;  // why only the first part of the message was scanned, if it was
     uint64_t urls = 0;
     double parseSeconds = 0;   // parsing, URL finding, statistics, records
     double moduleSeconds = 0;  // the filters' calls
@@ -78,11 +79,14 @@ class Scanner {
 
     // False with *error set when the module cannot be loaded or configured (nothing stays open).
     bool Open(const ScanConfig& config, std::string* error);
-    // Scans one message; extractUrls adds verb 21 of the URL filter.
-    ScanResult Scan(const char* data, size_t size, bool extractUrls);
+    // Scans one message; extractUrls adds verb 21 of the URL filter. `fullSize`, when above
+    // `size`, is the size of a message of which only the first `size` bytes are given: the
+    // filters see that size. Running out of memory gives a result with an error.
+    ScanResult Scan(const char* data, size_t size, bool extractUrls, uint64_t fullSize = 0);
     void Close();
 
   private:
+    ScanResult ScanMessage(const char* data, size_t size, bool extractUrls, uint64_t fullSize);
     bool Configure(const ScanConfig& config, std::string* error);
     bool LoadLists(const ScanConfig& config, std::string* error);
 

@@ -18,12 +18,19 @@ else
   for f in "$bin"/*_fuzzer; do targets+=("$(basename "$f" _fuzzer)"); done
 fi
 
+# Per-input limits: every target handles one input in milliseconds, and in time and memory
+# linear in its size. 10 s per input is over a hundred times what the largest inputs take under
+# ASan, so a timeout means superlinear work (a hang, a quadratic path), not a slow machine.
+# 1024 MB RSS is about four times what the ASan runtime and the largest inputs need together, so
+# exceeding it means memory that grows out of proportion to the input.
+limits=(-timeout=10 -rss_limit_mb=1024)
+
 scratch=$(mktemp -d /tmp/molvex-fuzz-XXXXXX)
 for t in "${targets[@]}"; do
   mkdir -p "$scratch/$t"
   cp fuzz/corpus/"$t"/* "$scratch/$t/"
   log="$scratch/$t.log"
-  if ! "$bin/${t}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
+  if ! "$bin/${t}_fuzzer" -max_total_time="$seconds" "${limits[@]}" -print_final_stats=1 \
       -artifact_prefix="$scratch/$t-" "$scratch/$t" >"$log" 2>&1; then
     tail -n 40 "$log"
     echo "fuzz: $t found a problem; input and log kept in $scratch" >&2

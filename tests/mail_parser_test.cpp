@@ -101,6 +101,9 @@ TEST(MailParser, BodyConversion) {
         {"text/plain; charset=windows-1252", "8bit", std::string("\x93q\xe9\0", 4), "“qé "},
         {"text/calendar; charset=utf-8", "7bit", "BEGIN:VCALENDAR", "BEGIN:VCALENDAR"},
         {"application/pdf", "base64", "JVBERi0=", ""},  // attachments keep no text
+        // An invalid code unit costs one unit, not one byte: the rest stays aligned.
+        {"text/plain; charset=utf-16le", "base64", "ANhoAGkA", "\xEF\xBF\xBDhi"},
+        {"text/plain; charset=utf-32le", "base64", "AAARAG8AAABrAAAA", "\xEF\xBF\xBDok"},
     };
     for (const Row& row : rows) {
         ParsedMail mail = Parse(std::string("From: a@b.c\nContent-Type: ") + row.contentType +
@@ -235,15 +238,19 @@ TEST(MailParser, BrokenInput) {
 }
 
 TEST(MailParser, HostileStructure) {
-    // 200 nested multiparts: the walk stops at 64 levels below the body.
-    std::string deep = "From: a@b\n";
-    for (int i = 0; i < 200; ++i)
-        deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" +
-                std::to_string(i) + "\n";
-    deep += "\nleaf\n";
-    ParsedMail mail = Parse(deep);
-    EXPECT_EQ(65u, mail.parts.size());
-    EXPECT_TRUE(HasDefect(mail, "nested deeper than 64"));
+    // Nested deeper than GMime goes (1024 levels) and than the second parse: every level is
+    // listed up to 2048, and the innermost leaf is still read, as text.
+    for (const int levels : {1100, 2100}) {
+        std::string deep = "From: a@b\n";
+        for (int i = 0; i < levels; ++i)
+            deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" +
+                    std::to_string(i) + "\n";
+        deep += "\nleaf\n";
+        ParsedMail mail = Parse(deep);
+        EXPECT_EQ(levels < 2048 ? levels + 1u : 2049u, mail.parts.size());
+        EXPECT_NE(mail.parts.back().text.find("leaf"), std::string::npos);
+        EXPECT_EQ(mail.parts.back().kind, nsEmlComponents::kBodyTextPlain);
+    }
 
     std::string many = "Content-Type: multipart/mixed; boundary=b\n\n";
     for (int i = 0; i < 3000; ++i) many += "--b\n\npart\n";

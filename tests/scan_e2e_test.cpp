@@ -1,7 +1,9 @@
 // End-to-end runs of the built molvex-scan on the bundled samples and on broken input.
 #include <gtest/gtest.h>
 #include <json/json.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -152,13 +154,30 @@ TEST(ScanEndToEnd, BadInputIsReportedAndTheScanGoesOn) {
     WriteFile(
         dir + "/d-unknown-charset.eml",
         "From: a@b.example\r\nContent-Type: text/plain; charset=x-no-such\r\n\r\n\xe9t\xe9\r\n");
-    const ScanRun run = Scan("--json " + dir + " " + dir + "/missing.eml");
+    mkfifo((dir + "/e-pipe.eml").c_str(), 0600);  // an error, not a scan that waits forever
+    WriteFile(dir + "/f.mbox", "From a\nFrom b\nFrom: x@y.example\n\nhi\n");  // #1 empty
+    std::string deep = "From: a@b.example\n", url = "http://www.cheap-pills.example/\n";
+    for (int i = 0; i < 100; ++i)
+        deep += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" +
+                std::to_string(i) + "\n";
+    WriteFile(dir + "/g-deep.eml", deep + "\n" + url);
+    WriteFile(dir + "/h-big.eml", "From: a@b.example\n\n" + url + std::string(70000, 'x'));
+    const bool root = geteuid() == 0;                // root reads any folder
+    if (!root) mkdir((dir + "/locked").c_str(), 0);  // a folder nobody else may read
+    const ScanRun run = Scan("--json --max-message-size 64K " + dir + " " + dir + "/missing.eml " +
+                             dir + "/f.mbox");
+    if (!root) chmod((dir + "/locked").c_str(), 0700);
     EXPECT_EQ(run.status, 1);
     const auto results = ByFile(run.out);
-    ASSERT_EQ(results.size(), 5u) << run.out;
-    EXPECT_TRUE(results.at("a-garbage.eml").isMember("error"));
-    EXPECT_TRUE(results.at("b-empty.eml").isMember("error"));
-    EXPECT_TRUE(results.at("missing.eml").isMember("error"));
+    ASSERT_EQ(results.size(), root ? 10u : 11u) << run.out;
+    for (const char* bad : {"a-garbage.eml", "b-empty.eml", "missing.eml", "e-pipe.eml", "f.mbox#1",
+                            root ? "b-empty.eml" : "locked"}) {
+        EXPECT_TRUE(results.at(bad).isMember("error")) << bad;
+    }
+    EXPECT_EQ(results.at("f.mbox#2")["gtube"].asInt(), 0);  // the envelope after it stays one
+    EXPECT_EQ(results.at("g-deep.eml")["url"].asInt(), 1);  // seen 100 levels down
+    EXPECT_EQ(results.at("h-big.eml")["url"].asInt(), 1);   // the first 64 KiB are scanned
+    EXPECT_TRUE(results.at("h-big.eml").isMember("truncated"));
     // Broken but readable messages are scanned.
     EXPECT_EQ(results.at("c-truncated.eml")["gtube"].asInt(), 0);
     EXPECT_EQ(results.at("d-unknown-charset.eml")["gtube"].asInt(), 0);

@@ -30,6 +30,9 @@ TEST(MailInputsTest, SplitMbox) {
         {"From a\nX: 1\n\n>From quoted\n", {"X: 1\n\n>From quoted\n"}},
         {"From a", {}},      // an envelope line and nothing else
         {"From a\n", {""}},  // an envelope with an empty message
+        // An empty message before the next envelope, right after its own or after a blank line.
+        {"From a\nFrom b\nX: 2\n", {"", "X: 2\n"}},
+        {"From a\r\n\r\nFrom b\r\nX: 2\r\n", {"", "X: 2\r\n"}},
     };
     for (const auto& row : rows) {
         std::vector<std::string> got;

@@ -2,7 +2,9 @@
 // query it; clear errors and a non-zero exit for missing, unreadable and corrupt files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -65,6 +67,10 @@ TEST(URLDBToolTest, BuildInfoCheck) {
 TEST(URLDBToolTest, ErrorsExitNonZero) {
     testfiles::TempFolder folder;
     ASSERT_TRUE(folder.ok());
+    WriteText(folder / "d.txt", "a.com\n");
+    // Outputs that are not replaced: a link (unless followed) and a FIFO stay as they are.
+    ASSERT_EQ(symlink("a.dat", (folder / "link.dat").c_str()), 0);
+    ASSERT_EQ(mkfifo((folder / "fifo.dat").c_str(), 0600), 0);
     struct Row {
         std::string arguments;
         const char* message;
@@ -74,6 +80,8 @@ TEST(URLDBToolTest, ErrorsExitNonZero) {
         {"build --domains " + folder / "missing.txt" + " -o " + folder / "x.dat", "cannot read"},
         {"build -o " + folder / "x.dat", "needs at least one of"},
         {"frobnicate", "usage"},
+        {"build --domains " + folder / "d.txt" + " -o " + folder / "link.dat", "symbolic link"},
+        {"build --domains " + folder / "d.txt" + " -o " + folder / "fifo.dat", "not a regular"},
     };
     for (const Row& row : rows) {
         Result result = RunTool(row.arguments);
@@ -81,8 +89,7 @@ TEST(URLDBToolTest, ErrorsExitNonZero) {
         EXPECT_NE(result.output.find(row.message), std::string::npos) << result.output;
     }
     EXPECT_FALSE(testfiles::Exists(folder / "x.dat"));
-
-    WriteText(folder / "d.txt", "a.com\n");
+    EXPECT_FALSE(testfiles::Exists(folder / "a.dat"));  // the link was not written through
     ASSERT_EQ(RunTool("build --domains " + folder / "d.txt" + " -o " + folder / "a.dat").status, 0);
     std::vector<unsigned char> bytes = testfiles::ReadAll(folder / "a.dat");
     bytes[140] ^= 0x10;  // a payload byte: the digest check fails

@@ -3,14 +3,17 @@
 //
 //   molvex-scan [options] PATH...
 //
-// Exit status: 0 when every input was scanned, 1 when an input could not be read or parsed (the
-// others are still scanned) or the module could not be set up, 2 on bad usage.
+// Inputs are read one message at a time; a message larger than --max-message-size is not read
+// whole: its first part is scanned and the line says so. Exit status: 0 when every input was
+// scanned, 1 when an input could not be read or parsed (the others are still scanned) or the
+// module could not be set up, 2 on bad usage.
 #include <malloc.h>
 #include <unistd.h>
 
 #include <json/json.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -20,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -52,6 +56,8 @@ const char kUsage[] =
     "  -v N               module trace lines up to level N (1-4) on standard error\n"
     "  --progress         always show the progress bar (otherwise: on a terminal, long runs)\n"
     "  --no-progress      never show it\n"
+    "  --max-message-size N  scan at most the first N bytes of a message (suffix K, M or G;\n"
+    "                     default 64M); the rest of a larger one is skipped and reported\n"
     "  -q                 no summary\n"
     "Without --settings, --blacklist and --whitelist the bundled sample lists are used.\n";
 
@@ -67,6 +73,7 @@ struct Options {
     bool extractUrls = false;
     bool quiet = false;
     int progress = -1;  // -1: automatic
+    uint64_t maxMessageSize = 64ull << 20;
     std::string settingsFile;
     std::string blacklistFile;
     std::string whitelistFile;
@@ -79,10 +86,9 @@ struct Options {
 struct Job {
     uint64_t sequence = 0;
     std::string name;
-    std::shared_ptr<const std::string> content;  // the whole file
-    size_t offset = 0;
-    size_t length = 0;
-    std::string error;  // set: nothing to scan
+    std::string content;  // the message, or its first part when it is larger than the limit
+    uint64_t size = 0;    // the whole message's size
+    std::string error;    // set: nothing to scan
 };
 
 std::string Quote(const std::string& text) {
@@ -105,6 +111,7 @@ std::string TextLine(const Job& job, const host::ScanResult& r) {
                 " " + std::string(host::kVerdictKeys[i].name) + "=" + std::to_string(r.verdicts[i]);
         }
     }
+    if (!r.truncated.empty()) line += " truncated=" + Quote(r.truncated);
     if (r.hasExpression && !r.expression.empty()) line += " expression=" + Quote(r.expression);
     if (!r.urlKeys.empty()) line += " url-keys=" + Quote(r.urlKeys);
     for (const std::string& e : r.moduleErrors) line += " module-error=" + Quote(e);
@@ -121,6 +128,7 @@ std::string JsonLine(const Job& job, const host::ScanResult& r) {
             if (r.verdicts[i] >= 0) v[host::kVerdictKeys[i].name] = r.verdicts[i];
         }
         if (r.hasExpression) v["expression"] = r.expression;
+        if (!r.truncated.empty()) v["truncated"] = r.truncated;
         Json::Value keys(Json::arrayValue);
         std::istringstream in(r.urlKeys);
         for (std::string key; in >> key;) keys.append(key);
@@ -184,6 +192,10 @@ class Reporter {
                 std::fprintf(stderr, "; per message: parsing %.1f us, module %.1f us",
                              m_parseSeconds / scanned * 1e6, m_moduleSeconds / scanned * 1e6);
             }
+            if (m_truncated) {
+                std::fprintf(stderr, "; %llu over the size limit, scanned in part",
+                             static_cast<unsigned long long>(m_truncated));
+            }
             std::fprintf(stderr, "\nhits:");
             for (size_t i = 0; i < host::kVerdictCount; ++i) {
                 std::fprintf(stderr, "%s %s %llu", i ? "," : "", host::kVerdictKeys[i].name,
@@ -210,6 +222,7 @@ class Reporter {
         ClearBar();
         std::fwrite(o.text.data(), 1, o.text.size(), o.toStderr ? stderr : stdout);
         if (o.failed) return;
+        if (!o.result.truncated.empty()) ++m_truncated;
         m_parseSeconds += o.result.parseSeconds;
         m_moduleSeconds += o.result.moduleSeconds;
         for (size_t i = 0; i < host::kVerdictCount; ++i) m_hits[i] += o.result.Hit(i) ? 1 : 0;
@@ -260,6 +273,7 @@ class Reporter {
     uint64_t m_next = 0;
     uint64_t m_messages = 0;
     uint64_t m_errors = 0;
+    uint64_t m_truncated = 0;  // scanned in part: over the size limit
     uint64_t m_hits[host::kVerdictCount] = {};
     double m_parseSeconds = 0;
     double m_moduleSeconds = 0;
@@ -273,7 +287,7 @@ class JobQueue {
     void Push(Job&& job) {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_space.wait(lock, [&] { return m_bytes < m_maxBytes || m_jobs.empty(); });
-        m_bytes += job.length;
+        m_bytes += job.content.size();
         m_jobs.push_back(std::move(job));
         m_ready.notify_one();
     }
@@ -284,7 +298,7 @@ class JobQueue {
         if (m_jobs.empty()) return false;
         *job = std::move(m_jobs.front());
         m_jobs.pop_front();
-        m_bytes -= job->length;
+        m_bytes -= job->content.size();
         m_space.notify_one();
         return true;
     }
@@ -303,6 +317,22 @@ class JobQueue {
     uint64_t m_bytes = 0;
     bool m_closed = false;
 };
+
+// A positive size in bytes with an optional K, M or G (binary) suffix.
+bool ParseSize(const std::string& text, uint64_t* size) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long n = std::strtoull(text.c_str(), &end, 10);
+    if (end == text.c_str() || errno != 0 || n == 0 || text[0] == '-') return false;
+    int shift = 0;
+    if (*end == 'K' || *end == 'k') shift = 10;
+    if (*end == 'M' || *end == 'm') shift = 20;
+    if (*end == 'G' || *end == 'g') shift = 30;
+    if (shift != 0) ++end;
+    if (*end != '\0' || n > (UINT64_MAX >> shift)) return false;
+    *size = static_cast<uint64_t>(n) << shift;
+    return true;
+}
 
 // Parses the command line; returns 0 to go on, else the exit status.
 int ParseOptions(int argc, char** argv, Options* o) {
@@ -339,6 +369,10 @@ int ParseOptions(int argc, char** argv, Options* o) {
             if (!value(&text)) return Usage("--set needs KEY=VALUE");
             if (!host::ParseSetting(text, &setting, &problem)) return Usage(problem);
             o->overrides.push_back(setting);
+        } else if (arg == "--max-message-size") {
+            if (!value(&text) || !ParseSize(text, &o->maxMessageSize)) {
+                return Usage("--max-message-size takes a size in bytes (suffix K, M or G)");
+            }
         } else if (arg == "--blacklist") {
             if (!value(&o->blacklistFile)) return Usage("--blacklist needs a file");
         } else if (arg == "--whitelist") {
@@ -385,48 +419,51 @@ bool BuildConfig(Options* o, std::string* error) {
     return true;
 }
 
-// Reads the inputs in order and queues their messages; unreadable inputs become error jobs.
-void ReadInputs(const std::vector<host::InputFile>& files, JobQueue* queue, Reporter* reporter) {
-    uint64_t next = 0;
-    uint64_t* sequence = &next;
+// Queues the messages of one input file, one at a time; returns false with *error when the
+// file cannot be opened or read (the messages queued before stay queued).
+bool ReadInput(const host::InputFile& file, uint64_t limit, uint64_t* sequence, JobQueue* queue,
+               Reporter* reporter, std::string* error) {
+    host::MailReader reader;
+    if (!reader.Open(file.path, limit, error)) return false;
+    host::MailMessage message;
+    uint64_t count = 0;
+    while (reader.Next(&message, error)) {
+        Job job;
+        job.sequence = (*sequence)++;
+        job.name = reader.mbox() ? file.path + "#" + std::to_string(++count) : file.path;
+        job.size = message.size;
+        job.content = std::move(message.bytes);
+        reporter->AddBytes(job.size - job.content.size());  // the skipped rest is done with
+        queue->Push(std::move(job));
+    }
+    if (!error->empty()) return false;
+    if (reader.mbox() && count == 0) *error = "empty mbox file";
+    return error->empty();
+}
+
+// Reads the inputs in order and queues their messages; inputs that cannot be read become error
+// jobs, and so does one that the memory does not hold.
+void ReadInputs(const std::vector<host::InputFile>& files, uint64_t limit, JobQueue* queue,
+                Reporter* reporter) {
+    uint64_t sequence = 0;
     for (const host::InputFile& file : files) {
-        auto content = std::make_shared<std::string>();
-        std::string error;
-        if (!file.error.empty() || !host::ReadWholeFile(file.path, content.get(), &error)) {
-            Job job;
-            job.sequence = (*sequence)++;
-            job.name = file.path;
-            job.error = file.error.empty() ? "cannot read: " + error : file.error;
-            reporter->AddBytes(file.size);
-            queue->Push(std::move(job));
-            continue;
-        }
-        if (host::LooksLikeMbox(*content)) {
-            const std::vector<std::string_view> messages = host::SplitMbox(*content);
-            for (size_t i = 0; i < messages.size(); ++i) {
-                Job job;
-                job.sequence = (*sequence)++;
-                job.name = file.path + "#" + std::to_string(i + 1);
-                job.content = content;
-                job.offset = static_cast<size_t>(messages[i].data() - content->data());
-                job.length = messages[i].size();
-                queue->Push(std::move(job));
+        std::string error = file.error;
+        if (error.empty()) {
+            try {
+                if (!ReadInput(file, limit, &sequence, queue, reporter, &error) && error.empty())
+                    error = "cannot read";
+                if (!error.empty()) error = "cannot read: " + error;
+            } catch (const std::bad_alloc&) {
+                error = "out of memory while reading";
             }
-            if (messages.empty()) {
-                Job job;
-                job.sequence = (*sequence)++;
-                job.name = file.path;
-                job.error = "empty mbox file";
-                queue->Push(std::move(job));
-            }
-        } else {
-            Job job;
-            job.sequence = (*sequence)++;
-            job.name = file.path;
-            job.length = content->size();
-            job.content = std::move(content);
-            queue->Push(std::move(job));
         }
+        if (error.empty()) continue;
+        Job job;
+        job.sequence = sequence++;
+        job.name = file.path;
+        job.error = error;
+        reporter->AddBytes(file.size);
+        queue->Push(std::move(job));
     }
 }
 
@@ -465,16 +502,21 @@ int main(int argc, char** argv) {
             while (queue.Pop(&job)) {
                 host::ScanResult result;
                 if (job.error.empty()) {
-                    result = scanner.Scan(job.content->data() + job.offset, job.length,
-                                          options.extractUrls);
+                    result = scanner.Scan(job.content.data(), job.content.size(),
+                                          options.extractUrls, job.size);
+                    if (result.ok && job.size > job.content.size()) {
+                        result.truncated = "message of " + std::to_string(job.size) +
+                                           " bytes is over the size limit; its first " +
+                                           std::to_string(job.content.size()) + " bytes scanned";
+                    }
                 }
-                reporter.AddBytes(job.length);
-                job.content.reset();  // the file goes as soon as its last message is scanned
+                reporter.AddBytes(job.content.size());
+                std::string().swap(job.content);  // the message goes as soon as it is scanned
                 reporter.Deliver(std::move(job), std::move(result));
             }
         });
     }
-    ReadInputs(files, &queue, &reporter);
+    ReadInputs(files, options.maxMessageSize, &queue, &reporter);
     queue.Close();
     for (std::thread& worker : workers) worker.join();
     const int status = reporter.Finish();

@@ -1,27 +1,31 @@
 // molvex-urldb: builds, inspects and queries the URL list data files that the URL filter loads.
 //
-//   molvex-urldb build [--domains FILE] [--subdomains FILE] [--urls FILE] -o OUT
+//   molvex-urldb build [--domains FILE] [--subdomains FILE] [--urls FILE] [--follow-symlinks]
+//                      -o OUT
 //   molvex-urldb info FILE
 //   molvex-urldb check FILE KEY...
 //
 // Text lists hold one entry per line; blank lines and lines starting with "#" are skipped and
 // surrounding blanks are trimmed. Entries are stored as the URL filter looks them up: domains in
 // lower case (the filter lower-cases registrable domains), sub-domains and URLs as written.
-#include <unistd.h>
+// build writes a new file beside OUT and renames it over OUT: an OUT that exists must be a
+// regular file, and a symbolic link is only written through with --follow-symlinks.
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
-#include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "common/ascii.h"
 #include "common/asfile.h"
 #include "common/binstreamer.h"
+#include "common/platform.h"
 #include "engines/urldb2/urldb2.h"
 
 namespace {
@@ -32,8 +36,8 @@ const char* const kSectionNames[3] = {"URLs", "sub-domains", "domains"};
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: molvex-urldb build [--domains FILE] [--subdomains FILE] [--urls FILE] "
-                 "-o OUT\n"
+                 "usage: molvex-urldb build [--domains FILE] [--subdomains FILE] [--urls FILE]\n"
+                 "                          [--follow-symlinks] -o OUT\n"
                  "       molvex-urldb info FILE\n"
                  "       molvex-urldb check FILE KEY...\n");
     return 2;
@@ -59,7 +63,7 @@ std::string Trim(const std::string& line) {
 // One section of a data file being built: keys in first-seen order, duplicates counted.
 struct Section {
     std::vector<uint64_t> keys;
-    std::set<uint64_t> seen;
+    std::unordered_set<uint64_t> seen;  // hashed: constant time per entry for long lists
     size_t duplicates = 0;
 };
 
@@ -88,9 +92,43 @@ bool ReadList(const std::string& path, bool lowerCase, Section* section, std::st
     return true;
 }
 
-// Writes the data file to a temporary name beside OUT and renames it, so a failure never
-// leaves a partial file under the final name.
-int Build(const std::string lists[3], const std::string& out) {
+namespace fs = std::filesystem;
+
+// The file that building OUT replaces: OUT itself, or with followLinks the file its symbolic
+// links lead to. False with *error when that is something other than a regular file, or a link
+// that is not to be followed.
+bool OutputTarget(const std::string& out, bool followLinks, std::string* target,
+                  std::string* error) {
+    std::error_code ec;
+    *target = out;
+    fs::file_status status = fs::symlink_status(out, ec);
+    if (fs::is_symlink(status)) {
+        if (!followLinks) {
+            *error = out + " is a symbolic link (give --follow-symlinks to write to its target)";
+            return false;
+        }
+        const fs::path resolved = fs::weakly_canonical(out, ec);
+        if (ec) {
+            *error = "cannot follow " + out + ": " + ec.message();
+            return false;
+        }
+        *target = resolved.string();
+        status = fs::symlink_status(resolved, ec);
+    }
+    if (ec && ec != std::errc::no_such_file_or_directory) {
+        *error = "cannot write " + out + ": " + ec.message();
+        return false;
+    }
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        *error = "cannot write " + out + ": it exists and is not a regular file";
+        return false;
+    }
+    return true;
+}
+
+// Writes the data file to a new temporary file beside OUT and renames it over OUT, so a failure
+// never leaves a partial file under the final name; the temporary file goes on any failure.
+int Build(const std::string lists[3], const std::string& out, bool followLinks) {
     Section sections[3];
     bool any = false;
     for (int i = 0; i < 3; ++i) {
@@ -100,7 +138,20 @@ int Build(const std::string lists[3], const std::string& out) {
         if (!ReadList(lists[i], i == 2, &sections[i], &error)) return Fail(error);
     }
     if (!any) return Fail("build needs at least one of --domains, --subdomains, --urls");
-    const std::string partial = out + ".partial-" + std::to_string(getpid());
+    std::string target, error;
+    if (!OutputTarget(out, followLinks, &target, &error)) return Fail(error);
+    const fs::path targetPath(target);
+    const std::string folder =
+        targetPath.has_parent_path() ? targetPath.parent_path().string() : std::string(".");
+    const std::string prefix = "." + targetPath.filename().string() + ".";
+    char name[4096];
+    size_t length = 0;
+    if (!platform::CreateUniqueFileUtf8(folder.c_str(), prefix.c_str(), name, sizeof name,
+                                        &length)) {
+        return Fail("cannot write " + out + ": cannot create a file in " + folder + ": " +
+                    std::strerror(errno));
+    }
+    const std::string partial(name, length);
     try {
         ascommon::CBinaryStreamer writer(sstring(partial.c_str()), 1, sstring(TempFolder().c_str()),
                                          0);
@@ -116,12 +167,20 @@ int Build(const std::string lists[3], const std::string& out) {
         }
         writer.Close();
     } catch (const std::exception& e) {
-        std::remove(partial.c_str());
+        platform::RemoveFileUtf8(partial.c_str());
         return Fail("cannot write " + out + ": " + e.what());
     }
-    if (std::rename(partial.c_str(), out.c_str()) != 0) {
+    // The new file gets the permissions of the one it replaces, or the usual rw-r--r--.
+    std::error_code ec;
+    const fs::file_status old = fs::status(targetPath, ec);
+    fs::permissions(partial,
+                    fs::exists(old) ? old.permissions()
+                                    : fs::perms::owner_read | fs::perms::owner_write |
+                                          fs::perms::group_read | fs::perms::others_read,
+                    ec);
+    if (std::rename(partial.c_str(), target.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
-        std::remove(partial.c_str());
+        platform::RemoveFileUtf8(partial.c_str());
         return Fail("cannot write " + out + ": " + reason);
     }
     size_t duplicates = 0;
@@ -191,8 +250,13 @@ int main(int argc, char** argv) {
     if (command == "build") {
         std::string lists[3];  // URLs, sub-domains, domains: the file's section order
         std::string out;
+        bool followLinks = false;
         for (int i = 2; i < argc; ++i) {
             const std::string arg = argv[i];
+            if (arg == "--follow-symlinks") {
+                followLinks = true;
+                continue;
+            }
             if (i + 1 >= argc) return Usage();
             if (arg == "--urls") {
                 lists[0] = argv[++i];
@@ -207,7 +271,7 @@ int main(int argc, char** argv) {
             }
         }
         if (out.empty()) return Usage();
-        return Build(lists, out);
+        return Build(lists, out, followLinks);
     }
     if (command == "info" && argc == 3) return Info(argv[2]);
     if (command == "check" && argc >= 4) {
