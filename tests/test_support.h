@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "blackbox_keys.h"
@@ -78,6 +79,32 @@ class ModuleFixture : public ::testing::Test {
     host::ModuleLibrary m_library;
     host::SettingsStore m_settings;
     CAClassFactory* m_factory = nullptr;
+};
+
+// Keeps the trace lines, with their levels, that reach the capture while it lives (the lines
+// go here instead of to TakeTraces). For traces whose level is part of the behaviour: errors
+// at 1, survived failures at 2, notices at 3, per-item progress at 4. One test thread reads it.
+class LeveledTraces {
+  public:
+    LeveledTraces() {
+        host::SetTraceSink([this](int32_t level, const std::string& line) {
+            m_lines.emplace_back(level, line);  // the hooks call the sink under their lock
+        });
+    }
+    ~LeveledTraces() { host::SetTraceSink(nullptr); }
+    LeveledTraces(const LeveledTraces&) = delete;
+    LeveledTraces& operator=(const LeveledTraces&) = delete;
+
+    // The level of the first line holding `text`; 0 when no line does.
+    int32_t Level(const std::string& text) const {
+        for (const auto& line : m_lines) {
+            if (line.second.find(text) != std::string::npos) return line.first;
+        }
+        return 0;
+    }
+
+  private:
+    std::vector<std::pair<int32_t, std::string>> m_lines;
 };
 
 }  // namespace testing_support
