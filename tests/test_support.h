@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -106,5 +107,23 @@ class LeveledTraces {
   private:
     std::vector<std::pair<int32_t, std::string>> m_lines;
 };
+
+// The extra blackbox of the black/white list filter's add and query verbs: selector 0 and
+// empty texts leave their keys out.
+inline void FillExtra(host::BlackBoxStore& extra, int32_t selector, const std::string& address,
+                      const std::string& header = "") {
+    if (selector != 0) extra.SetInt(asbb::kListSelector, selector);
+    if (!address.empty()) extra.SetWideText(asbb::kAddress, host::WidenKey(address));
+    if (!header.empty()) extra.SetWideText(asbb::kHeaderName, host::WidenKey(header));
+}
+
+// Everything written to `file` so far, read from its start.
+inline std::string ReadAll(FILE* file) {
+    std::string text;
+    char buffer[256];
+    std::rewind(file);
+    while (std::fgets(buffer, sizeof buffer, file)) text += buffer;
+    return text;
+}
 
 }  // namespace testing_support

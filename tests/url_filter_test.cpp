@@ -137,11 +137,7 @@ TEST_F(URLFilterTest, ExtractWritesKeysWithoutLookingThemUp) {
     extra.PutObject(asbb::kUrlKeyStream, asbb::kObject,
                     reinterpret_cast<ascommon::CBlackBoxObject*>(out.get()), false);
     ASSERT_EQ(Run(filter, *message, asbb::kExtractUrlKeys, &extra), 0) << HostError();
-    std::rewind(out.get());
-    std::string written;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, out.get())) written += buffer;
-    EXPECT_EQ(written,
+    EXPECT_EQ(testing_support::ReadAll(out.get()),
               "bad.com\nbad.com\nbad.com/a/b?c=d\n"
               "example.co.uk\nmail.example.co.uk\nmail.example.co.uk:81/\n");
     EXPECT_EQ(message->blackbox().IntValue(asbb::kUrlListed, -1), 0);  // nothing looked up
