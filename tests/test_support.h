@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "blackbox_keys.h"
@@ -79,5 +81,49 @@ class ModuleFixture : public ::testing::Test {
     host::SettingsStore m_settings;
     CAClassFactory* m_factory = nullptr;
 };
+
+// Keeps the trace lines, with their levels, that reach the capture while it lives (the lines
+// go here instead of to TakeTraces). For traces whose level is part of the behaviour: errors
+// at 1, survived failures at 2, notices at 3, per-item progress at 4. One test thread reads it.
+class LeveledTraces {
+  public:
+    LeveledTraces() {
+        host::SetTraceSink([this](int32_t level, const std::string& line) {
+            m_lines.emplace_back(level, line);  // the hooks call the sink under their lock
+        });
+    }
+    ~LeveledTraces() { host::SetTraceSink(nullptr); }
+    LeveledTraces(const LeveledTraces&) = delete;
+    LeveledTraces& operator=(const LeveledTraces&) = delete;
+
+    // The level of the first line holding `text`; 0 when no line does.
+    int32_t Level(const std::string& text) const {
+        for (const auto& line : m_lines) {
+            if (line.second.find(text) != std::string::npos) return line.first;
+        }
+        return 0;
+    }
+
+  private:
+    std::vector<std::pair<int32_t, std::string>> m_lines;
+};
+
+// The extra blackbox of the black/white list filter's add and query verbs: selector 0 and
+// empty texts leave their keys out.
+inline void FillExtra(host::BlackBoxStore& extra, int32_t selector, const std::string& address,
+                      const std::string& header = "") {
+    if (selector != 0) extra.SetInt(asbb::kListSelector, selector);
+    if (!address.empty()) extra.SetWideText(asbb::kAddress, host::WidenKey(address));
+    if (!header.empty()) extra.SetWideText(asbb::kHeaderName, host::WidenKey(header));
+}
+
+// Everything written to `file` so far, read from its start.
+inline std::string ReadAll(FILE* file) {
+    std::string text;
+    char buffer[256];
+    std::rewind(file);
+    while (std::fgets(buffer, sizeof buffer, file)) text += buffer;
+    return text;
+}
 
 }  // namespace testing_support
