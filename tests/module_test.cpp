@@ -128,6 +128,11 @@ TEST_F(ModuleTest, UnitTestVerbModesAndReservedSlot) {
                                "] does not implement unit testing\n"),
                   3);
         EXPECT_EQ(filter->ReservedOperation(), 0);
+        ascommon::sstring name;
+        std::swap(name, filter->m_name);  // a module whose name has no text: the fallback name
+        filter->UnitTest();
+        EXPECT_EQ(traces.Level("module [] does not implement unit testing\n"), 3);
+        std::swap(name, filter->m_name);
         for (uint32_t verb : {0u, 10u, 11u, 12u, 21u, 1804u}) {
             const uint8_t expected = index == kBWFilter ? ((verb == 11 || verb == 12) ? 0 : 2) : 1;
             EXPECT_EQ(filter->GetVerbMode(verb), expected) << index << " verb " << verb;

@@ -167,6 +167,24 @@ TEST_F(URLFilterTest, OtherVerbsCommandsAndBrokenMessages) {
               "Module Eml URL Filter failed to process entity with message: "
               "ASBadCastException - MESSAGE: Could not convert from CBlackBoxObject* "
               "to CPartsContainer*");
+
+    // A body whose kind names a class it is not of is refused, not read as that class.
+    for (auto [kind, name] : {std::pair{nsEmlComponents::kBodyTextPlain, "CPartBodyTextPlain"},
+                              std::pair{nsEmlComponents::kBodyTextHtml, "CPartBodyTextHtml"}}) {
+        auto impostor = host::MessageBuilder().TextPart("t", {"http://bad.com/"}).Build();
+        auto* part = const_cast<nsEmlComponents::CPart*>(impostor->tree()->m_allParts->at(0));
+        nsEmlComponents::CPartBodyOther other(kind);
+        nsEmlComponents::CPartBody* real = part->m_body;
+        part->m_body = &other;
+        EXPECT_EQ(Run(filter, *impostor, asbb::kCheckUrls), ascommon::kErrInternal);
+        EXPECT_EQ(HostError(), std::string("Module Eml URL Filter failed to process entity with "
+                                           "message: ASBadCastException - MESSAGE: could not cast "
+                                           "to ") +
+                                   name);
+        part->m_body = nullptr;  // a part without a body is passed over
+        EXPECT_EQ(Run(filter, *impostor, asbb::kCheckUrls), 0);
+        part->m_body = real;
+    }
 }
 
 }  // namespace
