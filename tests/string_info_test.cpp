@@ -1,6 +1,5 @@
-// StringInfoParser: counts from the character-statistics document. The statistics fuzz replay
-// checks the reading rules of numbers, fractions, booleans, texts and containers on built
-// documents; these rows pin the shapes of documents and the values it does not build.
+// StringInfoParser: counts from the character-statistics document: its shapes, how each kind of
+// value counts, and the parser before and after a document it cannot read.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -53,6 +52,33 @@ TEST(StringInfoParserTest, Queries) {
         EXPECT_EQ(parser.GetGroupCount("Letter"), row.letters);
         EXPECT_EQ(parser.GetScriptCount("Latin"), row.latin);
         EXPECT_EQ(parser.GetTotalWithoutOther(), row.withoutOther);
+    }
+}
+
+// How a value counts: numbers and booleans by value (fractions toward zero, clamped to 32 bits),
+// text like atoi, anything else 0.
+TEST(StringInfoParserTest, CountValues) {
+    const std::pair<const char*, int32_t> rows[] = {
+        {"7", 7},
+        {"-3", -3},
+        {"true", 1},
+        {"false", 0},
+        {"2.9", 2},
+        {"null", 0},
+        {"{}", 0},
+        {"[5]", 0},
+        {"\"x\"", 0},
+        {"\"\"", 0},
+        {"1e12", INT32_MAX},
+        {"3000000000", INT32_MAX},
+        {"-3000000000", INT32_MIN},
+        {"\"99999999999\"", INT32_MAX},
+    };
+    for (const auto& [value, count] : rows) {
+        StringInfoParser parser;
+        parser.initialize(
+            ascommon::sstring((std::string(R"({"Groups":{"Letter":)") + value + "}}").c_str()));
+        EXPECT_EQ(parser.GetGroupCount("Letter"), count) << value;
     }
 }
 

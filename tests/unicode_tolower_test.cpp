@@ -12,7 +12,6 @@
 #include <fstream>
 #include <functional>
 #include <initializer_list>
-#include <random>
 #include <sstream>
 #include <string>
 #include <unordered_map>
@@ -198,33 +197,14 @@ TEST(Utf8ToLowerTest, StatusOutputAndRoom) {
 }
 
 // Against ToLower + encode: each code point on its own, in shortest form (surrogates included),
-// at the smallest room; then generated well-formed text at the smallest room that fits (4 bytes
-// free before its last code point) and at one byte less, where what was written is a prefix.
+// at the smallest room. The room rule on longer texts is pinned by the rows above, and the UTF
+// fuzz replay checks that well-formed text never writes past its room.
 TEST(Utf8ToLowerTest, MatchesToLowerPerCodePoint) {
     ExpectNoMismatch(kMaxCodePoint, [](uint32_t cp) -> std::string {
         const std::string got = Lower(Utf8({cp}), 4);
         const std::string want = Expected(0, Utf8({UNICODETOLOWER::ToLower(cp)}));
         return got == want ? "" : Hex(Utf8({cp})) + ": " + got + ", want " + want;
     });
-    std::vector<uint32_t> pool = {'A', 'z', '0', 0x7FF, 0xFFFF, 0x10000, kMaxCodePoint};
-    for (const auto& kv : TableMap()) pool.insert(pool.end(), {kv.first, kv.second});
-    std::sort(pool.begin(), pool.end());  // a reproducible pick whatever the map's order
-    std::mt19937 rng(20240515);
-    for (int n = 0; n < 4000; ++n) {
-        std::string text, lowered;
-        size_t minRoom = 0;
-        for (uint32_t k = rng() % 25; k > 0; --k) {
-            const uint32_t cp = rng() % 3 ? pool[rng() % pool.size()] : rng() % 0x80;
-            text += Utf8({cp});
-            minRoom = lowered.size() + 4;
-            lowered += Utf8({UNICODETOLOWER::ToLower(cp)});
-        }
-        ASSERT_EQ(Lower(text, minRoom), Expected(0, lowered)) << Hex(text);
-        if (minRoom == 0) continue;
-        const std::string shortOne = Lower(text, minRoom - 1);
-        const std::string prefix = Expected(kShortBuffer, "") + Hex(lowered);
-        ASSERT_EQ(prefix.compare(0, shortOne.size(), shortOne), 0) << Hex(text) << shortOne;
-    }
 }
 
 }  // namespace
