@@ -1,20 +1,15 @@
 // The binary streamer: typed round trips, the data file frame (header, digest, scrambling), the
-// refusal of damaged files, the operations' checks and messages, and that a failed open leaves
-// neither a temporary file nor a hook block behind.
+// refusal of damaged files, the operations' checks and messages, a failed close and the level of
+// its trace lines, and that failed opens (allocation failures included) leave no temporary file.
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <string>
-#include <system_error>
-#include <vector>
 
 #include "common/asexception.h"
-#include "common/asfile.h"
 #include "common/binstreamer.h"
 #include "host/host_hooks.h"
 #include "tests/temp_folder.h"
@@ -54,13 +49,8 @@ std::string Plain(const std::string& text) {
     return "ASException - MESSAGE: " + text;
 }
 
-// The digest failure of an unscrambled file: the first byte where its stored digest differs.
-std::string CrcMessage(const std::string& file, const Bytes& plain) {
-    const Bytes digest = Md5Of(plain, fmt::kHeaderSize);
-    size_t i = 0;
-    while (i < 16 && i < plain.size() && plain[i] == digest[i]) ++i;
-    return Plain("File CRC does not match with its stored CRC! [" + file + "] position " +
-                 std::to_string(i));
+std::string CannotOpen(const std::string& path, int error) {
+    return "ASException - CODE: -551 MESSAGE: could not open " + path + ": " + std::strerror(error);
 }
 
 class BinStreamerTest : public ::testing::Test {
@@ -68,15 +58,11 @@ class BinStreamerTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(m_data.ok() && m_temp.ok());
         host::CaptureTraces(4);
-        host::TakeTraces();
-        m_liveBytes = host::Counters().liveBytes;
     }
     void TearDown() override {
-        host::FailAllocationNumber(0);
         host::CaptureTraces(0);
         host::TakeTraces();
         EXPECT_TRUE(TempCopies().empty()) << "temporary files left behind";
-        EXPECT_EQ(host::Counters().liveBytes, m_liveBytes) << "hook blocks left behind";
     }
 
     // Long names, so that the streamer's strings live on the heap.
@@ -90,9 +76,6 @@ class BinStreamerTest : public ::testing::Test {
     }
     auto Reader(const std::string& path) const { return Open(path, fmt::kModeRead); }
     auto Writer(const std::string& path) const { return Open(path, fmt::kModeWrite); }
-    std::string OpenFailure(const std::string& path) const {
-        return MessageOf([&] { Reader(path); });
-    }
 
     // A data file with a few values: 32-bit -2, 16-bit 0x1234, the string "ab", "9" by Printf.
     std::string SmallFile() const {
@@ -111,29 +94,19 @@ class BinStreamerTest : public ::testing::Test {
     }
 
     testfiles::TempFolder m_data, m_temp;
-    uint64_t m_liveBytes = 0;
 };
 
+// RFC 1321 test vectors, and the refusal of null arguments.
 TEST(ComputeCrcTest, Rfc1321VectorsAndNullArguments) {
-    const std::pair<std::string, std::string> rows[] = {
-        {"", "d41d8cd98f00b204e9800998ecf8427e"},
-        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
-        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
-         "57edf4a22be3c955ac49da2e2107b67a"},
-    };
-    for (const auto& row : rows) {
-        const Bytes digest = Md5Of(Bytes(row.first.begin(), row.first.end()));
-        char hex[33];
-        for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-        EXPECT_EQ(hex, row.second) << row.first;
-    }
+    EXPECT_EQ(Md5Of(Bytes()), (Bytes{0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04, 0xe9, 0x80,
+                                     0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e}));
+    EXPECT_EQ(Md5Of(Bytes{'a', 'b', 'c'}), (Bytes{0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
+                                                  0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72}));
     unsigned char digest[16];
     const std::string refused = "ASBadPtrException - MESSAGE: Invalid parameters in ComputeCRC";
     EXPECT_EQ(MessageOf([&] { ascommon::ComputeCRC(nullptr, 0, digest); }), refused);
     EXPECT_EQ(MessageOf([&] { ascommon::ComputeCRC(digest, 1, nullptr); }), refused);
 }
-
-// ---- Round trips and layout -------------------------------------------------------------------
 
 // Every typed operation written and read back; then the failures of ReadString, which keep the
 // string as it was, and a read of a value cut short by the end of the file.
@@ -180,8 +153,6 @@ TEST_F(BinStreamerTest, EveryTypedOperationRoundTrips) {
     EXPECT_EQ(r->ReadString(read, 38), 38u);
     EXPECT_EQ(read.c_str(), text);
     EXPECT_EQ(r->ReadString(read, 4), 4u);
-    EXPECT_STREQ(read.c_str(), "42-x");
-
     EXPECT_EQ(MessageOf([&] { r->ReadString(read, 5); }),
               Plain("read string contains terminating characters!"));
     host::FailAllocationNumber(1);  // the temporary buffer: nothing is read
@@ -194,7 +165,11 @@ TEST_F(BinStreamerTest, EveryTypedOperationRoundTrips) {
     EXPECT_EQ(MessageOf([&] { r->ReadUInt16(); }), Plain("cannot read from file"));  // 1 of 2 bytes
 }
 
-TEST_F(BinStreamerTest, UnscrambledLayout) {
+// The frame: digest of the payload, description, values A and B, the header value, payload. An
+// empty payload has its digest too, and reads as empty. Then every truncation and single changed
+// bytes: the digest (0-15) and the payload (128-136) are checked, the rest of the header is not;
+// a refused file leaves no temporary copy and traces why.
+TEST_F(BinStreamerTest, LayoutAndDamagedFiles) {
     const std::string path = SmallFile();
     const Bytes plain = Scrambled(testfiles::ReadAll(path));
     ASSERT_EQ(plain.size(), 128u + 9);
@@ -205,65 +180,53 @@ TEST_F(BinStreamerTest, UnscrambledLayout) {
         Bytes(plain.begin() + 116, plain.end()),
         (Bytes{0,    0,    0,    0,    0,    0,    0,   0,   4,  3, 2, 1,  // A, B, header value
                0xFE, 0xFF, 0xFF, 0xFF, 0x34, 0x12, 'a', 'b', '9'}));       // payload
+    const std::string empty = DataPath("empty.bin");
+    Writer(empty)->Close();
+    EXPECT_EQ(MessageOf([&] { Reader(empty)->ReadByte(); }), Plain("cannot read from file"));
 
-    Writer(path)->Close();  // an empty payload has its digest too, and reads as empty
-    EXPECT_EQ(MessageOf([&] { Reader(path)->ReadByte(); }), Plain("cannot read from file"));
-}
-
-// ---- Damaged files ----------------------------------------------------------------------------
-
-// Every truncation and single changed bytes: the digest (0-15) and the payload (128-136) are
-// checked, the rest of the header (description, values A, B and the header value) is not.
-TEST_F(BinStreamerTest, DamagedFilesAreRefusedCleanly) {
-    const std::string path = SmallFile();
-    const Bytes plain = Scrambled(testfiles::ReadAll(path));
+    // The digest failure names the first byte where the stored digest differs.
+    auto crcMessage = [&](const Bytes& file) {
+        const Bytes digest = Md5Of(file, fmt::kHeaderSize);
+        size_t i = 0;
+        while (i < 16 && i < file.size() && file[i] == digest[i]) ++i;
+        return Plain("File CRC does not match with its stored CRC! [" + path + "] position " +
+                     std::to_string(i));
+    };
     std::vector<std::pair<Bytes, std::string>> rows;  // unscrambled file, failure of the open
     for (size_t length = 0; length < plain.size(); ++length) {
         const Bytes cut(plain.begin(), plain.begin() + length);
         rows.push_back({cut, length < 128 ? Plain("Could not read header component from file")
-                                          : CrcMessage(path, cut)});
+                                          : crcMessage(cut)});
     }
     for (const size_t offset : {0, 7, 15, 16, 60, 115, 116, 121, 127, 128, 132, 136}) {
         Bytes changed = plain;
         changed[offset] ^= 0x01;
-        rows.push_back({changed, offset < 16 || offset >= 128 ? CrcMessage(path, changed) : ""});
+        rows.push_back({changed, offset < 16 || offset >= 128 ? crcMessage(changed) : ""});
     }
     for (size_t i = 0; i < rows.size(); ++i) {
         testfiles::WriteAll(path, Scrambled(rows[i].first));
         host::TakeTraces();
-        const uint64_t live = host::Counters().liveBytes;
         EXPECT_EQ(MessageOf([&] { EXPECT_EQ(Reader(path)->ReadInt32(), -2); }), rows[i].second)
             << "row " << i;
         EXPECT_TRUE(TempCopies().empty()) << "row " << i;
-        EXPECT_EQ(host::Counters().liveBytes, live) << "row " << i;
         const std::string trace = "Exception [" + rows[i].second + "], removing streamer temp";
         EXPECT_EQ(host::TraceContains(trace), !rows[i].second.empty()) << "row " << i;
     }
 }
 
-TEST_F(BinStreamerTest, FilesThatCannotBeOpenedAndTheSizeLimit) {
+// Missing and oversized files (the size limit checked by the scrambling pass: exactly the limit
+// passes), a writer that cannot make its file, and temp folders where no name fits 260 bytes.
+TEST_F(BinStreamerTest, FilesAndFoldersThatCannotBeUsed) {
     const std::string huge = DataPath("huge.bin"), missing = DataPath("missing.bin");
     testfiles::WriteAll(huge, {});
-    std::filesystem::resize_file(huge, fmt::kMaxFileSize + 1);  // sparse
+    std::filesystem::resize_file(testfiles::Native(huge), fmt::kMaxFileSize + 1);  // sparse
     const std::string kFile = "ASFileException - CODE: -700 MESSAGE: ";
-    EXPECT_EQ(OpenFailure(missing), kFile + "Could not access file [" + missing + "]");
-    EXPECT_EQ(OpenFailure(huge),
+    EXPECT_EQ(MessageOf([&] { Reader(missing); }),
+              kFile + "Could not access file [" + missing + "]");
+    EXPECT_EQ(MessageOf([&] { Reader(huge); }),
               kFile + "file [" + huge + "]ize exceeds 50 MB. It is to large [268435457 bytes]");
-    // A folder: where the C runtime opens it for reading (Linux), its header cannot be read;
-    // where it does not (Windows), the open fails with the runtime's reason.
-    errno = 0;
-    std::FILE* folder = ascommon::OpenFile(m_data.path().c_str(), "rb");
-    const int folderError = errno;
-    if (folder != nullptr) std::fclose(folder);
-    EXPECT_EQ(OpenFailure(m_data.path()),
-              folder != nullptr ? Plain("Could not read header component from file")
-                                : "ASException - CODE: -551 MESSAGE: could not open " +
-                                      m_data.path() + ": " + std::strerror(folderError));
-    const std::string noFolder = DataPath("no/such.bin");  // a writer that cannot make its file
-    EXPECT_EQ(MessageOf([&] { Writer(noFolder); }),
-              "ASException - CODE: -551 MESSAGE: could not open " + noFolder + ": " +
-                  std::strerror(ENOENT));
-    // The scrambling pass at a small limit: exactly the limit passes.
+    const std::string noFolder = DataPath("no/such.bin");
+    EXPECT_EQ(MessageOf([&] { Writer(noFolder); }), CannotOpen(noFolder, ENOENT));
     const std::string source = DataPath("source.bin"), target = DataPath("target.bin");
     auto scramble = [&] { ascommon::detail::ScrambleFile(source.c_str(), target.c_str(), 4096); };
     testfiles::WriteAll(source, Bytes(4096));
@@ -271,9 +234,20 @@ TEST_F(BinStreamerTest, FilesThatCannotBeOpenedAndTheSizeLimit) {
     testfiles::WriteAll(source, Bytes(4097));
     EXPECT_EQ(MessageOf(scramble),
               kFile + "file [" + source + "]ize exceeds 50 MB. It is to large [4097 bytes]");
+    const std::string absent = m_temp / "missing",
+                      deep = m_temp / std::string(252 - m_temp.path().size(), 'd');
+    ASSERT_TRUE(std::filesystem::create_directory(testfiles::Native(deep)));
+    for (const std::string& folder : {absent, deep}) {
+        for (const uint32_t mode : {fmt::kModeRead, fmt::kModeWrite}) {
+            EXPECT_EQ(MessageOf([&] {
+                          CBinaryStreamer(sstring(source.c_str()), mode, sstring(folder.c_str()),
+                                          0);
+                      }),
+                      "ASFileException - MESSAGE: Could not create a temp filename in folder \"" +
+                          folder + "\"");
+        }
+    }
 }
-
-// ---- Checks of the operations -----------------------------------------------------------------
 
 // Every operation on an open reader, an open writer, a closed reader and a closed writer. The
 // mode and open checks come before the argument checks; "" marks a call that works (the round
@@ -282,8 +256,8 @@ TEST_F(BinStreamerTest, FilesThatCannotBeOpenedAndTheSizeLimit) {
 TEST_F(BinStreamerTest, ModeOpenAndArgumentChecksOfEveryOperation) {
     // Slots 1 to 4 reach the file: a reader's write fails where the C runtime refuses writes to a
     // stream opened for reading (Linux); Windows' msvcrt copies them into the read buffer.
-    const std::string probe = SmallFile();
-    std::FILE* stream = ascommon::OpenFile(probe.c_str(), "rb");
+    const std::string path = SmallFile();
+    std::FILE* stream = ascommon::OpenFile(path.c_str(), "rb");
     ASSERT_TRUE(stream != nullptr && std::fgetc(stream) != EOF);
     const bool readersRefuseWrites = std::fwrite("x", 1, 1, stream) != 1;
     std::fclose(stream);
@@ -315,7 +289,6 @@ TEST_F(BinStreamerTest, ModeOpenAndArgumentChecksOfEveryOperation) {
           OP(ReadInt32Array(nullptr, 1))},
          {kBad, kWriteOnly, kNoFile, kWriteOnly}},
     };
-    const std::string path = SmallFile();
     std::unique_ptr<CBinaryStreamer> streamers[] = {Reader(path), Writer(DataPath("written.bin")),
                                                     Reader(path), Writer(DataPath("closed"))};
     streamers[2]->Close();
@@ -334,35 +307,22 @@ TEST_F(BinStreamerTest, ModeOpenAndArgumentChecksOfEveryOperation) {
 }
 #undef OP
 
-// ---- Temporary files and failures -------------------------------------------------------------
-
-TEST_F(BinStreamerTest, TempCopiesAndTempFolders) {
+// Each reader keeps a copy until closed (closing twice does nothing), a writer keeps none; an
+// uninitialised temp folder string means the current folder.
+TEST_F(BinStreamerTest, TempCopies) {
     const std::string path = SmallFile();
     const Bytes before = testfiles::ReadAll(path);
-    auto first = Reader(path), second = Reader(path);  // a copy each
+    auto first = Reader(path), second = Reader(path);
     EXPECT_EQ(TempCopies().size(), 2u);
     EXPECT_TRUE(first->ReadInt32() == -2 && second->ReadInt32() == -2);
     first->Close();
-    first->Close();  // closing again does nothing
+    first->Close();
     EXPECT_EQ(TempCopies().size(), 1u);
     second.reset();  // the destructor closes
     EXPECT_EQ(testfiles::ReadAll(path), before);
-    EXPECT_TRUE(Writer(path) && TempCopies().empty());  // a writer keeps none
-    // Names must fit 260 bytes: none does in a folder of 253.
-    const std::string missing = m_temp / "missing",
-                      deep = m_temp / std::string(252 - m_temp.path().size(), 'd');
-    ASSERT_TRUE(std::filesystem::create_directory(testfiles::Native(deep)));
-    for (const std::string& folder : {missing, deep}) {
-        for (const uint32_t mode : {fmt::kModeRead, fmt::kModeWrite}) {
-            EXPECT_EQ(MessageOf([&] {
-                          CBinaryStreamer(sstring(path.c_str()), mode, sstring(folder.c_str()), 0);
-                      }),
-                      "ASFileException - MESSAGE: Could not create a temp filename in folder \"" +
-                          folder + "\"");
-        }
-    }
-    const auto previous = std::filesystem::current_path();  // an uninitialised folder string
-    std::filesystem::current_path(testfiles::Native(m_temp.path()));  // means the current folder
+    EXPECT_TRUE(Writer(path) && TempCopies().empty());
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(testfiles::Native(m_temp.path()));
     {
         CBinaryStreamer r(sstring(path.c_str()), fmt::kModeRead, sstring(), 0);
         EXPECT_EQ(TempCopies().size(), 1u);
@@ -370,28 +330,36 @@ TEST_F(BinStreamerTest, TempCopiesAndTempFolders) {
     std::filesystem::current_path(previous);
 }
 
-TEST_F(BinStreamerTest, AFailedCloseIsReportedOnceAndTheDestructorOnlyTracesIt) {
-    const std::string path = DataPath();
-    const std::string expected =
-        "ASException - CODE: -551 MESSAGE: could not open " + path + ": " + std::strerror(ENOENT);
-    {
-        auto w = Writer(path);
-        std::error_code error;  // the digest pass can no longer reopen it
-        if (!std::filesystem::remove(testfiles::Native(path), error)) {
-            GTEST_SKIP() << "a file open for writing cannot be deleted here (Windows), so the "
-                            "digest pass cannot be made to fail: "
-                         << error.message();
+// A close that fails (the digest pass can no longer reopen the file) throws once, closed all the
+// same; the destructor only traces it. Both lines are traced at level 1: kept from capture level 1
+// on, not at 0.
+TEST_F(BinStreamerTest, AFailedCloseIsReportedOnceAndTracedAtLevelOne) {
+    const std::string path = DataPath(), expected = CannotOpen(path, ENOENT);
+    const std::string destructorLine = "Internal exception thrown when closing file [" + path +
+                                       "] with message: " + expected + "\n";
+    for (const int32_t level : {0, 1}) {
+        host::CaptureTraces(level);
+        host::TakeTraces();
+        {
+            auto w = Writer(path);
+            std::error_code error;
+            if (!std::filesystem::remove(testfiles::Native(path), error)) {
+                GTEST_SKIP() << "a file open for writing cannot be deleted here (Windows), so the "
+                                "digest pass cannot be made to fail: "
+                             << error.message();
+            }
+            EXPECT_EQ(MessageOf([&] { w->Close(); }), expected);
+            EXPECT_EQ(MessageOf([&] { w->Close(); }), "");
         }
-        EXPECT_EQ(MessageOf([&] { w->Close(); }), expected);
-        EXPECT_EQ(MessageOf([&] { w->Close(); }), "");  // closed all the same
+        EXPECT_EQ(host::TraceContains("] - " + expected + "\n"), level == 1) << level;
+        EXPECT_FALSE(host::TraceContains("Internal exception thrown when closing file"));
+        host::TakeTraces();
+        {
+            auto w = Writer(path);
+            ASSERT_TRUE(std::filesystem::remove(testfiles::Native(path)));
+        }
+        EXPECT_EQ(host::TraceContains(destructorLine), level == 1) << level;
     }
-    EXPECT_FALSE(host::TraceContains("Internal exception thrown when closing file"));
-    {
-        auto w = Writer(path);
-        ASSERT_TRUE(std::filesystem::remove(testfiles::Native(path)));
-    }  // the destructor closes, fails, and traces
-    EXPECT_TRUE(host::TraceContains("Internal exception thrown when closing file [" + path +
-                                    "] with message: " + expected + "\n"));
 }
 
 // Fails the 1st, 2nd, ... allocation of an open (and for a writer, its close) until one works:
@@ -402,7 +370,6 @@ TEST_F(BinStreamerTest, FailedAllocationsLeaveNothingBehind) {
         std::string failure;
         uint64_t n = 0;
         do {
-            const uint64_t live = host::Counters().liveBytes;
             ++n;
             failure = MessageOf([&] {
                 const sstring name(path.c_str()), folder(m_temp.path().c_str());
@@ -414,7 +381,6 @@ TEST_F(BinStreamerTest, FailedAllocationsLeaveNothingBehind) {
             host::FailAllocationNumber(0);
             EXPECT_NE(failure, "?") << mode << " " << n;  // only the module's exceptions
             EXPECT_TRUE(TempCopies().empty()) << mode << " " << n;
-            EXPECT_EQ(host::Counters().liveBytes, live) << mode << " " << n;
         } while (!failure.empty() && n < 64);
         EXPECT_EQ(failure, "") << mode;
         // At least names, temp name, whole-file buffers and file object fail before one works.

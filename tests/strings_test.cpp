@@ -1,4 +1,5 @@
-// sstring, usstring and the free string helpers.
+// sstring, usstring and the free string helpers. The UTF fuzz replay checks UTF8_tolower against
+// the structural check on any bytes; these rows pin the buffers it sizes and its trace lines.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -6,8 +7,9 @@
 #include <string>
 #include <tuple>
 
-#include "common/sstring.h"
 #include "common/asexception.h"
+#include "common/sstring.h"
+#include "common/status.h"
 #include "common/ustring.h"
 #include "host/host_hooks.h"
 
@@ -16,16 +18,12 @@ using ascommon::usstring;
 
 namespace {
 
-std::string Bytes(const sstring& s) {
-    return std::string(s.c_str(), s.length());
-}
-
 // Where the text lives, length/capacity, the bytes and any last error, e.g. "inline 3/4 abc" or
 // "heap 30/31 ... error -2"; "none" when uninitialised.
 std::string State(const sstring& s) {
     if (!s.initialised()) return "none";
     return (s.is_inline() ? "inline " : "heap ") + std::to_string(s.length()) + "/" +
-           std::to_string(s.capacity()) + " " + Bytes(s) +
+           std::to_string(s.capacity()) + " " + std::string(s.c_str(), s.length()) +
            (s.last_error() ? " error " + std::to_string(s.last_error()) : "");
 }
 
@@ -45,20 +43,19 @@ uint64_t AllocationsDuring(Work work) {
 
 }  // namespace
 
-TEST(SstringTest, InlineBufferHoldsTextsUnder24BytesAndAppendIsExact) {
-    for (size_t length : {0, 1, 22, 23, 100}) {
+// Texts under 24 bytes live inline, copies too; appending is exact, moves to the heap once the
+// text no longer fits, and keeps the content when the buffer cannot be had.
+TEST(SstringTest, InlineBufferAppendAndFailedAllocation) {
+    for (size_t length : {0, 22, 23, 100}) {
         const std::string text(length, 'x');
         const std::string want = (length < 23 ? "inline " : "heap ") + std::to_string(length) +
                                  "/" + std::to_string(length + 1) + " " + text;
         const uint64_t allocations = AllocationsDuring([&] {
             const sstring s(text.c_str());
-            EXPECT_EQ(State(s), want);
-            EXPECT_EQ(State(sstring(s)), want);  // a copy follows the same rule
+            EXPECT_EQ(State(s) + ", " + State(sstring(s)), want + ", " + want);
         });
         EXPECT_EQ(allocations, length < 23 ? 0u : 2u) << length;
     }
-
-    // Appending is exact and moves to the heap once the text no longer fits.
     sstring s("0123456789");
     EXPECT_EQ(AllocationsDuring([&] { EXPECT_EQ(s.append("0123456789", 10), 0); }), 0u);
     EXPECT_EQ(State(s), "inline 20/21 01234567890123456789");
@@ -66,38 +63,43 @@ TEST(SstringTest, InlineBufferHoldsTextsUnder24BytesAndAppendIsExact) {
     EXPECT_EQ(State(s), "heap 23/24 01234567890123456789abc");
     s.append(s);  // appending itself
     EXPECT_EQ(State(s), "heap 46/47 01234567890123456789abc01234567890123456789abc");
-
-    sstring none;
+    sstring none, small("short");
     none.append("xy", 2);    // appending to an uninitialised string assigns
     none.append(sstring());  // nothing from an uninitialised source
     none.append("", 0);
-    EXPECT_EQ(Bytes(none), "xy");
+    EXPECT_EQ(State(none), "inline 2/3 xy");
+    host::FailAllocationNumber(1);
+    EXPECT_EQ(small.append(std::string(40, 'z').c_str(), 40), ascommon::kNoBuffer);
+    host::FailAllocationNumber(0);
+    EXPECT_EQ(State(small), "inline 5/6 short error -2");
+    EXPECT_EQ(small.assign("", 0), 0);
+    EXPECT_EQ(State(small), "inline 0/1 ");  // the error is cleared
+    EXPECT_EQ(small.fill(5, 'a'), 0);
+    EXPECT_EQ(State(small), "inline 5/5 aaaaa");
+    EXPECT_EQ(small.fill(30, '\0'), 0);
+    EXPECT_EQ(State(small) + std::to_string(small.c_str()[29]), "heap 0/30 0");
 }
 
 // Counted construction stops the length at a NUL; assign keeps it, and so does a copy.
-// Uninitialised (default, from null, assigned null or from an uninitialised string) is not empty.
-TEST(SstringTest, EmbeddedNulAndUninitialisedState) {
+// Uninitialised (default, from null, assigned null or from an uninitialised string) is not empty,
+// and compares as neither equal nor unequal to another, less than any text both ways.
+TEST(SstringTest, EmbeddedNulUninitialisedStateAndComparison) {
     const std::string bytes("ab\0de", 5);
     EXPECT_EQ(sstring(bytes.data(), 5).length(), 2u);
     sstring s, none, target("abc");
     EXPECT_EQ(s.assign(bytes.data(), 5), 0);
-    EXPECT_EQ(Bytes(sstring(s)), bytes);
+    const sstring copy(s);
+    EXPECT_EQ(std::string(copy.c_str(), copy.length()), bytes);
     EXPECT_EQ(s.assign(nullptr, 3), 0);
     target = none;
-    EXPECT_FALSE(s.initialised() || none.initialised() || target.initialised());
-    EXPECT_FALSE(sstring(static_cast<const char*>(nullptr)).initialised());
-    EXPECT_FALSE(sstring(none).initialised());
+    EXPECT_FALSE(s.initialised() || target.initialised() || sstring(none).initialised() ||
+                 sstring(static_cast<const char*>(nullptr)).initialised());
     EXPECT_EQ(State(sstring("")), "inline 0/1 ");
-}
-
-TEST(SstringTest, ComparisonRules) {
     // a, b (null: uninitialised), and which of a == b, a != b, a < b hold ('.' where not).
     const char* const rows[][3] = {
-        {"abc", "abc", "=.."},     {"abc", "abd", ".!<"},
-        {"abd", "abc", ".!."},     {"a", "\xff", ".!<"},  // unsigned byte comparison
-        {nullptr, nullptr, "..."},  // two uninitialised: neither equal nor unequal
-        {nullptr, "abc", ".!<"},    // exactly one uninitialised: less both ways
-        {"abc", nullptr, ".!<"},
+        {"abc", "abc", "=.."},     {"abc", "abd", ".!<"},   {"abd", "abc", ".!."},
+        {"a", "\xff", ".!<"},  // unsigned byte comparison
+        {nullptr, nullptr, "..."}, {nullptr, "abc", ".!<"}, {"abc", nullptr, ".!<"},
     };
     auto holds = [](const sstring& a, const sstring& b) {
         return std::string{a == b ? '=' : '.', a != b ? '!' : '.', a < b ? '<' : '.'};
@@ -105,24 +107,7 @@ TEST(SstringTest, ComparisonRules) {
     for (const auto& row : rows) {
         EXPECT_EQ(holds(sstring(row[0]), sstring(row[1])), row[2]) << row[0] << " vs " << row[1];
     }
-    const sstring none;  // any string, even an uninitialised one, equals itself
-    EXPECT_EQ(holds(none, none), "=..");
-}
-
-TEST(SstringTest, FailedAllocationKeepsContentAndFillSizesBuffers) {
-    sstring s("short");
-    host::FailAllocationNumber(1);
-    EXPECT_EQ(s.append(std::string(40, 'z').c_str(), 40), -2);
-    host::FailAllocationNumber(0);
-    EXPECT_EQ(State(s), "inline 5/6 short error -2");
-    EXPECT_EQ(s.assign("", 0), 0);
-    EXPECT_EQ(State(s), "inline 0/1 ");  // the error is cleared
-
-    EXPECT_EQ(s.fill(5, 'a'), 0);
-    EXPECT_EQ(State(s), "inline 5/5 aaaaa");
-    EXPECT_EQ(s.fill(30, '\0'), 0);
-    EXPECT_EQ(State(s), "heap 0/30 ");
-    EXPECT_EQ(s.c_str()[29], '\0');
+    EXPECT_EQ(holds(none, none), "=..");  // any string, even an uninitialised one, equals itself
 }
 
 TEST(SstringTest, Utf8ToLower) {
@@ -132,17 +117,16 @@ TEST(SstringTest, Utf8ToLower) {
         // U+0042 U+00C0 U+0130 (shrinks by one byte) U+10570 U+1E900 U+10428 (already lower case)
         {"B\xC3\x80\xC4\xB0\xF0\x90\x95\xB0\xF0\x9E\xA4\x80\xF0\x90\x90\xA8", true, 0,
          "b\xC3\xA0i\xF0\x90\x96\x97\xF0\x9E\xA4\xA2\xF0\x90\x90\xA8", 0},
-        {"", true, 0, "", 0},
         {"MIXED Case 123 WITH A LONG TAIL", true, 0, "mixed case 123 with a long tail", 0},
         // Room 10 is too small (4 bytes are kept free), the estimate grows to 13: capacity 15.
         {"ABCDEFGHIJ", false, 0, "abcdefghij", 15},
-        {"abc\xC3", true, -50, "abc\xC3", 0},  // refused by the structural check, text kept
-        {"ab\xC3", false, -50, "ab\xC3", 0},   // the lower-caser fails on its own, text kept
+        {"abc\xC3", true, ascommon::kIllFormed, "abc\xC3", 0},  // refused by the structural check
+        {"ab\xC3", false, ascommon::kIllFormed, "ab\xC3", 0},   // the lower-caser fails on its own
     };
     for (const auto& [input, validate, rc, expected, capacity] : rows) {
         sstring s(input);
         EXPECT_EQ(s.UTF8_tolower(validate), rc) << input;
-        EXPECT_EQ(Bytes(s), expected) << input;
+        EXPECT_STREQ(s.c_str(), expected);
         EXPECT_EQ(s.is_inline(), s.length() + 1 < 24) << input;
         EXPECT_TRUE(capacity == 0 || s.capacity() == capacity) << s.capacity();
     }
@@ -150,16 +134,12 @@ TEST(SstringTest, Utf8ToLower) {
     EXPECT_TRUE(host::TraceContains("UNICODETOLOWER::UTF8_tolower failed ( iRet=-50 )"));
     host::CaptureTraces(0);
     host::TakeTraces();
-}
-
-// Lead and continuation bytes only: overlong forms and surrogates pass.
-TEST(StructuralUtf8Test, Cases) {
+    // The structural check: lead and continuation bytes only, so overlongs and surrogates pass;
+    // a continuation byte or 0xF8 in lead position, a cut sequence or a bad continuation fail.
     for (const char* text : {"", "plain", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
                              "\xC0\x80", "\xED\xA0\x80"}) {
         EXPECT_TRUE(ascommon::IsStructurallyValidUtf8(text, std::strlen(text))) << text;
     }
-    // Continuation byte or 0xF8 in lead position, cut off by the end, malformed continuation
-    // (ASCII or a lead byte).
     for (const char* text :
          {"\x80", "\x80\x80", "\xF8\x88\x80\x80", "\xC3", "\xE2\x82", "\xC3\x28", "\xC3\xC3"}) {
         EXPECT_FALSE(ascommon::IsStructurallyValidUtf8(text, std::strlen(text))) << text;
@@ -171,7 +151,6 @@ TEST(StringHelpersTest, CaseSearchTokenizeAndHash) {
     EXPECT_STREQ(ascommon::strlwr_ascii(lower), "mixed \xC3\x80 z[");
     EXPECT_EQ(ascommon::strlwr_ascii(nullptr), nullptr);
     EXPECT_STREQ(ascommon::_strupr(upper), "CONTENT-TYPE");
-
     const char* subject = "Re: SEXUALLY-Explicit offer";
     EXPECT_EQ(ascommon::stristr(subject, "sexually-explicit"), subject + 4);
     EXPECT_EQ(ascommon::stristr(subject, ""), subject);
@@ -188,12 +167,10 @@ TEST(StringHelpersTest, CaseSearchTokenizeAndHash) {
         tokens += t + std::string("|");
     EXPECT_EQ(tokens, "one|two|three|");
     EXPECT_EQ(ascommon::tokenize(nullptr, " ", &context), nullptr);
-
+    // h = 5381 * 33 ^ byte; a byte 0xFF enters as 0xFFFFFFFF.
     EXPECT_EQ(ascommon::hash_sstring(sstring("a")), 177604u);
-    EXPECT_EQ(ascommon::hash_sstring(sstring("")), 0u);
-    EXPECT_EQ(ascommon::hash_sstring(sstring()), 0u);
-    // A byte 0xFF enters as 0xFFFFFFFF: (5381 * 33) ^ 0xFFFFFFFF.
     EXPECT_EQ(ascommon::hash_sstring(sstring("\xff")), (5381u * 33u) ^ 0xFFFFFFFFu);
+    EXPECT_EQ(ascommon::hash_sstring(sstring("")) + ascommon::hash_sstring(sstring()), 0u);
 }
 
 TEST(UsstringTest, AssignmentFillFindAndConversion) {
@@ -206,8 +183,7 @@ TEST(UsstringTest, AssignmentFillFindAndConversion) {
     uint64_t pos = 99;
     EXPECT_TRUE(b.find(u'l', &pos) && pos == 2u) << pos;
     EXPECT_FALSE(b.find(u'z', &pos));
-    EXPECT_EQ(Bytes(a.to_sstring()), "hello");
-
+    EXPECT_STREQ(a.to_sstring().c_str(), "hello");
     b = usstring();  // an uninitialised source resets the target
     EXPECT_EQ(State(b), "none");
     EXPECT_EQ(b.fill(3, u'x'), 0);
@@ -220,7 +196,6 @@ TEST(UsstringTest, AssignmentFillFindAndConversion) {
     EXPECT_FALSE(usstring().to_sstring().initialised());
     EXPECT_TRUE(host::TraceContains(
         "ascommon::usstring::to_sstring - trying to convert an uninitialized string"));
-
     a.assign(u"caf\u4e2d", 4);
     std::setlocale(LC_ALL, "C");  // no C locale holds U+4E2D (ASCII on Linux, ANSI on Windows)
     try {

@@ -75,14 +75,12 @@ inline std::vector<unsigned char> ReadAll(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream(Native(path), std::ios::binary | std::ios::trunc)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
 inline void WriteFile(const std::string& path, const std::string& text) {
     std::ofstream(Native(path), std::ios::binary | std::ios::trunc) << text;
+}
+
+inline void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes) {
+    WriteFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 inline bool Exists(const std::string& path) {

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "common/convert.h"
+#include "common/status.h"
 #include "glyphkit/utfconvert.h"
 #include "host/host_hooks.h"
 
 namespace {
 
-constexpr int kStrict = ascommon::kStrictConversion, kLenient = ascommon::kLenientConversion;
+using namespace ascommon;
+constexpr int kStrict = kStrictConversion, kLenient = kLenientConversion;
 constexpr size_t kGuardUnits = 4;
 
 // A literal as an exactly sized vector of the conversions' units (UTF-8 as uint8_t).
@@ -60,7 +62,7 @@ auto NoFlags(Convert convert) {
 
 TEST(UtfBufferTest, Utf8ToUtf16) {
     CheckCases<uint8_t, char16_t>(
-        ascommon::ConvertUTF8toUTF16,
+        ConvertUTF8toUTF16,
         {
             {V(""), kStrict, 4, 0, 0, V(u"")},
             {V("a\xC3\xA9\xE2\x82\xAC"), kStrict, 8, 0, 6, V(u"a\u00E9\u20AC")},
@@ -81,31 +83,50 @@ TEST(UtfBufferTest, Utf8ToUtf16) {
             {V("\x80"), kLenient, 4, 0, 1, V(u"\u0080")},  // stray continuation byte
             {V("\xF4\x90\x80\x80"), kStrict, 4, 3, 0, V(u"")},
             {V("\xF4\x90\x80\x80"), kLenient, 4, 0, 4, V(u"\uFFFD")},  // above U+10FFFF
-            {V("\xF8\x88\x80\x80\x80"), kStrict, 4, 3, 0, V(u"")},
             {V("\xF8\x88\x80\x80\x80"), kLenient, 4, 0, 5, V(u"\uFFFD")},
             {V("\xF0\x9F\x98\x80"), kStrict, 1, 2, 0, V(u"")},  // the pair needs two units
             {V("ab"), kStrict, 1, 2, 1, V(u"a")},
             {V("ab\xF0\x9F\x98\x80"), kStrict, 3, 2, 2, V(u"ab")},
         });
+    const uint8_t byte = 'a';
+    const uint8_t *source = &byte, *none = nullptr;
+    char16_t unit = 0, *target = &unit;
+    EXPECT_EQ(ConvertUTF8toUTF16(nullptr, &byte + 1, &target, &unit + 1, 0), 3);
+    EXPECT_EQ(ConvertUTF8toUTF16(&source, &byte + 1, nullptr, &unit + 1, 0), 3);
+    EXPECT_EQ(ConvertUTF8toUTF16(&none, &byte + 1, &target, &unit + 1, 0), 3);
 }
 
 TEST(UtfBufferTest, Utf8ToUtf32) {
     CheckCases<uint8_t, char32_t>(
-        ascommon::ConvertUTF8toUTF32,
-        {
-            {V("a\xF0\x9F\x98\x80"), kStrict, 4, 0, 5, V(U"a\U0001F600")},
-            {V("\xED\xA0\x80"), kStrict, 4, 3, 0, V(U"")},
-            {V("\xED\xA0\x80"), kLenient, 4, 0, 3, V(U"\uFFFD")},
-            // Out of range: replaced and reported, and the conversion goes on.
-            {V("\xF4\x90\x80\x80z"), kLenient, 4, 3, 5, V(U"\uFFFDz")},
-            {V("\xE2\x82"), kStrict, 4, 1, 0, V(U"")},
-            {V("ab"), kStrict, 1, 2, 1, V(U"a")},
-        });
+        ConvertUTF8toUTF32, {
+                                {V("a\xF0\x9F\x98\x80"), kStrict, 4, 0, 5, V(U"a\U0001F600")},
+                                {V("\xED\xA0\x80"), kStrict, 4, 3, 0, V(U"")},
+                                {V("\xED\xA0\x80"), kLenient, 4, 0, 3, V(U"\uFFFD")},
+                                // Out of range: replaced and reported, and the conversion goes on.
+                                {V("\xF4\x90\x80\x80z"), kLenient, 4, 3, 5, V(U"\uFFFDz")},
+                                {V("\xE2\x82"), kStrict, 4, 1, 0, V(U"")},
+                                {V("ab"), kStrict, 1, 2, 1, V(U"a")},
+                            });
 }
 
-TEST(UtfBufferTest, Utf16ToUtf8) {
+// Every strict decoder refuses each lead byte above 0xF4, whatever follows, and consumes
+// nothing: both buffer conversions and the plain-buffer conversion on top of them.
+TEST(UtfBufferTest, StrictRefusesLeadBytesAboveF4) {
+    for (int lead = 0xF5; lead <= 0xFF; ++lead) {
+        const std::vector<uint8_t> bytes = {uint8_t(lead), 0x80, 0x80, 0x80, 0x80, 0x80};
+        CheckCases<uint8_t, char16_t>(ConvertUTF8toUTF16, {{bytes, kStrict, 8, 3, 0, {}}});
+        CheckCases<uint8_t, char32_t>(ConvertUTF8toUTF32, {{bytes, kStrict, 8, 3, 0, {}}});
+        char16_t wide[8];
+        size_t count = 8;
+        EXPECT_EQ(Utf8ToWide(reinterpret_cast<const char*>(bytes.data()), 6, wide, &count),
+                  kIllFormed);
+        EXPECT_EQ(count, 0u);
+    }
+}
+
+TEST(UtfBufferTest, Utf16AndUtf32ToUtf8) {
     CheckCases<char16_t, uint8_t>(
-        NoFlags(ascommon::ConvertUTF16toUTF8),
+        NoFlags(ConvertUTF16toUTF8),
         {
             {V(u"a\u00E9\u20AC"), 0, 8, 0, 3, V("a\xC3\xA9\xE2\x82\xAC")},
             {V(u"\U0001F600"), 0, 4, 0, 2, V("\xF0\x9F\x98\x80")},
@@ -118,11 +139,8 @@ TEST(UtfBufferTest, Utf16ToUtf8) {
             {V(u"\U0001F600"), 0, 3, 2, 0, V("")},
             {V(u"a\u00E9"), 0, 2, 2, 1, V("a")},
         });
-}
-
-TEST(UtfBufferTest, Utf32ToUtf8) {
     CheckCases<char32_t, uint8_t>(
-        NoFlags(ascommon::ConvertUTF32toUTF8),
+        NoFlags(ConvertUTF32toUTF8),
         {
             {V(U"$\U00010348"), 0, 8, 0, 2, V("$\xF0\x90\x8D\x88")},
             {{0x110000, U'z'}, 0, 8, 3, 2, V("\xEF\xBF\xBDz")},  // replaced, reported, goes on
@@ -132,116 +150,97 @@ TEST(UtfBufferTest, Utf32ToUtf8) {
         });
 }
 
-TEST(UtfBufferTest, NullPointerArgumentsAreRefused) {
-    const uint8_t byte = 'a';
-    const uint8_t *source = &byte, *none = nullptr;
-    char16_t unit = 0;
-    char16_t* target = &unit;
-    EXPECT_EQ(ascommon::ConvertUTF8toUTF16(nullptr, &byte + 1, &target, &unit + 1, 0), 3);
-    EXPECT_EQ(ascommon::ConvertUTF8toUTF16(&source, &byte + 1, nullptr, &unit + 1, 0), 3);
-    EXPECT_EQ(ascommon::ConvertUTF8toUTF16(&none, &byte + 1, &target, &unit + 1, 0), 3);
-}
-
 // ---- Charset conversions ------------------------------------------------------------------------
 
 // Both directions between plain buffers: the count in is the capacity, the count out what was
 // written; guard units past the capacity stay untouched.
 TEST(CharsetConversionTest, BetweenBuffers) {
     const std::tuple<std::string, size_t, int32_t, std::u16string> toWide[] = {
-        {"", 4, 0, u""},
-        {"abc", 3, 0, u"abc"},
-        {"a\xC3\x28", 8, -50, u"a"},
-        {"\xED\xA0\x80", 8, -50, u""},  // surrogates are refused
-        {"\xC3\xA9", 0, -51, u""},
-        {"ab\xE2\x82", 8, -51, u"ab"},
-        {"\xF0\x9F\x98\x80", 1, -51, u""},
+        {"", 4, kOk, u""},
+        {"abc", 3, kOk, u"abc"},
+        {"a\xC3\x28", 8, kIllFormed, u"a"},
+        {"\xED\xA0\x80", 8, kIllFormed, u""},  // surrogates are refused
+        {"\xC3\xA9", 0, kShortBuffer, u""},
+        {"ab\xE2\x82", 8, kShortBuffer, u"ab"},
+        {"\xF0\x9F\x98\x80", 1, kShortBuffer, u""},
     };
     for (const auto& [bytes, capacity, result, units] : toWide) {
         std::vector<char16_t> buffer(capacity + kGuardUnits, u'#');
         size_t count = capacity;
-        EXPECT_EQ(ascommon::Utf8ToWide(bytes.data(), bytes.size(), buffer.data(), &count), result)
-            << bytes;
+        EXPECT_EQ(Utf8ToWide(bytes.data(), bytes.size(), buffer.data(), &count), result) << bytes;
         EXPECT_EQ(std::u16string(buffer.data(), count), units) << bytes;
         EXPECT_EQ(std::u16string(buffer.begin() + capacity, buffer.end()), u"####") << bytes;
     }
     const std::tuple<std::u16string, size_t, int32_t, std::string> toUtf8[] = {
-        {u"a\u00E9\u20AC", 6, 0, "a\xC3\xA9\xE2\x82\xAC"},
-        {u"a\u00E9\u20AC", 3, -51, "a\xC3\xA9"},
-        {std::u16string{u'a', 0xD83D}, 8, -51, "a"},  // ends inside a pair
-        {u"", 4, 0, ""},
+        {u"a\u00E9\u20AC", 6, kOk, "a\xC3\xA9\xE2\x82\xAC"},
+        {u"a\u00E9\u20AC", 3, kShortBuffer, "a\xC3\xA9"},
+        {std::u16string{u'a', 0xD83D}, 8, kShortBuffer, "a"},  // ends inside a pair
+        {u"", 4, kOk, ""},
     };
     for (const auto& [units, capacity, result, bytes] : toUtf8) {
         std::vector<char> buffer(capacity + kGuardUnits, '#');
         size_t size = capacity;
-        EXPECT_EQ(ascommon::WideToUtf8(units.data(), units.size(), buffer.data(), &size), result);
+        EXPECT_EQ(WideToUtf8(units.data(), units.size(), buffer.data(), &size), result);
         EXPECT_EQ(std::string(buffer.data(), size), bytes);
         EXPECT_EQ(std::string(buffer.begin() + capacity, buffer.end()), "####");
     }
     size_t size = 0;
-    EXPECT_EQ(ascommon::WideToUtf8(u"ab\u00E9\u20AC", 4, nullptr, &size), 0);  // a size query
+    EXPECT_EQ(WideToUtf8(u"ab\u00E9\u20AC", 4, nullptr, &size), kOk);  // a size query
     EXPECT_EQ(size, 7u);
-
+    const std::pair<std::u16string, uint64_t> lengths[] = {
+        {u"\u007F", 1}, {u"\u0080", 2}, {u"\u07FF", 2},     {u"\u0800", 3},
+        {u"\uFFFF", 3}, {u"", 0},       {u"\U0001F600", 6},  // a pair counts 3 + 3 and takes 4
+    };
+    for (const auto& [units, bytes] : lengths) {
+        EXPECT_EQ(Utf8LengthOfWide(units.data(), units.size()), bytes);
+    }
     char16_t wide[4];
     char narrow[4];
-    EXPECT_EQ(ascommon::Utf8ToWide(nullptr, 3, wide, &size), -1);
-    EXPECT_EQ(ascommon::Utf8ToWide("abc", 3, nullptr, &size), -1);
-    EXPECT_EQ(ascommon::Utf8ToWide("abc", 3, wide, nullptr), -1);
-    EXPECT_EQ(ascommon::WideToUtf8(nullptr, 2, narrow, &size), -1);
-    EXPECT_EQ(ascommon::WideToUtf8(u"abc", 3, narrow, nullptr), -1);
+    EXPECT_EQ(Utf8LengthOfWide(nullptr, 5), 0u);
+    EXPECT_EQ(Utf8ToWide(nullptr, 3, wide, &size), kNullArgument);
+    EXPECT_EQ(Utf8ToWide("abc", 3, nullptr, &size), kNullArgument);
+    EXPECT_EQ(Utf8ToWide("abc", 3, wide, nullptr), kNullArgument);
+    EXPECT_EQ(WideToUtf8(nullptr, 2, narrow, &size), kNullArgument);
+    EXPECT_EQ(WideToUtf8(u"abc", 3, narrow, nullptr), kNullArgument);
 }
 
 TEST(CharsetConversionTest, StringClasses) {
-    const uint64_t before = host::Counters().liveBytes;
-    {
-        const std::tuple<std::string, int32_t, std::u16string> rows[] = {
-            {"abc", 0, u"abc"},
-            {"caf\xC3\xA9", 0, u"caf\u00E9"},
-            {std::string("a\0b", 3), 0, u"a"},  // the length stops at the first NUL
-            {"ab\xC3\x28", -50, u"ab"},         // what came before the problem stays
-            {"ab\xE2\x82", -51, u"ab"},
-            {"", 0, u""},
-        };
-        for (const auto& [bytes, result, text] : rows) {
-            ascommon::usstring out;
-            EXPECT_EQ(ascommon::Utf8ToUsstring(bytes.data(), bytes.size(), out), result);
-            EXPECT_EQ(std::u16string(out.c_str(), out.length()), text) << bytes;
-            EXPECT_EQ(out.capacity(), bytes.size() + 1);
-            EXPECT_EQ(out.c_str()[out.length()], 0);
-        }
-        ascommon::usstring wide;
-        EXPECT_EQ(ascommon::SstringToUsstring(ascommon::sstring("\xE2\x82\xAC"), wide), 0);
-        EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"\u20AC");
-        EXPECT_EQ(ascommon::SstringToUsstring(ascommon::sstring(), wide), -1);
-        EXPECT_TRUE(wide.initialised() && wide.length() == 0);
-
-        wide.assign(u"\U0001F600", 2);
-        ascommon::sstring narrow;
-        EXPECT_EQ(ascommon::UsstringToSstring(wide, narrow), 0);
-        EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "\xF0\x9F\x98\x80");
-        EXPECT_EQ(narrow.capacity(), 7u);             // sized for 6 bytes and the terminator
-        const char16_t cut[] = {u'a', u'b', 0xD83D};  // ends inside a pair
-        wide.assign(cut, 3);
-        EXPECT_EQ(ascommon::UsstringToSstring(wide, narrow), -51);
-        EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "ab");
-        EXPECT_EQ(ascommon::UsstringToSstring(ascommon::usstring(), narrow), -1);
-        EXPECT_TRUE(narrow.initialised() && narrow.length() == 0);
-
-        wide.assign(u"keep", 4);
-        host::FailAllocationNumber(1);
-        EXPECT_EQ(ascommon::Utf8ToUsstring("abc", 3, wide), -2);
-        host::FailAllocationNumber(0);
-        EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"keep");
-    }
-    EXPECT_EQ(host::Counters().liveBytes, before);  // nothing left allocated
-}
-
-TEST(CharsetConversionTest, Utf8LengthOfWide) {
-    const std::pair<std::u16string, uint64_t> rows[] = {
-        {u"", 0},       {u"\u007F", 1}, {u"\u0080", 2},     {u"\u07FF", 2},
-        {u"\u0800", 3}, {u"\uFFFF", 3}, {u"\U0001F600", 6},  // a pair counts 3 + 3 and takes 4
+    const std::tuple<std::string, int32_t, std::u16string> rows[] = {
+        {"abc", kOk, u"abc"},
+        {"caf\xC3\xA9", kOk, u"caf\u00E9"},
+        {std::string("a\0b", 3), kOk, u"a"},  // the length stops at the first NUL
+        {"ab\xC3\x28", kIllFormed, u"ab"},    // what came before the problem stays
+        {"ab\xE2\x82", kShortBuffer, u"ab"},
+        {"", kOk, u""},
     };
-    for (const auto& [units, bytes] : rows) {
-        EXPECT_EQ(ascommon::Utf8LengthOfWide(units.data(), units.size()), bytes);
+    for (const auto& [bytes, result, text] : rows) {
+        usstring out;
+        EXPECT_EQ(Utf8ToUsstring(bytes.data(), bytes.size(), out), result);
+        EXPECT_EQ(std::u16string(out.c_str(), out.length()), text) << bytes;
+        EXPECT_EQ(out.capacity(), bytes.size() + 1);
+        EXPECT_EQ(out.c_str()[out.length()], 0);
     }
-    EXPECT_EQ(ascommon::Utf8LengthOfWide(nullptr, 5), 0u);
+    usstring wide;
+    EXPECT_EQ(SstringToUsstring(sstring("\xE2\x82\xAC"), wide), kOk);
+    EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"\u20AC");
+    EXPECT_EQ(SstringToUsstring(sstring(), wide), kNullArgument);
+    EXPECT_TRUE(wide.initialised() && wide.length() == 0);
+
+    wide.assign(u"\U0001F600", 2);
+    sstring narrow;
+    EXPECT_EQ(UsstringToSstring(wide, narrow), kOk);
+    EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(narrow.capacity(), 7u);             // sized for 6 bytes and the terminator
+    const char16_t cut[] = {u'a', u'b', 0xD83D};  // ends inside a pair
+    wide.assign(cut, 3);
+    EXPECT_EQ(UsstringToSstring(wide, narrow), kShortBuffer);
+    EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "ab");
+    EXPECT_EQ(UsstringToSstring(usstring(), narrow), kNullArgument);
+    EXPECT_TRUE(narrow.initialised() && narrow.length() == 0);
+
+    wide.assign(u"keep", 4);
+    host::FailAllocationNumber(1);
+    EXPECT_EQ(Utf8ToUsstring("abc", 3, wide), kNoBuffer);
+    host::FailAllocationNumber(0);
+    EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"keep");
 }
