@@ -8,56 +8,21 @@
 // reads chosen by the bytes it reads. Checks: only the module's exceptions come out, a load gives
 // one of its codes, subtracting a file that loaded whole empties the database again, and no
 // temporary copy is left behind.
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
+#include <functional>
 #include <string>
-#include <system_error>
 
 #include "common/asexception.h"
 #include "common/binstreamer.h"
 #include "engines/urldb2/urldb2.h"
 #include "fuzz/fuzz_support.h"
+#include "tests/temp_folder.h"
 
 namespace {
 
 namespace fmt = ascommon::binformat;
+using ascommon::CURLDB2;
 using ascommon::sstring;
-
-// A folder of this process for the data file and the temporary copies, removed at exit.
-struct Workspace {
-    std::string folder;
-    std::string file;
-    Workspace() {
-        char pattern[] = "/tmp/molvex-fuzz-datafile-XXXXXX";
-        FUZZ_CHECK(mkdtemp(pattern) != nullptr, "cannot make a work folder");
-        folder = pattern;
-        file = folder + "/data-file-under-test.dat";
-    }
-    ~Workspace() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-    void Write(const std::string& bytes) const {
-        FILE* out = std::fopen(file.c_str(), "wb");
-        FUZZ_CHECK(out != nullptr, "cannot write %s", file.c_str());
-        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), out);
-        std::fclose(out);
-    }
-    void CheckNoTempFile() const {
-        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-            const std::string name = entry.path().filename().string();
-            FUZZ_CHECK(name.compare(0, 4, fmt::kTempPrefix) != 0, "temp file %s left behind",
-                       name.c_str());
-        }
-    }
-};
-
-std::string Scrambled(std::string bytes) {
-    for (char& c : bytes) c = static_cast<char>(c ^ fmt::kScrambleMask);
-    return bytes;
-}
 
 // An unscrambled file around `payload`: its digest, the writer's description, zero values.
 std::string Framed(const std::string& payload) {
@@ -70,47 +35,27 @@ std::string Framed(const std::string& payload) {
     return header + payload;
 }
 
-// Typed reads until one fails, each chosen by a byte read from the file itself.
-void ReadEverything(const Workspace& w) {
+// Typed reads until one fails, each chosen by a byte read from the file itself: the low three
+// bits pick the read, the rest its length.
+void ReadEverything(const sstring& file, const sstring& folder) {
     try {
-        ascommon::CBinaryStreamer in(sstring(w.file.c_str()), fmt::kModeRead,
-                                     sstring(w.folder.c_str()), 0);
+        ascommon::CBinaryStreamer in(file, fmt::kModeRead, folder, 0);
         uint8_t buffer[64];
         uint32_t words[16];
         uint16_t halves[32];
-        for (;;) {
-            const uint8_t op = in.ReadByte();
-            const size_t n = op >> 3;  // 0..31
-            switch (op & 7) {
-                case 0:
-                    in.ReadUInt16();
-                    break;
-                case 1:
-                    in.ReadInt32();
-                    break;
-                case 2:
-                    in.ReadBuffer(buffer, n);
-                    break;
-                case 3: {
-                    sstring text;
-                    FUZZ_CHECK(in.ReadString(text, n) == n, "ReadString length");
-                    FUZZ_CHECK(text.length() == n, "a read string holds %zu bytes", n);
-                    break;
-                }
-                case 4:
-                    in.ReadUInt32Array(words, n % 16);
-                    break;
-                case 5:
-                    in.ReadInt16Array(reinterpret_cast<int16_t*>(halves), n);
-                    break;
-                case 6:
-                    in.ReadUInt16Array(halves, n);
-                    break;
-                default:
-                    in.Close();
-                    return;
-            }
-        }
+        sstring text;
+        const std::function<void(size_t)> reads[] = {
+            [&](size_t) { in.ReadUInt16(); },
+            [&](size_t) { in.ReadInt32(); },
+            [&](size_t n) { in.ReadBuffer(buffer, n); },
+            [&](size_t n) {
+                FUZZ_CHECK(in.ReadString(text, n) == n && text.length() == n, "ReadString %zu", n);
+            },
+            [&](size_t n) { in.ReadUInt32Array(words, n % 16); },
+            [&](size_t n) { in.ReadInt16Array(reinterpret_cast<int16_t*>(halves), n); },
+            [&](size_t n) { in.ReadUInt16Array(halves, n); }};
+        for (uint8_t op = in.ReadByte(); (op & 7) != 7; op = in.ReadByte()) reads[op & 7](op >> 3);
+        in.Close();
     } catch (const ascommon::AException&) {
         // refused files and reads past the end
     }
@@ -119,27 +64,31 @@ void ReadEverything(const Workspace& w) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const Workspace workspace;
+    static const testfiles::TempFolder workspace;  // removed at exit
+    FUZZ_CHECK(workspace.ok(), "cannot make a work folder");
     fuzz::Input input(data, size);
     const uint8_t mode = input.Byte() % 3;
-    const std::string rest = input.Rest();
-    workspace.Write(mode == 0 ? rest : Scrambled(mode == 1 ? rest : Framed(rest)));
+    std::string bytes = mode == 2 ? Framed(input.Rest()) : input.Rest();
+    for (char& c : bytes) c = mode == 0 ? c : static_cast<char>(c ^ fmt::kScrambleMask);
+    const std::string path = workspace / "data-file-under-test.dat";
+    testfiles::WriteFile(path, bytes);
+    auto checkNoTempFile = [&] {
+        FUZZ_CHECK(workspace.Entries(testfiles::TempNameStart(fmt::kTempPrefix)).empty(),
+                   "temp file left behind");
+    };
 
-    const sstring file(workspace.file.c_str()), folder(workspace.folder.c_str());
-    ascommon::CURLDB2 db;
+    const sstring file(path.c_str()), folder(workspace.path().c_str());
+    CURLDB2 db;
     const int32_t loaded = db.LoadDataFile(file, folder);
-    FUZZ_CHECK(loaded == 0 || loaded == -9 || loaded == -13 || loaded == -14, "load gave %d",
-               loaded);
-    workspace.CheckNoTempFile();
-    const int32_t subtracted = db.SubtractDataFile(file, folder);
-    FUZZ_CHECK(subtracted == 0, "subtract gave %d", subtracted);
-    if (loaded == 0) {
-        FUZZ_CHECK(db.m_URLs.size() == 0 && db.m_subDomains.size() == 0 && db.m_domains.size() == 0,
-                   "subtracting the loaded file left %u, %u, %u keys", db.m_URLs.size(),
-                   db.m_subDomains.size(), db.m_domains.size());
-    }
-    workspace.CheckNoTempFile();
-    ReadEverything(workspace);
-    workspace.CheckNoTempFile();
+    FUZZ_CHECK(loaded == 0 || loaded == CURLDB2::kWrongDigestWidth ||
+                   loaded == CURLDB2::kNotADataFile || loaded == CURLDB2::kCorrupt,
+               "load gave %d", loaded);
+    checkNoTempFile();
+    FUZZ_CHECK(db.SubtractDataFile(file, folder) == 0, "subtract failed");
+    FUZZ_CHECK(loaded != 0 || db.m_URLs.size() + db.m_subDomains.size() + db.m_domains.size() == 0,
+               "subtracting the loaded file left keys");
+    checkNoTempFile();
+    ReadEverything(file, folder);
+    checkNoTempFile();
     return 0;
 }

@@ -1,13 +1,17 @@
 // Shared by the fuzz targets: a check that aborts with a message (libFuzzer reports the abort as
-// a crash and keeps the input; the replay runner fails its test), and a reader that takes typed
-// values off the front of an input. Single-threaded, like the targets.
+// a crash and keeps the input; the replay runner fails its test), a reader that takes values off
+// the front of an input, and byte-exact conversions between std::string and sstring.
+// Single-threaded, like the targets.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "common/sstring.h"
 
 #define FUZZ_CHECK(condition, ...)                                       \
     do {                                                                 \
@@ -21,40 +25,42 @@
 
 namespace fuzz {
 
-// Consumes an input from the front; past its end every value is 0 and every text empty.
+// Consumes an input from the front; past its end every byte is 0 and every text empty.
 class Input {
   public:
-    Input(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    Input(const uint8_t* data, size_t size)
+        : m_bytes(reinterpret_cast<const char*>(data), data ? size : 0) {}
 
-    bool empty() const { return m_size == 0; }
-    size_t left() const { return m_size; }
-
-    uint8_t Byte() {
-        if (m_size == 0) return 0;
-        --m_size;
-        return *m_data++;
-    }
-    // The next `count` bytes, fewer when the input ends first.
-    std::string Bytes(size_t count) {
-        if (count > m_size) count = m_size;
-        std::string bytes(reinterpret_cast<const char*>(m_data), count);
-        m_data += count;
-        m_size -= count;
-        return bytes;
-    }
+    bool empty() const { return m_at == m_bytes.size(); }
+    uint8_t Byte() { return empty() ? 0 : static_cast<uint8_t>(m_bytes[m_at++]); }
     // Bytes up to (not including) the next `separator`, which is consumed; the rest when absent.
     std::string Until(char separator) {
-        size_t n = 0;
-        while (n < m_size && m_data[n] != static_cast<uint8_t>(separator)) ++n;
-        std::string bytes = Bytes(n);
-        if (m_size != 0) Byte();
+        const size_t end = std::min(m_bytes.find(separator, m_at), m_bytes.size());
+        std::string bytes = m_bytes.substr(m_at, end - m_at);
+        m_at = std::min(end + 1, m_bytes.size());
         return bytes;
     }
-    std::string Rest() { return Bytes(m_size); }
+    std::string Rest() {
+        const size_t at = m_at;
+        m_at = m_bytes.size();
+        return m_bytes.substr(at);
+    }
 
   private:
-    const uint8_t* m_data;
-    size_t m_size;
+    std::string m_bytes;
+    size_t m_at = 0;
 };
+
+// The bytes as an sstring, NUL bytes included.
+inline ascommon::sstring Bytes(const std::string& text) {
+    ascommon::sstring s;
+    s.assign(text.data(), text.size());
+    return s;
+}
+
+// The sstring's bytes; "" for a void one.
+inline std::string Text(const ascommon::sstring& s) {
+    return s.c_str() ? std::string(s.c_str(), s.length()) : std::string();
+}
 
 }  // namespace fuzz

@@ -2,42 +2,29 @@
 // file named on the command line, and on every file of each folder named there (in name order).
 // Exits 1 when nothing was replayed, so a corpus that went missing fails its test; a failing
 // input aborts in the target.
-#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
-#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace {
-
-void Replay(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                     std::istreambuf_iterator<char>()};
-    LLVMFuzzerTestOneInput(bytes.empty() ? nullptr : bytes.data(), bytes.size());
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+    namespace fs = std::filesystem;
     size_t replayed = 0;
     for (int i = 1; i < argc; ++i) {
-        std::vector<std::filesystem::path> files;
-        if (std::filesystem::is_directory(argv[i])) {
-            for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
-                if (entry.is_regular_file()) files.push_back(entry.path());
-            }
-            std::sort(files.begin(), files.end());
-        } else {
-            files.emplace_back(argv[i]);
-        }
-        for (const auto& file : files) {
-            Replay(file);
+        std::set<fs::path> files;  // in name order
+        if (!fs::is_directory(argv[i])) files.insert(argv[i]);
+        for (const auto& entry :
+             fs::is_directory(argv[i]) ? fs::directory_iterator(argv[i]) : fs::directory_iterator())
+            if (entry.is_regular_file()) files.insert(entry.path());
+        for (const fs::path& file : files) {
+            std::ifstream in(file, std::ios::binary);
+            const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+            LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
             ++replayed;
         }
     }

@@ -6,12 +6,13 @@
 //          counts the parser gives can be checked against the reading rules of
 //          glyphkit/unicodeutils.h.
 // Checks: every answer is a count or one of the error values unicodeutils.h names, an uninitialised
-// parser answers -50 everywhere, reading twice gives the same answers, and built documents read as
-// unicodeutils.h says.
+// parser answers kNotInitialised everywhere, reading twice gives the same answers, and built
+// documents read as unicodeutils.h says.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/sstring.h"
@@ -22,107 +23,71 @@ namespace {
 
 using ascommon::StringInfoParser;
 
-constexpr int32_t kNotInitialised = StringInfoParser::kNotInitialised;
-constexpr int32_t kMissing = StringInfoParser::kMissing;
-
 const char* const kNames[] = {"Other", "EastAsian", "European", "Cyrillic", "Hiragana", "g5"};
 
 int32_t Clamp(long double value) {
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(value);
+    return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : int32_t(value);
 }
 
-struct Answers {
-    std::vector<int32_t> values;
-    bool operator==(const Answers& o) const { return values == o.values; }
-};
-
-Answers Ask(const std::string& document, bool* initialised) {
+// The total without "Other", then the group and the script count of each name.
+std::vector<int32_t> Ask(const std::string& document, bool* initialised) {
     StringInfoParser parser;
     *initialised = parser.initialize(ascommon::sstring(document.c_str()));
-    Answers answers;
-    answers.values.push_back(parser.GetTotalWithoutOther());
+    std::vector<int32_t> answers{parser.GetTotalWithoutOther()};
     for (const char* name : kNames) {
-        answers.values.push_back(parser.GetGroupCount(name));
-        answers.values.push_back(parser.GetScriptCount(name));
+        answers.push_back(parser.GetGroupCount(name));
+        answers.push_back(parser.GetScriptCount(name));
     }
-    const int32_t total = answers.values[0];
-    FUZZ_CHECK(total >= 0 || total == kNotInitialised || total == kMissing, "total %d", total);
-    if (!*initialised) {
-        for (int32_t v : answers.values) FUZZ_CHECK(v == kNotInitialised, "uninitialised: %d", v);
-    }
+    FUZZ_CHECK(answers[0] >= 0 || answers[0] == StringInfoParser::kNotInitialised ||
+                   answers[0] == StringInfoParser::kMissing,
+               "total %d", answers[0]);
+    for (int32_t v : answers)
+        FUZZ_CHECK(*initialised || v == StringInfoParser::kNotInitialised, "uninitialised: %d", v);
     return answers;
 }
 
-// One JSON value drawn from the input, and the count the reading rules give for it.
+// One JSON value drawn from the input, and the count the reading rules give for it: a number;
+// a fraction, truncated toward zero; a boolean; a text read like atoi (blanks, digits); and
+// values that count 0: a word, null, an array, an object.
 std::string Value(fuzz::Input& input, int32_t* count) {
     const uint8_t kind = input.Byte() % 8;
     uint64_t bits = static_cast<uint64_t>(input.Byte()) << 56;  // the far ends and the middle
     bits |= static_cast<uint64_t>(input.Byte()) << 24;
     bits |= input.Byte();
     const int64_t number = static_cast<int64_t>(bits);
-    switch (kind) {
-        case 0:
-            *count = Clamp(number);
-            return std::to_string(number);
-        case 1: {  // a fraction, truncated toward zero
-            char text[64];
-            std::snprintf(text, sizeof text, "%.6Lf", static_cast<long double>(number) / 1024);
-            *count = Clamp(std::trunc(std::strtod(text, nullptr)));
-            return text;
-        }
-        case 2:
-            *count = number & 1;
-            return number & 1 ? "true" : "false";
-        case 3: {
-            const std::string digits = std::to_string(number);
-            const std::string text = " " + digits + "abc";  // read like atoi: blanks, digits
-            *count = Clamp(std::strtoll(text.c_str(), nullptr, 10));
-            return "\"" + text + "\"";
-        }
-        case 4:
-            *count = 0;
-            return "\"words\"";
-        case 5:
-            *count = 0;
-            return "null";
-        case 6:
-            *count = 0;
-            return "[1, 2]";
-        default:
-            *count = 0;
-            return "{\"x\": 3}";
-    }
+    char fraction[64];
+    std::snprintf(fraction, sizeof fraction, "%.6Lf", static_cast<long double>(number) / 1024);
+    const std::pair<std::string, int32_t> values[] = {
+        {std::to_string(number), Clamp(number)},
+        {fraction, Clamp(std::trunc(std::strtod(fraction, nullptr)))},
+        {number & 1 ? "true" : "false", number & 1},
+        {"\" " + std::to_string(number) + "abc\"", Clamp(number)},
+        {"\"words\"", 0},
+        {"null", 0},
+        {"[1, 2]", 0},
+        {"{\"x\": 3}", 0}};
+    *count = values[kind].second;
+    return values[kind].first;
 }
 
 void CheckBuilt(fuzz::Input& input) {
-    int32_t total = 0;
+    int32_t total = 0, counts[2][6];
     std::string document = "{\"Total\": " + Value(input, &total);
-    int32_t groups[6], scripts[6];
-    for (auto* section : {&groups, &scripts}) {
-        document += section == &groups ? ", \"Groups\": {" : ", \"Scripts\": {";
-        for (int i = 0; i < 6; ++i) {
-            document += std::string(i ? ", " : "") + "\"" + kNames[i] +
-                        "\": " + Value(input, &(*section)[i]);
-        }
-        document += "}";
+    for (int section = 0; section < 2; ++section) {
+        document += section == 0 ? ", \"Groups\": {" : "}, \"Scripts\": {";
+        for (int i = 0; i < 6; ++i)
+            document += std::string(i ? ", \"" : "\"") + kNames[i] +
+                        "\": " + Value(input, &counts[section][i]);
     }
-    document += "}";
+    document += "}}";
     bool initialised = false;
-    const Answers answers = Ask(document, &initialised);
-    FUZZ_CHECK(initialised, "built document not read: %s", document.c_str());
-    const int64_t difference = static_cast<int64_t>(total) - groups[0];
-    const int32_t expected = difference >= 1 ? Clamp(difference) : kNotInitialised;
-    FUZZ_CHECK(answers.values[0] == expected, "total %d, expected %d: %s", answers.values[0],
-               expected, document.c_str());
-    for (int i = 0; i < 6; ++i) {
-        FUZZ_CHECK(
-            answers.values[1 + 2 * i] == groups[i] && answers.values[2 + 2 * i] == scripts[i],
-            "%s: group %d (expected %d), script %d (expected %d): %s", kNames[i],
-            answers.values[1 + 2 * i], groups[i], answers.values[2 + 2 * i], scripts[i],
-            document.c_str());
-    }
+    const std::vector<int32_t> answers = Ask(document, &initialised);
+    const int64_t difference = static_cast<int64_t>(total) - counts[0][0];
+    std::vector<int32_t> expected{difference >= 1 ? Clamp(difference)
+                                                  : StringInfoParser::kNotInitialised};
+    for (int i = 0; i < 6; ++i) expected.insert(expected.end(), {counts[0][i], counts[1][i]});
+    FUZZ_CHECK(initialised && answers == expected, "answers differ from the rules: %s",
+               document.c_str());
 }
 
 }  // namespace
@@ -135,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string document = input.Rest();
     bool first = false, second = false;
-    const Answers answers = Ask(document, &first);
+    const std::vector<int32_t> answers = Ask(document, &first);
     FUZZ_CHECK(Ask(document, &second) == answers && first == second, "a second read differs");
     return 0;
 }

@@ -47,45 +47,33 @@ TEST(CharStatsTest, CountsDoNotDependOnBlockBoundaries) {
     EXPECT_EQ(1u, longRun.ScriptCount(USCRIPT_COMMON));
 }
 
+// Han, Hiragana, Katakana, the ideographic full stop (Common) and half-width katakana; Thai
+// vowel signs are Thai too; an emoji is Common, U+20000 is Han; a combining acute is Inherited.
+// White space, controls and format characters (BOM, zero-width space) are not counted. Invalid
+// UTF-8: a lead before ASCII, a truncated sequence, overlong forms of '/' and of U+07FF, an
+// encoded surrogate, a cut 4-byte sequence, U+110000, never-valid bytes.
 TEST(CharStatsTest, DocumentCounts) {
     struct Row {
         const char* text;
         int32_t total;
         std::map<std::string, int32_t> groups;  // every other group must read 0
         std::map<std::string, int32_t> scripts;
-    } rows[] = {
+    };
+    // clang-format off
+    const Row rows[] = {
         {"Hello, World 42!", 14, {{"European", 10}, {"Other", 4}}, {{"Latin", 10}, {"Common", 4}}},
         {"Привет, мир", 10, {{"European", 9}, {"Other", 1}}, {{"Cyrillic", 9}}},
-        // Han, Hiragana, Katakana, the ideographic full stop (Common) and half-width katakana.
-        {"日本語のカタカナ。ｶﾅ",
-         11,
-         {{"EastAsian", 10}, {"Other", 1}},
-         {{"Han", 3}, {"Hiragana", 1}, {"Katakana", 6}}},
-        {"สวัสดี", 6, {{"SoutheastAsian", 6}}, {{"Thai", 6}}},  // the vowel signs are Thai too
-        {"مرحبا", 5, {{"MiddleEastern", 5}}, {{"Arabic", 5}}},
-        {"안녕하세요", 5, {{"EastAsian", 5}}, {{"Hangul", 5}}},
-        {"नमस्ते", 6, {{"SouthAsian", 6}}, {{"Devanagari", 6}}},
+        {"日本語のカタカナ。ｶﾅ", 11, {{"EastAsian", 10}, {"Other", 1}}, {{"Han", 3}, {"Hiragana", 1}, {"Katakana", 6}}},
+        {"สวัสดี", 6, {{"SoutheastAsian", 6}}, {{"Thai", 6}}}, {"مرحبا", 5, {{"MiddleEastern", 5}}, {{"Arabic", 5}}},
+        {"안녕하세요", 5, {{"EastAsian", 5}}, {{"Hangul", 5}}}, {"नमस्ते", 6, {{"SouthAsian", 6}}, {{"Devanagari", 6}}},
         {"ᜀᜁ", 2, {{"Philippine", 2}}, {{"Tagalog", 2}}},
-        // Supplementary planes: an emoji is Common, U+20000 is Han.
-        {"a\U0001F600\U00020000",
-         3,
-         {{"European", 1}, {"Other", 1}, {"EastAsian", 1}},
-         {{"Common", 1}, {"Han", 1}}},
-        {"e\u0301", 2, {{"European", 1}, {"Other", 1}}, {{"Inherited", 1}}},  // combining acute
-        // White space, controls and format characters (BOM, zero-width space) are not counted.
+        {"a\U0001F600\U00020000", 3, {{"European", 1}, {"Other", 1}, {"EastAsian", 1}}, {{"Common", 1}, {"Han", 1}}},
+        {"e\u0301", 2, {{"European", 1}, {"Other", 1}}, {{"Inherited", 1}}},
         {"\t a\u00A0b\u3000c\u2028\uFEFF\u200B\x01\x7F\u0085\r\n", 3, {{"European", 3}}, {}},
-        // Invalid UTF-8: a lead before ASCII, a truncated sequence, overlong forms of '/' and of
-        // U+07FF, an encoded surrogate, a cut 4-byte sequence, U+110000, never-valid bytes.
-        {"a\xC3(b\xE3\x81"
-         "c\xC0\xAF\xE0\x9F\xBF"
-         "d\xED\xA0\x80"
-         "e\xF0\x9F\x98\xF4\x90\x80\x80"
-         "f\xF5\xFF\x80",
-         7,
-         {{"European", 6}, {"Other", 1}},
-         {{"Latin", 6}, {"Common", 1}}},
-        {"", 0, {}, {}},
-    };
+        {"a\xC3(b\xE3\x81" "c\xC0\xAF\xE0\x9F\xBF" "d\xED\xA0\x80" "e\xF0\x9F\x98\xF4\x90\x80\x80" "f\xF5\xFF\x80",
+         7, {{"European", 6}, {"Other", 1}}, {{"Latin", 6}, {"Common", 1}}},
+        {"", 0, {}, {}}};
+    // clang-format on
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
         CharStats stats;
@@ -112,16 +100,15 @@ TEST(CharStatsTest, DocumentCounts) {
     }
 }
 
-TEST(CharStatsTest, DocumentText) {
+// Calls add up; an empty document has empty sections. Group names by number, and the group of
+// codes ICU does not name.
+TEST(CharStatsTest, DocumentTextAndGroupNames) {
     CharStats stats;
     stats.Add("ab");
-    stats.Add("-c");  // calls add up
+    stats.Add("-c");
     EXPECT_EQ(stats.Json(), R"({"Total": 4, "Groups": {"European": 3, "Other": 1}, )"
                             R"("Scripts": {"Common": 1, "Latin": 3}})");
     EXPECT_EQ(CharStats().Json(), R"({"Total": 0, "Groups": {}, "Scripts": {}})");
-}
-
-TEST(CharStatsTest, GroupNames) {
     EXPECT_STREQ(host::ScriptGroupName(0), "NULL");
     EXPECT_STREQ(host::ScriptGroupName(5), "CentralAsian");
     EXPECT_STREQ(host::ScriptGroupName(11), "Other");

@@ -1,5 +1,6 @@
-// CMatchingList: the wildcard matcher against a plain recursive matcher, adding and matching
-// against a plain model of the list, folding, map growth, clearing, and failing allocations.
+// CMatchingList: the wildcard matcher against the plain recursive definition, adds and matches
+// against a plain model of the list (both in fuzz/matchinglist_reference.h), folding and the
+// precedence of exact over wildcard expressions, map growth, clearing, and failing allocations.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,10 +10,11 @@
 #include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "common/asexception.h"
 #include "engines/matchinglist/MatchingList.h"
+#include "fuzz/fuzz_support.h"
+#include "fuzz/matchinglist_reference.h"
 #include "glyphkit/glyphkitlib.h"
 #include "host/host_hooks.h"
 
@@ -22,38 +24,11 @@ using ascommon::CMatchingList;
 using ascommon::kExact;
 using ascommon::kWildcard;
 using ascommon::sstring;
-
-// The plain definition: at a "*" try the rest against every tail, shortest run first; every "*"
-// passed goes one level deeper and an attempt at depth 128 fails.
-bool Reference(const char* text, const char* pattern, int depth = 0) {
-    if (depth >= 128) return false;
-    for (; *pattern != '*'; ++pattern, ++text) {
-        if (*pattern == '\0') return *text == '\0';
-        if (*text == '\0' || (*pattern != '?' && *pattern != *text)) return false;
-    }
-    for (const char* tail = text;; ++tail) {
-        if (Reference(tail, pattern + 1, depth + 1)) return true;
-        if (*tail == '\0') return false;
-    }
-}
-
-std::string Fold(std::string text) {
-    for (char& c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return text;
-}
+using fuzz::Bytes;
+using fuzz::Text;
 
 std::string Address(int i) {
     return "User" + std::to_string(i) + "@Example.com";
-}
-
-sstring Bytes(const std::string& text) {
-    sstring s;
-    s.assign(text.data(), text.size());
-    return s;
-}
-
-std::string Text(const sstring& s) {
-    return s.initialised() ? std::string(s.c_str(), s.length()) : std::string("<void>");
 }
 
 // The list's content: "expression=value" for each exact expression in byte order, then
@@ -71,22 +46,15 @@ std::string Snapshot(const CMatchingList& list) {
     return content;
 }
 
-// The message of the ASException fn throws; "" when it throws none.
+// The message of the ASException fn throws, after the common prefix; "" when it throws none.
 std::string Thrown(const std::function<void()>& fn) {
     try {
         fn();
     } catch (const ascommon::ASException& e) {
-        return e.what();
+        return std::string(e.what()).substr(std::string("ASException - MESSAGE: ").size());
     }
     return "";
 }
-const std::string kMessage = "ASException - MESSAGE: ";
-
-// Every block taken while it lives is back when it ends.
-struct NoLeak {
-    const uint64_t live = host::Counters().liveBytes;
-    ~NoLeak() { EXPECT_EQ(host::Counters().liveBytes, live); }
-};
 
 // An initialised list; traces captured from level 4. The binding pair is never used through its
 // pointers.
@@ -105,9 +73,9 @@ class MatchingListTest : public ::testing::Test {
 
     // Fails the first, second, ... allocation of one Add of the given kind, each time on a fresh
     // list holding `held` long expressions of that kind, until an Add runs without a failure. A
-    // failed Add must answer -10 and leave the content as it was; an Add that survives its
+    // failed Add must answer kNoMemory and leave the content as it was; an Add that survives its
     // failure (a copy tried again) must leave the content of a clean add. Returns the number of
-    // -10 answers.
+    // kNoMemory answers.
     int CheckEveryFailure(int32_t kind, int held) {
         const std::string prefix = kind == kExact ? "a long exact " : "*a long wildcard ";
         auto fill = [&](CMatchingList& l) {
@@ -117,7 +85,7 @@ class MatchingListTest : public ::testing::Test {
         const sstring added((prefix + "Another Long Expression").c_str());
         CMatchingList clean;
         fill(clean);
-        EXPECT_EQ(clean.Add(added, kind), 0);
+        EXPECT_EQ(clean.Add(added, kind), CMatchingList::kOk);
         for (int n = 1, failures = 0;; ++n) {
             CMatchingList l;
             fill(l);
@@ -127,15 +95,15 @@ class MatchingListTest : public ::testing::Test {
             const int32_t result = l.Add(added, kind);
             host::FailAllocationNumber(0);
             const bool failed = host::Counters().failedAllocations != failedBefore;
-            failures += result == -10;
-            EXPECT_EQ(std::make_pair(result == -10 ? failed : result == 0, Snapshot(l)),
-                      std::make_pair(true, result == -10 ? before : Snapshot(clean)))
+            const bool refused = result == CMatchingList::kNoMemory;
+            failures += refused;
+            EXPECT_EQ(std::make_pair(refused ? failed : result == 0, Snapshot(l)),
+                      std::make_pair(true, refused ? before : Snapshot(clean)))
                 << "allocation " << n << " result " << result;
             if (!failed) return failures;
         }
     }
 
-    NoLeak noLeak;  // first: checked after every list of the test is gone
     ascommon::GlyphkitLib unicode;
     ascommon::RexkitLib* regex = reinterpret_cast<ascommon::RexkitLib*>(&unicode);
     CMatchingList list;
@@ -143,21 +111,16 @@ class MatchingListTest : public ::testing::Test {
 
 // ---- MatchWildcard --------------------------------------------------------------------------
 
+// "?" takes exactly one byte, never the end of the text, and never one of two bytes of a
+// character; when the first "abd" try fails at "abc" the run grows; the matcher itself does not
+// fold; bytes above 127 compare as they are; 128 "*" or more fit nothing.
 TEST(MatchWildcardTest, CasesAndTheStarLimit) {
+    const std::string stars127(127, '*'), stars128(128, '*'), stars200(200, '*');
     const std::tuple<std::string, std::string, bool> cases[] = {
-        // text, pattern, fits
-        {"abbc", "a?c", false},    // "?" takes exactly one byte
-        {"ab", "ab?", false},      // and never matches the end of the text
-        {"abcabd", "*abd", true},  // the first "abd" try fails at "abc": the run grows
-        {"ABC", "abc", false},     // the matcher itself does not fold
-        {"\303\251", "?", false},  // "?" is one byte, not one character
-        {"\303\251", "??", true},
-        {"\303\211", "\303\251", false},  // bytes above 127 compare as they are
-        {"\377\200", "\377*", true},
-        {"abc", std::string(127, '*'), true},
-        {"", std::string(128, '*'), false},  // 128 "*" or more fit nothing
-        {"abc", std::string(200, '*'), false},
-    };
+        {"abbc", "a?c", false},          {"ab", "ab?", false},        {"\303\251", "?", false},
+        {"\303\251", "??", true},        {"abcabd", "*abd", true},    {"ABC", "abc", false},
+        {"\303\211", "\303\251", false}, {"\377\200", "\377*", true}, {"abc", stars127, true},
+        {"", stars128, false},           {"abc", stars200, false}};
     for (const auto& [text, pattern, fits] : cases) {
         EXPECT_EQ(CMatchingList::MatchWildcard(text.c_str(), pattern.c_str()), fits)
             << "text \"" << text << "\" pattern \"" << pattern.substr(0, 20) << "\"";
@@ -166,6 +129,8 @@ TEST(MatchWildcardTest, CasesAndTheStarLimit) {
     EXPECT_FALSE(CMatchingList::MatchWildcard("", nullptr));
 }
 
+// Random texts and patterns over a small alphabet, then patterns around the star limit: mostly
+// stars with a few letters.
 TEST(MatchWildcardTest, AgreesWithTheRecursiveDefinition) {
     std::mt19937 random(20240611);
     auto draw = [&](size_t maxLength) {
@@ -173,19 +138,17 @@ TEST(MatchWildcardTest, AgreesWithTheRecursiveDefinition) {
         for (char& c : s) c = "ab?*"[random() % 4];
         return s;
     };
-    auto agree = [](const std::string& text, const std::string& pattern) {
+    for (int i = 0; i < 60400 && !::testing::Test::HasFailure(); ++i) {
+        std::string text = draw(12), pattern = draw(12);
+        if (i >= 60000) {
+            text = draw(2);
+            pattern.assign(120 + random() % 11, '*');
+            for (int letters = random() % 3; letters > 0; --letters)
+                pattern.insert(random() % (pattern.size() + 1), 1, "ab?"[random() % 3]);
+        }
         EXPECT_EQ(CMatchingList::MatchWildcard(text.c_str(), pattern.c_str()),
-                  Reference(text.c_str(), pattern.c_str()))
+                  reference::Fits(text, pattern))
             << "text \"" << text << "\" pattern \"" << pattern << "\"";
-    };
-    for (int i = 0; i < 60000 && !::testing::Test::HasFailure(); ++i) agree(draw(12), draw(12));
-    // Around the star limit: mostly stars with a few letters, short texts (the recursive
-    // definition is exponential in the text length here).
-    for (int i = 0; i < 400 && !::testing::Test::HasFailure(); ++i) {
-        std::string pattern(120 + random() % 11, '*');
-        for (int letters = random() % 3; letters > 0; --letters)
-            pattern.insert(random() % (pattern.size() + 1), 1, "ab?"[random() % 3]);
-        agree(draw(2), pattern);
     }
 }
 
@@ -193,58 +156,64 @@ TEST(MatchWildcardTest, AgreesWithTheRecursiveDefinition) {
 
 TEST_F(MatchingListTest, InitNeedsBothHandles) {
     CMatchingList fresh;
-    EXPECT_EQ(fresh.Add("abc", kExact), -22);
+    EXPECT_EQ(fresh.Add("abc", kExact), CMatchingList::kNotInitialised);
     EXPECT_TRUE(host::TraceContains("the matching list was not properly initialized"));
     sstring matched("unchanged");
     EXPECT_EQ(Thrown([&] { fresh.Match("abc", matched); }),
-              kMessage + "the matching list was not properly initialized");
+              "the matching list was not properly initialized");
     EXPECT_STREQ(matched.c_str(), "unchanged");
     typedef std::pair<ascommon::GlyphkitLib*, ascommon::RexkitLib*> Handles;
     for (const Handles& h :
          {Handles(nullptr, nullptr), Handles(&unicode, nullptr), Handles(nullptr, regex)}) {
         EXPECT_EQ(Thrown([&] { fresh.Init(h.first, h.second); }),
-                  kMessage + "invalid handles passed for init routine");
-        EXPECT_EQ(fresh.Add("abc", kExact), -22);  // still unusable
+                  "invalid handles passed for init routine");
+        EXPECT_EQ(fresh.Add("abc", kExact), CMatchingList::kNotInitialised);  // still unusable
     }
-    EXPECT_EQ(fresh.Size(), 0u);
     fresh.Init(&unicode, regex);
-    EXPECT_EQ(fresh.Add("abc", kExact), 0);
+    EXPECT_EQ(fresh.Add("abc", kExact), CMatchingList::kOk);
     fresh.Init(&unicode, regex);  // again: the content stays
-    EXPECT_EQ(fresh.Add("abc", kExact), -50);
+    EXPECT_EQ(fresh.Add("abc", kExact), CMatchingList::kDuplicate);
     EXPECT_THROW(fresh.Init(nullptr, regex), ascommon::ASException);  // the list stays usable
-    EXPECT_EQ(fresh.Add("abd", kExact), 0);
+    EXPECT_EQ(fresh.Add("abd", kExact), CMatchingList::kOk);
+    EXPECT_EQ(fresh.Size(), 2u);
 }
 
 // What the random model below does not reach: void texts, unknown kinds, embedded NUL bytes,
-// non-ASCII letters, the trace of an empty expression, clearing.
+// non-ASCII letters, folding both ways, exact expressions before wildcards whatever came first,
+// wildcards in the order they came, the trace of an empty expression, clearing.
 TEST_F(MatchingListTest, AddAndMatchCases) {
+    // Expression, kind, result. A duplicate is one equal once folded; a later wildcard that
+    // fits the same texts is never chosen; wildcards may repeat; emptiness is checked before the
+    // kind; unknown kinds store nothing; an expression with a NUL byte is kept and folded whole;
+    // of E-acute only the ASCII letters fold.
+    const sstring withNul = Bytes(std::string("A\0B", 3)), none;
+    constexpr int32_t kDuplicate = CMatchingList::kDuplicate,
+                      kEmpty = CMatchingList::kEmptyExpression;
+    // clang-format off
     const std::tuple<sstring, int32_t, int32_t> adds[] = {
-        // expression, kind, result
-        {"ABC", kExact, 0},
-        {"abc", kExact, -50},  // equal once folded
-        {"*X", kWildcard, 0},
-        {"*x", kWildcard, 0},  // wildcards may repeat
-        {sstring(), kWildcard, -12},
-        {"", 7, -12},                                // emptiness is checked before the kind
-        {"x", -1, 0},                                // unknown kinds store nothing
-        {Bytes(std::string("A\0B", 3)), kExact, 0},  // kept whole, folded after the NUL too
-        {"\303\211COLE", kExact, 0},                 // E-acute: only ASCII letters fold
-    };
+        {"*@PARTNER.example", kWildcard, 0}, {"Boss@Partner.Example", kExact, 0},
+        {"BOSS@partner.EXAMPLE", kExact, kDuplicate}, {"B*@Partner.Example", kWildcard, 0},
+        {"*X", kWildcard, 0}, {"*x", kWildcard, 0}, {"ZED@AZ.example", kExact, 0},
+        {none, kWildcard, kEmpty}, {"", 7, kEmpty}, {"x", -1, 0}, {withNul, kExact, 0},
+        {"\303\211COLE", kExact, 0}};
+    // clang-format on
     for (const auto& [expression, kind, result] : adds) {
         host::TakeTraces();
         EXPECT_EQ(list.Add(expression, kind), result) << Text(expression);
-        EXPECT_EQ(host::TraceContains("the expression to add is empty or void"), result == -12);
+        EXPECT_EQ(host::TraceContains("the expression to add is empty or void"), result == kEmpty);
     }
-    EXPECT_EQ(list.Size(), 5u);  // the repeated wildcard counts twice; unknown kinds add nothing
+    EXPECT_EQ(list.Size(), 8u);  // the repeated wildcard counts twice; unknown kinds add nothing
 
-    // text, what it matched ("<none>": nothing, and matched unchanged)
+    // Text, what it matched ("<none>": nothing, and matched unchanged). The exact expression
+    // comes before the wildcard added first; "A" is the same C string as "a\0b" but shorter; a
+    // lower-case E-acute is another byte.
+    // clang-format off
     const std::pair<std::string, std::string> matches[] = {
-        {"ABX", "*x"},
-        {std::string("a\0B", 3), std::string("a\0b", 3)},
-        {"A", "<none>"},  // the same C string as "a\0b", but shorter
-        {"\303\211cole", "\303\211cole"},
-        {"\303\251cole", "<none>"},  // lower-case E-acute is another byte
-    };
+        {"bOSS@PARTNER.example", "boss@partner.example"}, {"Bob@partner.EXAMPLE", "*@partner.example"},
+        {"BOB@partner.example.net", "<none>"}, {"zed@az.EXAMPLE", "zed@az.example"}, {"ABX", "*x"},
+        {std::string("a\0B", 3), std::string("a\0b", 3)}, {"A", "<none>"},
+        {"\303\211cole", "\303\211cole"}, {"\303\251cole", "<none>"}};
+    // clang-format on
     for (const auto& [text, expected] : matches) {
         sstring matched("<none>");
         EXPECT_EQ(list.Match(Bytes(text), matched), expected != "<none>") << text;
@@ -260,7 +229,7 @@ TEST_F(MatchingListTest, AddAndMatchCases) {
     EXPECT_FALSE(list.Match("abx", matched));
 }
 
-// Random adds and matches over a small alphabet against a plain model of the list.
+// Random adds and matches over a small alphabet against the plain model.
 TEST_F(MatchingListTest, AgreesWithAPlainModel) {
     std::mt19937 random(7);
     auto draw = [&](size_t maxLength) {
@@ -268,25 +237,17 @@ TEST_F(MatchingListTest, AgreesWithAPlainModel) {
         for (char& c : s) c = "aAzZ@[*?\xC3"[random() % 9];  // the ends of the folded range
         return s;
     };
-    std::set<std::string> exact;
-    std::vector<std::string> wildcards;
+    reference::Model model;
     for (int i = 0; i < 3000; ++i) {
         const std::string expression = draw(6);
-        int32_t kind = static_cast<int32_t>(random() % 3);          // 2: stores nothing
-        if (kind == kWildcard && wildcards.size() >= 40) kind = 2;  // keep the wildcards few
-        const bool empty = expression.empty();
-        const bool duplicate = !empty && kind == kExact && !exact.insert(Fold(expression)).second;
-        if (!empty && kind == kWildcard) wildcards.push_back(Fold(expression));
-        const int32_t result = empty ? -12 : duplicate ? -50 : 0;
-        ASSERT_EQ(list.Add(expression.c_str(), kind), result) << expression << " kind " << kind;
-
-        const std::string text = draw(8), folded = Fold(text);
-        std::string want = exact.count(folded) ? folded : "<none>";
-        for (size_t w = 0; w < wildcards.size() && want == "<none>"; ++w)
-            if (Reference(folded.c_str(), wildcards[w].c_str())) want = wildcards[w];
+        int32_t kind = static_cast<int32_t>(random() % 3);                // 2: stores nothing
+        if (kind == kWildcard && model.wildcards.size() >= 40) kind = 2;  // keep them few
+        ASSERT_EQ(list.Add(expression.c_str(), kind), model.Add(expression, kind))
+            << expression << " kind " << kind;
+        const std::string text = draw(8), want = model.Match(text);
         sstring matched("<none>");
-        EXPECT_EQ(list.Match(text.c_str(), matched), want != "<none>") << text;
-        ASSERT_EQ(Text(matched), want) << text;
+        EXPECT_EQ(list.Match(text.c_str(), matched), !want.empty()) << text;
+        ASSERT_EQ(Text(matched), want.empty() ? "<none>" : want) << text;
     }
 }
 
@@ -297,16 +258,14 @@ TEST_F(MatchingListTest, AgreesWithAPlainModel) {
 TEST_F(MatchingListTest, ExactMapGrowsBeforeTenPerBucket) {
     int added = 0;
     auto addUpTo = [&](int count) {
-        for (; added < count; ++added) ASSERT_EQ(list.Add(Address(added).c_str(), kExact), 0);
+        for (; added < count; ++added) EXPECT_EQ(list.Add(Address(added).c_str(), kExact), 0);
+        return list.Exact().bucket_count();
     };
-    addUpTo(321);
-    EXPECT_EQ(list.Exact().bucket_count(), 32u);
-    EXPECT_EQ(list.Add(Address(0).c_str(), kExact), -50);  // 321 > 320: grows, adds nothing
-    EXPECT_EQ(list.Exact().bucket_count(), 160u);
-    addUpTo(1601);
-    EXPECT_EQ(list.Exact().bucket_count(), 160u);
-    addUpTo(1602);
-    EXPECT_EQ(list.Exact().bucket_count(), 800u);
+    EXPECT_EQ(addUpTo(321), 32u);
+    EXPECT_EQ(list.Add(Address(0).c_str(), kExact), CMatchingList::kDuplicate);  // 321 > 320
+    EXPECT_EQ(list.Exact().bucket_count(), 160u);  // grown, nothing added
+    EXPECT_EQ(addUpTo(1601), 160u);
+    EXPECT_EQ(addUpTo(1602), 800u);
     ASSERT_EQ(list.ExactCount(), 1602u);
     for (uint32_t b = 0; b < list.Exact().bucket_count(); ++b) {  // no gap for the duplicate
         for (auto* n = list.Exact().head(b); n; n = n->next)
@@ -325,7 +284,7 @@ TEST_F(MatchingListTest, ExactMapGrowsBeforeTenPerBucket) {
 // ---- Failing allocations -------------------------------------------------------------------
 
 TEST_F(MatchingListTest, FailedAddsChangeNothing) {
-    // kind, expressions held, -10 answers, a line traced on the way
+    // kind, expressions held, kNoMemory answers, a line traced on the way
     const std::tuple<int32_t, int, int, std::string> rows[] = {
         // The folded copy, the node and the node's copy of the key.
         {kExact, 5, 3, ""},
@@ -350,12 +309,12 @@ TEST_F(MatchingListTest, FailedCopiesInMatch) {
     sstring matched("unchanged");
     host::FailAllocationNumber(1);
     EXPECT_EQ(Thrown([&] { list.Match(text, matched); }),
-              kMessage + "can't create a lowercase copy of match string");
+              "can't create a lowercase copy of match string");
     host::FailAllocationNumber(2);
     EXPECT_TRUE(list.Match(text, matched));
     host::FailAllocationNumber(0);
     EXPECT_STREQ(matched.c_str(), "unchanged");
-    EXPECT_EQ(matched.last_error(), -2);
+    EXPECT_EQ(matched.last_error(), ascommon::kNoBuffer);
     EXPECT_TRUE(list.Match(text, matched));
     EXPECT_STREQ(matched.c_str(), "someone.with.a.long.name@example.com");
 }

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "blackbox_keys.h"
 #include "engines/htmlparser/structs/breaker_structs.h"
 #include "host/mail_inputs.h"
 #include "host/mail_records.h"
@@ -19,25 +20,22 @@ namespace {
 using testfiles::TempFolder;
 
 TEST(MailInputsTest, SplitMbox) {
-    const struct {
-        const char* data;
-        std::vector<std::string> messages;
-    } rows[] = {
+    // A "From " line that follows text rather than a blank line is body text; an envelope line
+    // alone is nothing, one with a line end an empty message.
+    // clang-format off
+    const std::pair<const char*, std::vector<std::string>> rows[] = {
         {"From a\nX: 1\n\nbody\n\nFrom b\nX: 2\n\nbody2\n", {"X: 1\n\nbody\n", "X: 2\n\nbody2\n"}},
-        {"From a\r\nX: 1\r\n\r\nFrom b\r\nX: 2\r\n", {"X: 1\r\n", "X: 2\r\n"}},  // CRLF
-        // A "From " line that follows text rather than a blank line is body text.
+        {"From a\r\nX: 1\r\n\r\nFrom b\r\nX: 2\r\n", {"X: 1\r\n", "X: 2\r\n"}},
         {"From a\nX: 1\n\nsaid\nFrom here on\n", {"X: 1\n\nsaid\nFrom here on\n"}},
-        {"From a\nX: 1\n\n>From quoted\n", {"X: 1\n\n>From quoted\n"}},
-        {"From a", {}},      // an envelope line and nothing else
-        {"From a\n", {""}},  // an envelope with an empty message
+        {"From a\nX: 1\n\n>From quoted\n", {"X: 1\n\n>From quoted\n"}}, {"From a", {}}, {"From a\n", {""}},
         // An empty message before the next envelope, right after its own or after a blank line.
         {"From a\nFrom b\nX: 2\n", {"", "X: 2\n"}},
-        {"From a\r\n\r\nFrom b\r\nX: 2\r\n", {"", "X: 2\r\n"}},
-    };
-    for (const auto& row : rows) {
+        {"From a\r\n\r\nFrom b\r\nX: 2\r\n", {"", "X: 2\r\n"}}};
+    // clang-format on
+    for (const auto& [data, messages] : rows) {
         std::vector<std::string> got;
-        for (std::string_view m : host::SplitMbox(row.data)) got.emplace_back(m);
-        EXPECT_EQ(got, row.messages) << row.data;
+        for (std::string_view m : host::SplitMbox(data)) got.emplace_back(m);
+        EXPECT_EQ(got, messages) << data;
     }
     EXPECT_TRUE(host::LooksLikeMbox("From x"));
     EXPECT_FALSE(host::LooksLikeMbox("From: x"));
@@ -97,9 +95,10 @@ TEST(MailRecordsTest, MessageBecomesRecords) {
     uint64_t urls = 0;
     auto message = host::BuildMailRecords(std::move(mail), raw.size(), &urls);
     EXPECT_EQ(urls, 3u);
-    EXPECT_EQ(message->blackbox().Text(21218), "mail.example.com");
+    EXPECT_EQ(message->blackbox().Text(asbb::kSenderDomain), "mail.example.com");
 
-    auto* tree = static_cast<nsEmlComponents::CPartsArray*>(message->blackbox().Get(20002, 7, 0));
+    auto* tree = static_cast<nsEmlComponents::CPartsArray*>(
+        message->blackbox().Get(asbb::kPartsTree, asbb::kObject, 0));
     ASSERT_NE(tree, nullptr);
     auto* html = tree->GetHtmlParts();
     ASSERT_TRUE(html != nullptr && html->size() == 1);
@@ -109,7 +108,7 @@ TEST(MailRecordsTest, MessageBecomesRecords) {
     EXPECT_STREQ(body->m_urlCollection->m_URLs.data()[0]->m_url.c_str(),
                  "http://three.example/x?a=1&b=2");  // the entity is decoded
 
-    const std::string stats = message->blackbox().Text(21234);
+    const std::string stats = message->blackbox().Text(asbb::kCharStatistics);
     EXPECT_NE(stats.find("\"Cyrillic\": 6"), std::string::npos) << stats;
     uint64_t size = 0;
     ASSERT_EQ(tree->GetRoot()->m_source->GetSize(&size), 0);

@@ -1,9 +1,12 @@
 // URL finding in text and HTML: where URLs start and end, which hosts count, how the URL texts
-// read as host records, attribute and text URLs in document order, the visible text, and hostile
-// bodies (many URLs, deep nesting, attribute floods, NUL bytes and invalid UTF-8).
+// read as host records (host, offset, path, query and fragment lengths, kind), attribute and
+// text URLs in document order, the visible text, and hostile bodies (many URLs, deep nesting,
+// attribute floods, NUL bytes and invalid UTF-8).
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "engines/urlparser/urlparser.h"
@@ -32,158 +35,163 @@ std::string Repeat(const std::string& piece, size_t count) {
     return s;
 }
 
+// An input and the URLs found in it, separated by blanks.
 struct Case {
     const char* input;
-    Urls urls;
+    const char* urls;
+    Urls Expected() const {
+        Urls urls;
+        std::istringstream words(this->urls);
+        for (std::string url; words >> url;) urls.push_back(url);
+        return urls;
+    }
 };
 
 }  // namespace
 
+// A closing bracket stays when the URL opened it. NBSP and curly quotes end a URL. Ideographic
+// full stops stay in the host; a trailing one ends the sentence. Japanese runs on without spaces:
+// the URL ends where CJK follows ASCII. An ASCII top-level label ends where Cyrillic text runs on.
+// Not URLs: file names, abbreviations, versions, a country code without a path, mail addresses,
+// the tail of a non-ASCII word, paths. A colon without a port number ends the URL; a port may
+// follow a www. or bare host. "user@" without a host after it is no user part. Only words
+// holding a dot or ending before a colon are looked at; a bare host ends before a trailing "-"
+// of its word, and the rest of the word gives nothing.
 TEST(UrlFinderTest, TextUrlsStartAndEndWhereAReaderSeesThem) {
     const Case cases[] = {
-        {"See http://example.com/a. Then", {"http://example.com/a"}},
-        {"http://a.com, https://b.com; ftp://c.com: ok!",
-         {"http://a.com", "https://b.com", "ftp://c.com"}},
-        // A closing bracket stays when the URL opened it.
-        {"(see http://x.org/wiki/Foo_(bar))", {"http://x.org/wiki/Foo_(bar)"}},
+        {"See http://example.com/a. Then", "http://example.com/a"},
+        {"http://a.com, https://b.com; ftp://c.com: ok!", "http://a.com https://b.com ftp://c.com"},
+        {"(see http://x.org/wiki/Foo_(bar))", "http://x.org/wiki/Foo_(bar)"},
         {"[http://a.com/] <https://u:pw@h.com:8080/p?q=1#f>",
-         {"http://a.com/", "https://u:pw@h.com:8080/p?q=1#f"}},
-        {"'http://q.com/a', \"http://r.com\"", {"http://q.com/a", "http://r.com"}},
+         "http://a.com/ https://u:pw@h.com:8080/p?q=1#f"},
+        {"'http://q.com/a', \"http://r.com\"", "http://q.com/a http://r.com"},
         {"HTTP://UP.COM Link:http://l.com xhttp://x.com",
-         {"HTTP://UP.COM", "http://l.com", "http://x.com"}},
-        {"Www.Example.COM! www.", {"Www.Example.COM"}},
-        {"line http://a.com/x\nnext\thttp://b.com\r\n", {"http://a.com/x", "http://b.com"}},
-        // NBSP and curly quotes end a URL.
+         "HTTP://UP.COM http://l.com http://x.com"},
+        {"Www.Example.COM! www.", "Www.Example.COM"},
+        {"line http://a.com/x\nnext\thttp://b.com\r\n", "http://a.com/x http://b.com"},
         {"http://a.com/x\xC2\xA0next \xE2\x80\x9Chttp://b.com/\xE2\x80\x9D",
-         {"http://a.com/x", "http://b.com/"}},
+         "http://a.com/x http://b.com/"},
         {"http://пример.рф/путь и http://bücher.example/",
-         {"http://пример.рф/путь", "http://bücher.example/"}},
-        // Ideographic full stops stay in the host; a trailing one ends the sentence.
-        {"http://例え。テスト。", {"http://例え。テスト"}},
-        // Japanese runs on without spaces: the URL ends where CJK follows ASCII.
+         "http://пример.рф/путь http://bücher.example/"},
+        {"http://例え。テスト。", "http://例え。テスト"},
         {"詳しくはwww.example.co.jpへ、http://example.com/page.htmlを見て",
-         {"www.example.co.jp", "http://example.com/page.html"}},
-        {"http://ja.example.org/wiki/日本", {"http://ja.example.org/wiki/日本"}},
-        // An ASCII top-level label ends where Cyrillic text runs on.
-        {"http://example.comтекст/x example.netтекст", {"http://example.com", "example.net"}},
+         "www.example.co.jp http://example.com/page.html"},
+        {"http://ja.example.org/wiki/日本", "http://ja.example.org/wiki/日本"},
+        {"http://example.comтекст/x example.netтекст", "http://example.com example.net"},
         {"http://[2001:db8::1]:80/x http://192.168.0.1:8080",
-         {"http://[2001:db8::1]:80/x", "http://192.168.0.1:8080"}},
+         "http://[2001:db8::1]:80/x http://192.168.0.1:8080"},
         {"Visit evil.example.com/x or EXAMPLE.NET? bit.ly/abc",
-         {"evil.example.com/x", "EXAMPLE.NET", "bit.ly/abc"}},
-        // Not URLs: file names, abbreviations, versions, a country code without a path, mail
-        // addresses, the tail of a non-ASCII word, paths.
+         "evil.example.com/x EXAMPLE.NET bit.ly/abc"},
         {"file.txt e.g. i.e. node.js v1.2.3 readme.md a.b my.name user@example.com bücher.de "
          "a/b.com",
-         {}},
-        {"http:// http:///x http://@/ http://./ mailto:x@y.com", {}},
-        {"hxxp://a.com/x\x01http://b.com\x7F", {"http://b.com"}},
-        // A colon without a port number ends the URL; a port may follow a www. or bare host.
+         ""},
+        {"http:// http:///x http://@/ http://./ mailto:x@y.com", ""},
+        {"hxxp://a.com/x\x01http://b.com\x7F", "http://b.com"},
         {"http://a.com: www.b.com:8080/x c.ru:81/y d.de:x",
-         {"http://a.com", "www.b.com:8080/x", "c.ru:81/y", "d.de"}},
-        // "user@" without a host after it is no user part.
-        {"mail http://a.com@ now", {"http://a.com"}},
+         "http://a.com www.b.com:8080/x c.ru:81/y d.de"},
+        {"mail http://a.com@ now", "http://a.com"},
         {"http://x.com/a|b http://y.com/{z} http://z.com/a\\b",
-         {"http://x.com/a", "http://y.com/", "http://z.com/a"}},
-        // Only words holding a dot or ending before a colon are looked at; a bare host ends
-        // before a trailing "-" of its word, and the rest of the word gives nothing.
+         "http://x.com/a http://y.com/ http://z.com/a"},
         {"Note:http://a.com/x 10:30 a.com_.www.b.com.- www.c.com:8080. to:www.a.com, c.org- "
          "user@d.com",
-         {"http://a.com/x", "www.c.com:8080", "www.a.com", "c.org"}},
+         "http://a.com/x www.c.com:8080 www.a.com c.org"},
     };
-    for (const Case& c : cases) EXPECT_EQ(Text(c.input), c.urls) << c.input;
+    for (const Case& c : cases) EXPECT_EQ(Text(c.input), c.Expected()) << c.input;
     EXPECT_EQ(Text(std::string("http://a.com/\0http://b.com", 26)),
               (Urls{"http://a.com/", "http://b.com"}));
 }
 
-// The URL texts read as host records the way the finder meant them.
+// The one URL found in a text (or, starting with "<", an HTML body) read as a host record: the
+// user part is no host, a bad or short dotted quad is a name, all after "#" is fragment.
 TEST(UrlFinderTest, FoundUrlsGiveTheRightHostRecord) {
-    struct HostCase {
-        const char* input;
-        const char* host;
-        uint32_t kind;
-    } cases[] = {
-        {"http://foo.com@evil.com/x", "evil.com", nsEmlComponents::kHostName},
-        {"https://user:pw@h.com:8080/p", "h.com:8080", nsEmlComponents::kHostName},
-        {"http://[::1]:80/x", "[::1]:80", nsEmlComponents::kHostIPv6},
-        {"http://10.0.0.1/x", "10.0.0.1", nsEmlComponents::kHostIPv4},
-        {"www.example.com/a?b#c", "www.example.com", nsEmlComponents::kHostName},
-        {"<a href='//cdn.example.com/x'>", "cdn.example.com", nsEmlComponents::kHostName},
-        {"<a href='HTTPS:\\\\evil.com\\p'>", "evil.com", nsEmlComponents::kHostName},
-    };
-    for (const HostCase& c : cases) {
-        const bool html = c.input[0] == '<';
-        const Urls urls = html ? Html(c.input) : Text(c.input);
-        ASSERT_EQ(urls.size(), 1u) << c.input;
-        nsEmlComponents::ParsedURL record;
-        host::FillParsedURL(urls[0], &record);
-        EXPECT_EQ(std::string(record.m_host.c_str(), record.m_host.length()), c.host) << c.input;
-        EXPECT_EQ(record.m_hostKind, c.kind) << c.input;
+    using namespace nsEmlComponents;
+    // input, host offset, host, path, query and fragment lengths, host kind
+    typedef std::tuple<std::string, uint64_t, std::string, uint64_t, uint64_t, uint64_t, uint32_t>
+        Row;
+    // clang-format off
+    const Row rows[] = {
+        {"http://foo.com@evil.com/x", 15, "evil.com", 2, 0, 0, kHostName},
+        {"https://user:pw@Name.tld:8080?q", 16, "Name.tld:8080", 0, 2, 0, kHostName},
+        {"http://www.name.tld/x?y#z", 7, "www.name.tld", 2, 2, 2, kHostName},
+        {"www.example.com/a?b#c", 0, "www.example.com", 2, 2, 2, kHostName},
+        {"http://10.0.0.1:80/", 7, "10.0.0.1:80", 1, 0, 0, kHostIPv4},
+        {"http://10.0.0.256/", 7, "10.0.0.256", 1, 0, 0, kHostName},
+        {"http://1.2.3/", 7, "1.2.3", 1, 0, 0, kHostName},
+        {"ftp://[::1]:21/a", 6, "[::1]:21", 2, 0, 0, kHostIPv6},
+        {"http://a.tld#/x?y", 7, "a.tld", 0, 0, 5, kHostName},
+        {"<a href='//cdn.example.com/x'>", 0, "cdn.example.com", 2, 0, 0, kHostName},
+        {"<a href='HTTPS:\\\\evil.com\\p'>", 8, "evil.com", 2, 0, 0, kHostName}};
+    // clang-format on
+    for (const Row& row : rows) {
+        const std::string& input = std::get<0>(row);
+        const Urls urls = input[0] == '<' ? Html(input) : Text(input);
+        ASSERT_EQ(urls.size(), 1u) << input;
+        ParsedURL r;
+        host::FillParsedURL(urls[0], &r);
+        EXPECT_EQ(Row(input, r.m_hostOffset, std::string(r.m_host.c_str(), r.m_host.length()),
+                      r.m_pathLength, r.m_queryLength, r.m_fragmentLength, r.m_hostKind),
+                  row);
     }
 }
 
+// Candidates of a srcset, commas inside a URL included, relative ones skipped. Spaces around and
+// line breaks inside are dropped; one slash or backslashes still make an absolute URL;
+// protocol-relative URLs lose their slashes. Upper-case names, unquoted values, SVG links, www.
+// in src; an empty or blank value.
 TEST(UrlFinderTest, HtmlAttributeUrls) {
     const Case cases[] = {
         {"<a href='http://a.com/?x=1&amp;y=2'>x</a><a href='http:&#x2F;&#x2F;b.com&#x2F;p'>y</a>",
-         {"http://a.com/?x=1&y=2", "http://b.com/p"}},
-        // Candidates of a srcset, commas inside a URL included; relative ones skipped.
+         "http://a.com/?x=1&y=2 http://b.com/p"},
         {"<img srcset='http://s1.com/a.png 1x, http://s2.com/b,c.png 2x, rel.png 3x'>",
-         {"http://s1.com/a.png", "http://s2.com/b,c.png"}},
+         "http://s1.com/a.png http://s2.com/b,c.png"},
         {"<a href='mailto:x@y.com'>m</a><a href='javascript:go()'>j</a><a "
          "href='data:text/html,http://d.com'>d</a>"
          "<img src='cid:part1'><a href='/rel'>r</a><a href='#top'>f</a><a href='page.html'>p</a>",
-         {}},
-        // Spaces around and line breaks inside are dropped; one slash or backslashes still
-        // make an absolute URL; protocol-relative URLs lose their slashes.
+         ""},
         {"<body background='//bg.com/x.gif'><a href=' \n http://i\n.com/i.png '>x</a>"
          "<a href='https:/one.com'>1</a><a href='HTTP:\\\\bs.com\\path?q=\\x'>b</a>",
-         {"bg.com/x.gif", "http://i.com/i.png", "https://one.com", "HTTP://bs.com/path?q=\\x"}},
+         "bg.com/x.gif http://i.com/i.png https://one.com HTTP://bs.com/path?q=\\x"},
         {"<form action='www.form.com/post'><input type=image src='ftp://in.com/i' "
          "formaction='https://fa.com'></form>",
-         {"www.form.com/post", "ftp://in.com/i", "https://fa.com"}},
+         "www.form.com/post ftp://in.com/i https://fa.com"},
         {"<object data='http://obj.com/o'></object><video poster='http://v.com/p.jpg'><source "
          "src='http://v.com/v.mp4'></video>"
          "<blockquote cite='http://q.com/'></blockquote><img longdesc='http://ld.com/d'>",
-         {"http://obj.com/o", "http://v.com/p.jpg", "http://v.com/v.mp4", "http://q.com/",
-          "http://ld.com/d"}},
+         "http://obj.com/o http://v.com/p.jpg http://v.com/v.mp4 http://q.com/ http://ld.com/d"},
         {"<head><meta http-equiv='Refresh' content='0; "
          "URL=http://refresh.com/'><style>b{background:url(\"http://css.com/b.png\")}</style></"
          "head>"
          "<div style='background-image: url( http://st.com/a.png )'>x</div>",
-         {"http://refresh.com/", "http://css.com/b.png", "http://st.com/a.png"}},
-        // Upper-case names, unquoted values, SVG links, www. in src; an empty or blank value.
+         "http://refresh.com/ http://css.com/b.png http://st.com/a.png"},
         {"<A HREF=http://up.com/?a=1&amp;b=2>u</A><svg><a xlink:href='http://svg.com'>s</a></svg>"
          "<img src='www.img.com/i.png'><a href=''>e</a><a href='   '>b</a>",
-         {"http://up.com/?a=1&b=2", "http://svg.com", "www.img.com/i.png"}},
+         "http://up.com/?a=1&b=2 http://svg.com www.img.com/i.png"},
         {"<div style=\"background: url('data:image/png;base64,xx'), URL(https://u.com/a.png)\">",
-         {"https://u.com/a.png"}},
+         "https://u.com/a.png"},
         {"<a href='http://'>e</a><a href='http://@/'>e</a><a href='http://[::1]/'>6</a>",
-         {"http://[::1]/"}},
+         "http://[::1]/"},
     };
-    for (const Case& c : cases) EXPECT_EQ(Html(c.input), c.urls) << c.input;
+    for (const Case& c : cases) EXPECT_EQ(Html(c.input), c.Expected()) << c.input;
 }
 
+// A link left open across paragraphs counts once; a second body tag keeps its URL. Inline
+// markup inside a URL joins it; a block element ends it. Hidden: script and style text (markup
+// at their start too), template text but not links.
 TEST(UrlFinderTest, HtmlUrlsComeInDocumentOrder) {
     const Case cases[] = {
         {"<p>http://t1.com <a href=http://a.com>http://a.com</a> http://t2.com</p><img "
          "src=http://i.com>",
-         {"http://t1.com", "http://a.com", "http://a.com", "http://t2.com", "http://i.com"}},
-        // A link left open across paragraphs counts once; a second body tag keeps its URL.
-        {"<p><a href=http://a.com>one</p><p>two</a></p>", {"http://a.com"}},
+         "http://t1.com http://a.com http://a.com http://t2.com http://i.com"},
+        {"<p><a href=http://a.com>one</p><p>two</a></p>", "http://a.com"},
         {"<title>http://title.com</title><body><body background='http://bg.com'>text</body>",
-         {"http://title.com", "http://bg.com"}},
-        // Inline markup inside a URL joins it; a block element ends it.
-        {"<p>exa<b>mple</b>.com</p><p>http://a.com</p><div>/x</div>",
-         {"example.com", "http://a.com"}},
-        // Hidden: script and style text (markup at their start too), template text but not links.
+         "http://title.com http://bg.com"},
+        {"<p>exa<b>mple</b>.com</p><p>http://a.com</p><div>/x</div>", "example.com http://a.com"},
         {"<p><script></p><a href='http://script.com'></script><style>/* http://style.com "
          "*/</style><template><a href='http://tmpl.com'>http://tmpl-text.com</a></template>",
-         {"http://tmpl.com"}},
+         "http://tmpl.com"},
     };
-    for (const Case& c : cases) EXPECT_EQ(Html(c.input), c.urls) << c.input;
-}
-
-TEST(UrlFinderTest, VisibleTextSkipsScriptAndStyleAndSeparatesBlocks) {
-    // Neither the declared charset nor the byte that is no UTF-8 changes a character.
+    for (const Case& c : cases) EXPECT_EQ(Html(c.input), c.Expected()) << c.input;
+    // Neither the declared charset nor the byte that is no UTF-8 changes a visible character.
     std::string visible = "kept:";
     Html(
         "<meta charset=koi8-r><title>T</title><style>p{}</style><script>s(\xFF)</script><body>"

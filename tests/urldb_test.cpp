@@ -19,138 +19,114 @@ class URLDBTest : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(folder.ok());
         host::CaptureTraces(1);
-        host::TakeTraces();
     }
     void TearDown() override {
+        EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty()) << "a temp copy";
         host::CaptureTraces(0);
         host::TakeTraces();
     }
 
-    sstring Write(const std::string& name, const ListEntries& list) {
-        testfiles::WriteListFile(folder / name, list, folder.path());
-        return sstring((folder / name).c_str());
+    sstring Write(const std::string& name, const ListEntries& spec) {
+        testfiles::WriteListFile(folder / name, spec, folder.path());
+        return Path(name);
     }
-
-    // Loads a file; whatever the outcome, no temporary copy may stay behind.
-    int32_t Load(CURLDB2& db, const sstring& file) {
-        const int32_t result = db.LoadDataFile(file, temp());
-        EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty())
-            << file.c_str() << " gave " << result;
-        return result;
-    }
-    sstring temp() const { return sstring(folder.path().c_str()); }
-    static bool Domain(CURLDB2& db, const std::string& s) {
-        return db.ContainsDomain(s.data(), s.size());
-    }
+    sstring Path(const std::string& name) const { return sstring((folder / name).c_str()); }
+    int32_t Load(const sstring& file) { return db.LoadDataFile(file, temp); }
+    bool Domain(const std::string& s) { return db.ContainsDomain(s.data(), s.size()); }
 
     testfiles::TempFolder folder;
+    const sstring temp = sstring(folder.path().c_str());
+    CURLDB2 db;
 };
 
-TEST(DigestKeyTest, FirstEightMd5BytesLittleEndian) {
-    // MD5("a") = 0cc175b9c0f1b6a831c399e269772661
-    EXPECT_EQ(ascommon::DigestKey("a", 1), 0xa8b6f1c0b975c10cull);
-    EXPECT_NE(ascommon::DigestKey("A", 1), ascommon::DigestKey("a", 1));  // case matters
-}
-
+// Keys are the first eight MD5 bytes, little-endian (MD5("a") = 0cc175b9c0f1b6a831c399e2...),
+// of the bytes as they are; each section goes into its own set, sized for its count plus ten.
 TEST_F(URLDBTest, LoadsEachSectionIntoItsSet) {
-    CURLDB2 db;
+    EXPECT_EQ(ascommon::DigestKey("a", 1), 0xa8b6f1c0b975c10cull);
+    EXPECT_NE(ascommon::DigestKey("A", 1), ascommon::DigestKey("a", 1));
     const sstring file =
         Write("list.dat", {{"bad.com/path"}, {"mail.bad.com"}, {"bad.com", "evil.org"}});
-    ASSERT_EQ(Load(db, file), 0);
+    ASSERT_EQ(Load(file), 0);
     EXPECT_TRUE(db.ContainsURL("bad.com/path", 12));
     EXPECT_TRUE(db.ContainsSubDomain("mail.bad.com", 12));
-    EXPECT_TRUE(Domain(db, "evil.org"));
-    EXPECT_FALSE(Domain(db, "mail.bad.com"));  // sections do not mix
+    ASSERT_TRUE(Domain("evil.org"));
+    EXPECT_FALSE(Domain("mail.bad.com"));  // sections do not mix
     EXPECT_FALSE(db.ContainsURL("bad.com", 7));
-    EXPECT_EQ(db.m_URLs.bucket_count(), 11u);  // the file's count plus ten
+    EXPECT_EQ(db.m_URLs.bucket_count(), 11u);
     EXPECT_EQ(db.m_domains.bucket_count(), 12u);
     EXPECT_EQ(*db.m_domains.lookup(ascommon::DigestKey("evil.org", 8)), 1u);
 
-    ASSERT_EQ(Load(db, file), 0);  // a second load adds nothing
+    ASSERT_EQ(Load(file), 0);  // a second load adds nothing
     EXPECT_EQ(db.m_domains.size(), 2u);
-    db.ClearAll();
-    EXPECT_FALSE(Domain(db, "evil.org"));
+    db.ClearAll();  // the sets keep their size
+    EXPECT_EQ(db.m_URLs.size() + db.m_subDomains.size() + db.m_domains.size(), 0u);
     EXPECT_EQ(db.m_domains.bucket_count(), 12u);
+    ASSERT_EQ(Load(file), 0);
+    ASSERT_EQ(Load(Write("empty.dat", {})), 0);  // empty counts still rehash, keeping the keys
+    EXPECT_TRUE(Domain("evil.org"));
+    EXPECT_EQ(db.m_URLs.bucket_count() + db.m_domains.bucket_count(), 20u);
 }
 
+// A refused or damaged file names its fault in the trace; entries read before a damage stay, and
+// a hostile count sizes nothing beyond the file.
 TEST_F(URLDBTest, RefusedAndDamagedFiles) {
-    CURLDB2 db;
-    ASSERT_EQ(Load(db, Write("good.dat", {{}, {}, {"keep.com"}})), 0);
-
-    ListEntries wrongWords{{}, {}, {"x.com"}};
+    ASSERT_EQ(Load(Write("good.dat", {{}, {}, {"keep.com"}})), 0);
+    ListEntries wrongWords{{}, {}, {"x.com"}}, promising{{}, {}, {"first.com"}};
     wrongWords.digestWords = 3;
-    EXPECT_EQ(Load(db, Write("words.dat", wrongWords)), -9);
+    EXPECT_EQ(Load(Write("words.dat", wrongWords)), CURLDB2::kWrongDigestWidth);
     EXPECT_TRUE(host::TraceContains(
         "[URLDB2 Engine] The data file was created using another number of md5 bytes!"));
-    EXPECT_FALSE(Domain(db, "x.com"));
-
-    ListEntries promising{{}, {}, {"first.com"}};
+    EXPECT_FALSE(Domain("x.com"));
     promising.extraCount = 3;  // the file holds fewer entries than it says
-    EXPECT_EQ(Load(db, Write("short.dat", promising)), -14);
+    EXPECT_EQ(Load(Write("short.dat", promising)), CURLDB2::kCorrupt);
     EXPECT_TRUE(host::TraceContains("[URLDB2 Engine] Data File Corrupt!"));
-    EXPECT_TRUE(Domain(db, "first.com"));  // entries before the end stay
-    promising.extraCount = 0xFFFFFF00;     // a hostile count sizes nothing beyond the file
-    EXPECT_EQ(Load(db, Write("hostile.dat", promising)), -14);
+    EXPECT_TRUE(Domain("first.com"));
+    promising.extraCount = 0xFFFFFF00;
+    EXPECT_EQ(Load(Write("hostile.dat", promising)), CURLDB2::kCorrupt);
     EXPECT_EQ(db.m_domains.bucket_count(), 11u);  // the one entry the file holds, plus ten
 
-    EXPECT_EQ(Load(db, sstring((folder / "missing.dat").c_str())), -13);
+    EXPECT_EQ(Load(Path("missing.dat")), CURLDB2::kNotADataFile);
     EXPECT_TRUE(host::TraceContains("[URLDB2 Engine] Signature file not found"));
-
     std::vector<unsigned char> bytes = testfiles::ReadAll(folder / "good.dat");
     bytes[bytes.size() - 1] ^= 0x01;  // one payload byte: the digest no longer fits
     testfiles::WriteAll(folder / "tampered.dat", bytes);
-    EXPECT_EQ(Load(db, sstring((folder / "tampered.dat").c_str())), -13);
-    EXPECT_TRUE(Domain(db, "keep.com"));
+    EXPECT_EQ(Load(Path("tampered.dat")), CURLDB2::kNotADataFile);
+    EXPECT_TRUE(Domain("keep.com"));
 }
 
-TEST_F(URLDBTest, EmptyCountsStillRehash) {
-    CURLDB2 db;
-    ASSERT_EQ(Load(db, Write("a.dat", {{}, {}, {"a.com"}})), 0);
-    ASSERT_EQ(Load(db, Write("empty.dat", {})), 0);
-    EXPECT_TRUE(Domain(db, "a.com"));
-    EXPECT_EQ(db.m_URLs.bucket_count(), 10u);
-    EXPECT_EQ(db.m_domains.bucket_count(), 10u);
-}
-
+// A list loads when one file of it does; a file that fails for want of memory is no bad file to
+// pass over: the call fails.
 TEST_F(URLDBTest, LoadDataFilesNeedsOneGoodFile) {
-    CURLDB2 db;
-    ascommon::CArray<sstring, 64> files;
-    EXPECT_EQ(db.LoadDataFiles(files, temp()), -12);
-    files.add(sstring((folder / "missing.dat").c_str()));
-    EXPECT_EQ(db.LoadDataFiles(files, temp()), -12);
+    ascommon::CArray<sstring, 64> files, both;
+    EXPECT_EQ(db.LoadDataFiles(files, temp), CURLDB2::kNothingLoaded);
+    files.add(Path("missing.dat"));
+    EXPECT_EQ(db.LoadDataFiles(files, temp), CURLDB2::kNothingLoaded);
     files.add(Write("good.dat", {{}, {}, {"a.com"}}));
-    EXPECT_EQ(db.LoadDataFiles(files, temp()), 0);
-    EXPECT_TRUE(Domain(db, "a.com"));
-    // A file that fails for want of memory is no bad file to pass over: the call fails.
-    ascommon::CArray<sstring, 64> both;
+    EXPECT_EQ(db.LoadDataFiles(files, temp), 0);
+    EXPECT_TRUE(Domain("a.com"));
     both.add(Write("first-of-two-good-files.dat", {{}, {}, {"b.com"}}));
     both.add(files.at(1));
-    const sstring tempFolder = temp();
     host::FailAllocationNumber(1);  // the streamer's copy of the first file's name
-    EXPECT_EQ(db.LoadDataFiles(both, tempFolder), CURLDB2::kNoMemory);
+    EXPECT_EQ(db.LoadDataFiles(both, temp), CURLDB2::kNoMemory);
     host::FailAllocationNumber(0);
-    EXPECT_FALSE(Domain(db, "b.com"));
-    EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty());
+    EXPECT_FALSE(Domain("b.com"));
 }
 
+// A white list removes its keys from the same section only; a missing one removes nothing, and
+// one not read for want of memory is reported.
 TEST_F(URLDBTest, SubtractRemovesOnlyFromTheSameSection) {
-    CURLDB2 db;
-    ASSERT_EQ(Load(db, Write("black.dat", {{"x.com/a"}, {"x.com"}, {"x.com", "y.com"}})), 0);
-    // The white list names x.com as a domain only, and a key the black list lacks.
-    EXPECT_EQ(db.SubtractDataFile(Write("white.dat", {{}, {}, {"x.com", "z.com"}}), temp()), 0);
-    EXPECT_FALSE(Domain(db, "x.com"));
-    EXPECT_TRUE(Domain(db, "y.com"));
+    ASSERT_EQ(Load(Write("black.dat", {{"x.com/a"}, {"x.com"}, {"x.com", "y.com"}})), 0);
+    EXPECT_EQ(db.SubtractDataFile(Write("white.dat", {{}, {}, {"x.com", "z.com"}}), temp), 0);
+    EXPECT_FALSE(Domain("x.com"));
+    EXPECT_TRUE(Domain("y.com"));
     EXPECT_TRUE(db.ContainsSubDomain("x.com", 5));
     EXPECT_TRUE(db.ContainsURL("x.com/a", 7));
-    EXPECT_EQ(db.SubtractDataFile(sstring((folder / "missing.dat").c_str()), temp()), 0);
-    EXPECT_TRUE(Domain(db, "y.com"));
+    EXPECT_EQ(db.SubtractDataFile(Path("missing.dat"), temp), 0);
     const sstring white = Write("white-list-with-a-long-name.dat", {{}, {}, {"y.com"}});
-    const sstring tempFolder = temp();
-    host::FailAllocationNumber(1);  // not read for want of memory: reported, nothing removed
-    EXPECT_EQ(db.SubtractDataFile(white, tempFolder), CURLDB2::kNoMemory);
+    host::FailAllocationNumber(1);
+    EXPECT_EQ(db.SubtractDataFile(white, temp), CURLDB2::kNoMemory);
     host::FailAllocationNumber(0);
-    EXPECT_TRUE(Domain(db, "y.com"));
-    EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty());
+    EXPECT_TRUE(Domain("y.com"));
 }
 
 }  // namespace
