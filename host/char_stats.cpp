@@ -445,6 +445,36 @@ uint64_t CharStats::ScriptCount(int scriptCode) const {
     return m_scripts[scriptCode];
 }
 
+namespace {
+
+constexpr int kOtherGroup = kScriptGroupCount - 1;
+
+// The four groups the filter adds up as Asian: "CentralAsian" to "EastAsian".
+bool IsAsianGroup(int group) {
+    return std::strstr(kGroupNames[group], "Asian") != nullptr;
+}
+
+}  // namespace
+
+double CharStats::AsianPercent() const {
+    uint64_t counted = 0, asian = 0;
+    for (int code = 0; code < 256; ++code) {
+        const int group = ScriptGroup(code);
+        if (group == kOtherGroup) continue;
+        counted += m_scripts[code];
+        if (IsAsianGroup(group)) asian += m_scripts[code];
+    }
+    return counted == 0 ? 0 : 100.0 * asian / counted;
+}
+
+double CharStats::CyrillicPercent() const {
+    uint64_t counted = 0;
+    for (int code = 0; code < 256; ++code) {
+        if (ScriptGroup(code) != kOtherGroup) counted += m_scripts[code];
+    }
+    return counted == 0 ? 0 : 100.0 * m_scripts[USCRIPT_CYRILLIC] / counted;
+}
+
 std::string CharStats::Json() const {
     uint64_t groups[kScriptGroupCount] = {};
     for (int code = 0; code < 256; ++code) groups[ScriptGroup(code)] += m_scripts[code];

@@ -35,6 +35,10 @@ class CharStats {
     uint64_t total() const { return m_total; }
     // The count of one ICU script code (0 for codes out of range).
     uint64_t ScriptCount(int scriptCode) const;
+    // The percent of Asian and of Cyrillic characters among those outside the group "Other",
+    // as the multipurpose filter computes its shares (0 when there are none).
+    double AsianPercent() const;
+    double CyrillicPercent() const;
 
   private:
     uint64_t m_total = 0;

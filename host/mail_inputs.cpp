@@ -16,17 +16,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool EndsWith(const std::string& text, const char* suffix) {
-    const size_t n = std::strlen(suffix);
-    return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
-}
-
-bool IsMailFile(const fs::path& path) {
+// Every file of a folder is a candidate except hidden ones ("." first) and the files of a
+// Maildir's "tmp" folder, which are still being delivered.
+bool IsCandidate(const fs::path& path) {
     const std::string name = path.filename().string();
     if (name.empty() || name[0] == '.') return false;
-    if (EndsWith(name, ".eml") || EndsWith(name, ".mbox")) return true;
-    const std::string parent = path.parent_path().filename().string();
-    return parent == "cur" || parent == "new";
+    const fs::path folder = path.parent_path();
+    std::error_code ec;
+    return !(folder.filename() == "tmp" && fs::is_directory(folder.parent_path() / "cur", ec));
 }
 
 // The reason a path that exists cannot be scanned as a file, or empty for a regular file.
@@ -62,19 +59,22 @@ void WalkFolder(const std::string& root, std::vector<InputFile>* found) {
                 folders.push_back(it->path());
                 continue;
             }
-            if (!IsMailFile(it->path())) continue;
+            if (!IsCandidate(it->path())) continue;
             const fs::file_status status = it->status(entryError);
             if (entryError) {
-                found->push_back({it->path().string(), 0, "cannot read: " + entryError.message()});
+                found->push_back(
+                    {it->path().string(), 0, "cannot read: " + entryError.message(), true});
             } else if (fs::is_directory(status)) {
                 continue;  // a link to a folder
             } else if (const std::string problem = KindProblem(status); !problem.empty()) {
-                found->push_back({it->path().string(), 0, problem});
+                found->push_back({it->path().string(), 0, problem, true});
             } else {
-                found->push_back({it->path().string(), it->file_size(entryError), ""});
+                found->push_back({it->path().string(), it->file_size(entryError), "", true});
             }
         }
-        if (ec) found->push_back({folder.string(), 0, "cannot read the folder: " + ec.message()});
+        if (ec) {
+            found->push_back({folder.string(), 0, "cannot read the folder: " + ec.message(), true});
+        }
     }
 }
 
@@ -83,6 +83,10 @@ void WalkFolder(const std::string& root, std::vector<InputFile>* found) {
 std::vector<InputFile> CollectInputs(const std::vector<std::string>& paths) {
     std::vector<InputFile> files;
     for (const std::string& path : paths) {
+        if (path == kStandardInput) {
+            files.push_back({path, 0, ""});
+            continue;
+        }
         std::error_code ec;
         const fs::file_status status = fs::status(path, ec);
         if (ec || !fs::exists(status)) {
@@ -194,18 +198,23 @@ std::vector<std::string> SplitMbox(std::string_view data) {
 }
 
 MailReader::~MailReader() {
-    if (m_file != nullptr) std::fclose(m_file);
+    if (m_file != nullptr && m_ownsFile) std::fclose(m_file);
 }
 
 bool MailReader::Open(const std::string& path, uint64_t limit, std::string* error) {
     bool notRegular = false;
-    m_file = platform::OpenRegularFileUtf8(path.c_str(), &notRegular);
+    if (path == kStandardInput) {
+        m_file = stdin;  // a pipe or a terminal is welcome here
+        m_ownsFile = false;
+    } else {
+        m_file = platform::OpenRegularFileUtf8(path.c_str(), &notRegular);
+    }
     if (m_file == nullptr) {
         *error = notRegular ? "not a regular file" : std::strerror(errno);
         return false;
     }
     m_limit = limit;
-    platform::StatFileUtf8(path.c_str(), &m_fileSize, nullptr);
+    if (m_ownsFile) platform::StatFileUtf8(path.c_str(), &m_fileSize, nullptr);
     if (!Fill(error)) return false;
     if (LooksLikeMbox(m_block)) m_splitter.reset(new MboxSplitter(limit));
     return true;

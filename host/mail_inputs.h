@@ -14,18 +14,22 @@
 
 namespace host {
 
+// The path that stands for standard input.
+constexpr const char* kStandardInput = "-";
+
 struct InputFile {
     std::string path;
     uint64_t size = 0;
-    std::string error;  // set when the path cannot be scanned
+    std::string error;      // set when the path cannot be scanned
+    bool inFolder = false;  // found in a folder (a candidate, not a file the user named)
 };
 
-// Expands the paths in order: a regular file is taken as it is; a folder is walked recursively
-// (symbolic links to folders are not followed) for files named *.eml or *.mbox and for the
-// message files of Maildir folders (any file directly inside a "cur" or "new" folder), in path
-// order. A path that does not exist, is neither a regular file nor a folder (a FIFO, a device),
-// or is a folder (or subfolder) that cannot be read gives an entry with its error; so does a
-// mail file of a folder that is not a regular file.
+// Expands the paths in order: "-" (standard input) and a regular file are taken as they are; a
+// folder is walked recursively (symbolic links to folders are not followed) for every file but
+// hidden ones and those in a Maildir's "tmp", in path order (an mbox is recognised by its first
+// line when it is read). A path that does not exist, is neither a regular file nor a folder (a
+// FIFO, a device), or is a folder (or subfolder) that cannot be read gives an entry with its
+// error; so does a file of a folder that is not a regular file.
 std::vector<InputFile> CollectInputs(const std::vector<std::string>& paths);
 
 // An mbox file starts with a "From " envelope line.
@@ -84,7 +88,8 @@ class MailReader {
     MailReader& operator=(const MailReader&) = delete;
     ~MailReader();
 
-    // False with *error (the reason) when the file cannot be opened or is not a regular file.
+    // False with *error (the reason) when the file cannot be opened or is not a regular file;
+    // "-" reads standard input.
     bool Open(const std::string& path, uint64_t limit, std::string* error);
     // The next message; false at the end, or on a read error with *error set.
     bool Next(MailMessage* message, std::string* error);
@@ -94,6 +99,7 @@ class MailReader {
     bool Fill(std::string* error);  // reads one block into m_block; false on a read error
 
     std::FILE* m_file = nullptr;
+    bool m_ownsFile = true;
     uint64_t m_limit = 0;
     uint64_t m_fileSize = 0;
     std::string m_block;

@@ -1,6 +1,10 @@
 // Mail records: URL finding and character statistics over a parsed message, then the records.
 #include "host/mail_records.h"
 
+#include <strings.h>
+
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -12,7 +16,23 @@ namespace host {
 using nsEmlComponents::kBodyTextHtml;
 using nsEmlComponents::kBodyTextPlain;
 
-std::unique_ptr<Message> BuildMailRecords(ParsedMail&& mail, uint64_t size, uint64_t* urls) {
+namespace {
+
+void AddCharset(const std::optional<std::string>& charset, std::vector<std::string>* charsets) {
+    if (!charset || charset->empty()) return;
+    for (const std::string& known : *charsets) {
+        if (strcasecmp(known.c_str(), charset->c_str()) == 0) return;
+    }
+    charsets->push_back(*charset);
+}
+
+}  // namespace
+
+std::unique_ptr<Message> BuildMailRecords(ParsedMail&& mail, uint64_t size, MailFacts* facts) {
+    std::vector<std::string> charsets;
+    if (facts) facts->senderDomain = mail.senderDomain;
+    AddCharset(mail.root.contentCharset, &charsets);
+    AddCharset(mail.root.subjectCharset, &charsets);
     CharStats stats;
     if (mail.root.hasSubject) stats.Add(mail.root.subject);
 
@@ -23,6 +43,7 @@ std::unique_ptr<Message> BuildMailRecords(ParsedMail&& mail, uint64_t size, uint
     std::string visible;
     uint64_t found = 0;
     for (PartFields& part : mail.parts) {
+        AddCharset(part.headers.contentCharset, &charsets);
         if (part.kind == kBodyTextPlain) {
             FindTextUrls(part.text, &part.urls);
             stats.Add(part.text);
@@ -38,7 +59,12 @@ std::unique_ptr<Message> BuildMailRecords(ParsedMail&& mail, uint64_t size, uint
         builder.Part(std::move(part));
     }
     builder.Statistics(stats.Json());
-    if (urls) *urls = found;
+    if (facts) {
+        facts->urls = found;
+        facts->asianPercent = stats.AsianPercent();
+        facts->cyrillicPercent = stats.CyrillicPercent();
+        facts->declaredCharsets = std::move(charsets);
+    }
     return std::move(builder).Build();
 }
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "host/settings_registry.h"
+
 namespace host {
 
 namespace {
@@ -25,6 +27,14 @@ bool OpenText(const std::string& path, std::ifstream* in, std::string* error) {
     return true;
 }
 
+// Reads the next line without its end (LF or CRLF) and, on the first line, without a UTF-8
+// byte-order mark.
+bool NextLine(std::ifstream& in, int number, std::string* line) {
+    if (!std::getline(in, *line)) return false;
+    if (number == 1 && line->compare(0, 3, "\xEF\xBB\xBF") == 0) line->erase(0, 3);
+    return true;
+}
+
 }  // namespace
 
 SettingList EssentialSettings(const std::string& libraryFolder, const std::string& tempFolder,
@@ -35,36 +45,22 @@ SettingList EssentialSettings(const std::string& libraryFolder, const std::strin
 }
 
 SettingList DefaultSettings() {
-    return {
-        {"/eml/filter/bwfilter/Enabled", "1"},
-        {"/eml/filter/urlfilter/Enabled", "1"},
-        {"/eml/filter/multi/Enabled", "1"},
-        {"/eml/filter/url/filesbl", "urlbl.dat"},
-        {"/eml/filter/multi/SexuallyExplicit", "1"},
-        {"/eml/filter/multi/AsianCharsets", "1"},
-        {"/eml/filter/multi/CyrilicCharsets", "1"},
-        {"/eml/filter/multi/charset/AsianExcludeJapanese", "0"},
-        {"/eml/filter/multi/charset/JapaneseMinPercent", "20"},
-        {"/eml/filter/multi/PercentOfAllowedAsianChars", "30"},
-        {"/eml/filter/multi/PercentOfAllowedCyrillicChars", "30"},
-        {"/eml/filter/multi/MaxFileSize", "102400"},
-    };
+    return RegistryDefaults();
 }
 
 bool ReadSettingsFile(const std::string& path, SettingList* settings, std::string* error) {
     std::ifstream in;
     if (!OpenText(path, &in, error)) return false;
     std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
+    for (int number = 1; NextLine(in, number, &line); ++number) {
         const std::string text = Trim(line);
         if (text.empty() || text[0] == '#' || text[0] == ';') continue;
-        const size_t equals = text.find('=');
-        const std::string key = equals == std::string::npos ? "" : Trim(text.substr(0, equals));
-        if (key.empty()) {
-            *error = path + ":" + std::to_string(number) + ": expected \"key = value\"";
+        std::pair<std::string, std::string> setting;
+        if (!ParseSetting(text, &setting, error)) {
+            *error = path + ":" + std::to_string(number) + ": " + *error;
             return false;
         }
-        settings->emplace_back(key, Trim(text.substr(equals + 1)));
+        settings->push_back(std::move(setting));
     }
     if (in.bad()) {
         *error = path + ": read error";
@@ -78,10 +74,12 @@ bool ParseSetting(const std::string& text, std::pair<std::string, std::string>* 
     const size_t equals = text.find('=');
     const std::string key = equals == std::string::npos ? "" : Trim(text.substr(0, equals));
     if (key.empty()) {
-        *error = "expected KEY=VALUE, got \"" + text + "\"";
+        *error = "expected \"key = value\", got \"" + text + "\"";
         return false;
     }
-    *setting = {key, Trim(text.substr(equals + 1))};
+    std::string value;
+    if (!CheckSetting(key, Trim(text.substr(equals + 1)), &value, error)) return false;
+    *setting = {key, value};
     return true;
 }
 
@@ -90,7 +88,7 @@ bool ReadListFile(const std::string& path, std::vector<std::string>* expressions
     std::ifstream in;
     if (!OpenText(path, &in, error)) return false;
     std::string line;
-    while (std::getline(in, line)) {
+    for (int number = 1; NextLine(in, number, &line); ++number) {
         const std::string text = Trim(line);
         if (!text.empty() && text[0] != '#') expressions->push_back(text);
     }
@@ -99,6 +97,17 @@ bool ReadListFile(const std::string& path, std::vector<std::string>* expressions
         return false;
     }
     return true;
+}
+
+std::vector<std::string> SplitBlanks(const std::string& text) {
+    std::vector<std::string> words;
+    size_t start = 0;
+    while ((start = text.find_first_not_of(" \t\r\n", start)) != std::string::npos) {
+        const size_t end = text.find_first_of(" \t\r\n", start);
+        words.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return words;
 }
 
 std::string FolderOf(const std::string& path) {

@@ -93,7 +93,15 @@ bool Scanner::Open(const ScanConfig& config, std::string* error) {
 }
 
 bool Scanner::Configure(const ScanConfig& config, std::string* error) {
-    for (const auto& setting : config.settings) m_settings.Set(setting.first, setting.second);
+    // An empty value leaves the key unset: the module's own default applies (no URL list, for
+    // an empty list of file names).
+    for (const auto& [key, value] : config.settings) {
+        if (value.empty()) {
+            m_settings.Remove(WidenKey(key).c_str());
+        } else {
+            m_settings.Set(key, value);
+        }
+    }
     for (uint32_t i = 0; i < 3; ++i) {
         m_filters[i] = static_cast<CAFilter*>(m_factory->CreateModule(i));
         if (m_filters[i] == nullptr) {
@@ -166,7 +174,13 @@ ScanResult Scanner::ScanMessage(const char* data, size_t size, bool extractUrls,
     ParsedMail mail;
     if (!ParseMail(data, size, &mail, &result.error)) return result;
     result.defects = std::move(mail.defects);
-    std::unique_ptr<Message> message = BuildMailRecords(std::move(mail), fullSize, &result.urls);
+    MailFacts facts;
+    std::unique_ptr<Message> message = BuildMailRecords(std::move(mail), fullSize, &facts);
+    result.urls = facts.urls;
+    result.asianPercent = facts.asianPercent;
+    result.cyrillicPercent = facts.cyrillicPercent;
+    result.declaredCharsets = std::move(facts.declaredCharsets);
+    result.senderDomain = std::move(facts.senderDomain);
     result.parseSeconds = Since(start);
 
     const auto moduleStart = std::chrono::steady_clock::now();

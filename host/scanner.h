@@ -61,6 +61,10 @@ struct ScanResult {
     uint64_t size = 0;                      // the whole message's size
     std::string truncated;  // why only the first part of the message was scanned, if it was
     uint64_t urls = 0;
+    double asianPercent = 0;  // shares as the multipurpose filter computes them
+    double cyrillicPercent = 0;
+    std::vector<std::string> declaredCharsets;
+    std::string senderDomain;
     double parseSeconds = 0;   // parsing, URL finding, statistics, records
     double moduleSeconds = 0;  // the filters' calls
 
@@ -68,6 +72,12 @@ struct ScanResult {
         for (int32_t& v : verdicts) v = -1;
     }
     bool Hit(size_t index) const { return verdicts[index] > 0; }
+    bool HitOf(uint32_t key) const {
+        for (size_t i = 0; i < kVerdictCount; ++i) {
+            if (kVerdictKeys[i].key == key) return Hit(i);
+        }
+        return false;
+    }
 };
 
 class Scanner {

@@ -69,6 +69,10 @@ const std::vector<SettingInfo> kRegistry = {
     {"/eml/filter/multi/MaxFileSize", T::kSize, R::kModule, 0, kInt32Max, "100K",
      "a larger message is oversized (0: the test is off)"},
     // The host programs.
+    {"/molvex/lists/SenderBlacklist", T::kPath, R::kHost, 0, 0, "",
+     "address black list: one expression a line, such as *@spam.example"},
+    {"/molvex/lists/SenderWhitelist", T::kPath, R::kHost, 0, 0, "",
+     "address white list: one expression a line; a listed sender is whitelisted"},
     {"/molvex/scan/MaxMessageSize", T::kSize, R::kHost, 1024, int64_t(1) << 40, "64M",
      "a larger message is not read whole: its first bytes are scanned, and it is reported"},
     // The policy: thresholds, then each test.

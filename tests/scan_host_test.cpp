@@ -92,9 +92,9 @@ TEST(MailRecordsTest, MessageBecomesRecords) {
     host::ParsedMail mail;
     std::string error;
     ASSERT_TRUE(host::ParseMail(raw.data(), raw.size(), &mail, &error)) << error;
-    uint64_t urls = 0;
-    auto message = host::BuildMailRecords(std::move(mail), raw.size(), &urls);
-    EXPECT_EQ(urls, 3u);
+    host::MailFacts facts;
+    auto message = host::BuildMailRecords(std::move(mail), raw.size(), &facts);
+    EXPECT_EQ(facts.urls, 3u);
     EXPECT_EQ(message->blackbox().Text(asbb::kSenderDomain), "mail.example.com");
 
     auto* tree = static_cast<nsEmlComponents::CPartsArray*>(
