@@ -53,8 +53,14 @@ bool ReadSettingsFile(const std::string& path, SettingList* settings, std::strin
     if (!OpenText(path, &in, error)) return false;
     std::string line;
     for (int number = 1; NextLine(in, number, &line); ++number) {
-        const std::string text = Trim(line);
+        std::string text = Trim(line);
         if (text.empty() || text[0] == '#' || text[0] == ';') continue;
+        // A '#' after a blank starts a comment at the end of the line.
+        const size_t comment = text.find_first_of("#");
+        if (comment != std::string::npos && comment > 0 &&
+            (text[comment - 1] == ' ' || text[comment - 1] == '\t')) {
+            text = Trim(text.substr(0, comment));
+        }
         std::pair<std::string, std::string> setting;
         if (!ParseSetting(text, &setting, error)) {
             *error = path + ":" + std::to_string(number) + ": " + *error;

@@ -275,10 +275,11 @@ std::string RegistryAsConfigFile() {
     out << "# Molvex configuration: one \"key = value\" a line; '#' starts a comment line.\n"
            "# Every known setting is listed with its default; a setting left out keeps it.\n";
     for (const SettingInfo& info : kRegistry) {
-        out << "\n# " << info.meaning << " (" << TypeName(info.type);
+        out << "\n# " << info.meaning << "\n# " << TypeName(info.type);
         const std::string range = Range(info);
         if (!range.empty()) out << ": " << range;
-        out << ")\n" << info.key << " = " << info.defaultValue << "\n";
+        out << "\n" << info.key << " =" << (*info.defaultValue ? " " : "") << info.defaultValue
+            << "\n";
     }
     return out.str();
 }

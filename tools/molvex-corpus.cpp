@@ -4,6 +4,8 @@
 //
 //   molvex-corpus [-n COUNT] [--seed N] -o FOLDER     one .eml file per message
 //   molvex-corpus [-n COUNT] [--seed N] --mbox FILE   all messages in one mbox file
+#include <getopt.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,8 @@
 #include <filesystem>
 #include <random>
 #include <string>
+
+#include "host/cli.h"
 
 namespace {
 
@@ -151,35 +155,66 @@ class Writer {
     std::mt19937 m_random;
 };
 
-int Usage() {
-    std::fprintf(stderr, "usage: molvex-corpus [-n COUNT] [--seed N] (-o FOLDER | --mbox FILE)\n");
+const char kUsage[] =
+    "usage: molvex-corpus [-n COUNT] [--seed N] (-o FOLDER | --mbox FILE)\n"
+    "Writes COUNT synthetic messages (default 10000) for the scan benchmark.\n"
+    "  -n, --count COUNT   1 to 100000000 messages\n"
+    "  -s, --seed N        seed of the generator (default 1)\n"
+    "  -o, --output FOLDER one .eml file per message\n"
+    "  -m, --mbox FILE     all messages in one mbox file\n"
+    "  -h, --help, --version\n";
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "molvex-corpus: %s\nTry 'molvex-corpus --help'.\n", problem.c_str());
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    uint64_t count = 10000;
-    uint32_t seed = 1;
+    int64_t count = 10000;
+    int64_t seed = 1;
     std::string folder, mbox;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (i + 1 >= argc) return Usage();
-        if (arg == "-n") {
-            count = std::strtoull(argv[++i], nullptr, 10);
-        } else if (arg == "--seed") {
-            seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
-        } else if (arg == "-o") {
-            folder = argv[++i];
-        } else if (arg == "--mbox") {
-            mbox = argv[++i];
-        } else {
-            return Usage();
+    static const option kLong[] = {{"count", required_argument, nullptr, 'n'},
+                                   {"seed", required_argument, nullptr, 's'},
+                                   {"output", required_argument, nullptr, 'o'},
+                                   {"mbox", required_argument, nullptr, 'm'},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {"version", no_argument, nullptr, 'V'},
+                                   {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, ":n:s:o:m:h", kLong, nullptr)) != -1;) {
+        switch (c) {
+            case 'n':
+                if (!host::ParseInteger(optarg, 1, 100000000, &count))
+                    return Usage(std::string("-n takes 1 to 100000000, not '") + optarg + "'");
+                break;
+            case 's':
+                if (!host::ParseInteger(optarg, 0, UINT32_MAX, &seed))
+                    return Usage(std::string("--seed takes 0 to 4294967295, not '") + optarg + "'");
+                break;
+            case 'o':
+                folder = optarg;
+                break;
+            case 'm':
+                mbox = optarg;
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                return 0;
+            case 'V':
+                host::PrintVersion("molvex-corpus");
+                return 0;
+            case ':':
+                return Usage(std::string("option ") + argv[optind - 1] + " needs a value");
+            default:
+                return Usage(std::string("unknown option ") + argv[optind - 1]);
         }
     }
-    if (folder.empty() == mbox.empty() || count == 0) return Usage();
+    if (optind < argc) return Usage(std::string("unexpected argument ") + argv[optind]);
+    if (folder.empty() == mbox.empty()) return Usage("give one of -o FOLDER and --mbox FILE");
 
-    Writer writer(seed);
+    Writer writer(static_cast<uint32_t>(seed));
     FILE* out = nullptr;
     if (!mbox.empty()) {
         out = std::fopen(mbox.c_str(), "wb");
@@ -196,7 +231,7 @@ int main(int argc, char** argv) {
         }
     }
     uint64_t bytes = 0;
-    for (uint64_t i = 0; i < count; ++i) {
+    for (uint64_t i = 0; i < static_cast<uint64_t>(count); ++i) {
         const std::string message = writer.Message(i);
         bytes += message.size();
         if (out != nullptr) {

@@ -2,21 +2,33 @@
 // prints its version and module types, creates one module of each type and releases them all,
 // printing the module's trace lines as they come.
 //
-//   molvex-info [--library PATH] [--level N]
+//   molvex-info [--library PATH] [--level N] [--help] [--version]
+#include <getopt.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
 
+#include "host/cli.h"
 #include "host/host_hooks.h"
 #include "host/module_host.h"
 #include "host/settings_store.h"
 
 namespace {
 
-int Usage() {
-    std::fprintf(stderr, "usage: molvex-info [--library PATH] [--level 1-4]\n");
+const char kUsage[] =
+    "usage: molvex-info [--library PATH] [--level N]\n"
+    "Loads the module as a host does, prints its version and module types, creates one module\n"
+    "of each type and releases them, printing the module's trace lines.\n"
+    "  -l, --library PATH  the module (default: the one built with this tool)\n"
+    "  -L, --level N       trace lines up to level N, 0 to 4 (default 4)\n"
+    "  -h, --help          this text\n"
+    "      --version       the version\n";
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "molvex-info: %s\nTry 'molvex-info --help'.\n", problem.c_str());
     return 2;
 }
 
@@ -24,23 +36,42 @@ int Usage() {
 
 int main(int argc, char** argv) {
     std::string path = host::DefaultModulePath();
-    int level = 4;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--library") == 0 && i + 1 < argc) {
-            path = argv[++i];
-        } else if (std::strcmp(argv[i], "--level") == 0 && i + 1 < argc) {
-            level = std::atoi(argv[++i]);
-        } else {
-            return Usage();
+    int64_t level = 4;
+    static const option kLong[] = {{"library", required_argument, nullptr, 'l'},
+                                   {"level", required_argument, nullptr, 'L'},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {"version", no_argument, nullptr, 'V'},
+                                   {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, ":l:L:h", kLong, nullptr)) != -1;) {
+        switch (c) {
+            case 'l':
+                path = optarg;
+                break;
+            case 'L':
+                if (!host::ParseInteger(optarg, 0, 4, &level))
+                    return Usage(std::string("--level takes 0 to 4, not '") + optarg + "'");
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                return 0;
+            case 'V':
+                host::PrintVersion("molvex-info");
+                return 0;
+            case ':':
+                return Usage(std::string("option ") + argv[optind - 1] + " needs a value");
+            default:
+                return Usage(std::string("unknown option ") + argv[optind - 1]);
         }
     }
+    if (optind < argc) return Usage(std::string("unexpected argument ") + argv[optind]);
 
     host::ModuleLibrary library;
     if (!library.Open(path)) {
         std::fprintf(stderr, "molvex-info: %s\n", library.error().c_str());
         return 1;
     }
-    host::CaptureTraces(level);
+    host::CaptureTraces(static_cast<int32_t>(level));
     host::SetTraceSink([](int32_t, const std::string& line) { std::fputs(line.c_str(), stdout); });
 
     uint32_t version[4] = {0, 0, 0, 0};

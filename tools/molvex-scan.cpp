@@ -68,6 +68,8 @@ const char kUsage[] =
     "      --max-message-size SIZE  read at most SIZE bytes of a message (K, M, G; default 64M)\n"
     "      --library PATH      the module (default: the one built with this tool)\n"
     "      --print-config      print the effective configuration and lists, then exit\n"
+    "      --print-defaults[=conf|markdown]  every setting with its default, as a\n"
+    "                          configuration file or as the reference table; then exit\n"
     "  -v, --verbose N         module trace lines up to level N (0-4) on standard error\n"
     "      --progress, --no-progress  the progress bar always / never (default: on a terminal)\n"
     "  -q, --quiet             no summary\n"
@@ -416,6 +418,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
         kProgress,
         kNoProgress,
         kVersion,
+        kPrintDefaults,
     };
     static const option kLong[] = {
         {"jobs", required_argument, nullptr, 'j'},
@@ -434,6 +437,7 @@ int ParseOptions(int argc, char** argv, Options* o) {
         {"max-message-size", required_argument, nullptr, kMaxMessageSize},
         {"library", required_argument, nullptr, kLibrary},
         {"print-config", no_argument, nullptr, kPrintConfig},
+        {"print-defaults", optional_argument, nullptr, kPrintDefaults},
         {"verbose", required_argument, nullptr, 'v'},
         {"progress", no_argument, nullptr, kProgress},
         {"no-progress", no_argument, nullptr, kNoProgress},
@@ -507,6 +511,15 @@ int ParseOptions(int argc, char** argv, Options* o) {
             case kPrintConfig:
                 o->printConfig = true;
                 break;
+            case kPrintDefaults:
+                if (optarg != nullptr && std::strcmp(optarg, "markdown") == 0) {
+                    std::fputs(host::RegistryAsMarkdown().c_str(), stdout);
+                } else if (optarg == nullptr || std::strcmp(optarg, "conf") == 0) {
+                    std::fputs(host::RegistryAsConfigFile().c_str(), stdout);
+                } else {
+                    return Usage("--print-defaults takes conf or markdown");
+                }
+                return kExitOk;
             case 'v':
                 if (!host::ParseInteger(optarg, 0, 4, &number))
                     return Usage(std::string("-v takes a level from 0 to 4, not '") + optarg + "'");
@@ -644,7 +657,7 @@ bool CheckUrlLists(Options* o, std::string* report, std::string* error) {
             host::UrlListCounts counts;
             std::string reason;
             if (host::InspectUrlList(path, o->tempFolder, &counts, &reason)) {
-                *report += std::string(key) + ": " + path + ": " + std::to_string(counts.domains) +
+                *report += "#   " + std::string(key) + ": " + path + ": " + std::to_string(counts.domains) +
                            " domains, " + std::to_string(counts.subDomains) + " sub-domains, " +
                            std::to_string(counts.urls) + " URLs\n";
                 kept += (kept.empty() ? "" : " ") + name;
