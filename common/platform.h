@@ -87,7 +87,8 @@ std::FILE* OpenFileUtf8(const char* path, const char* mode);
 bool StatFileUtf8(const char* path, uint64_t* size, bool* isDirectory);
 // Opens a regular file for reading in binary mode. Null when it cannot be opened (errno tells
 // why) or, with *notRegular set, when the path names something else, such as a FIFO or a device
-// (opening never waits for a FIFO's writer).
+// (opening never waits for a FIFO's writer). For hosts: on POSIX the path's bytes are the name
+// as they are, UTF-8 or not.
 std::FILE* OpenRegularFileUtf8(const char* path, bool* notRegular);
 // True when the file was deleted.
 bool RemoveFileUtf8(const char* path);

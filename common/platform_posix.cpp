@@ -221,10 +221,9 @@ std::FILE* OpenRegularFileUtf8(const char* path, bool* notRegular) {
         errno = EINVAL;
         return nullptr;
     }
-    const NativePath nativePath(path);
-    if (nativePath.get() == nullptr) return nullptr;
+    // The name's bytes as they are: a host opens whatever the system listed or the user named.
     // O_NONBLOCK: opening a FIFO without a writer returns at once instead of waiting.
-    const int fd = open(nativePath.get(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return nullptr;
     struct stat status;
     const bool known = fstat(fd, &status) == 0;
