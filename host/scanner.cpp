@@ -166,6 +166,7 @@ ScanResult Scanner::ScanMessage(const char* data, size_t size, bool extractUrls,
     ParsedMail mail;
     if (!ParseMail(data, size, &mail, &result.error)) return result;
     result.defects = std::move(mail.defects);
+    result.charsets = std::move(mail.charsets);
     std::unique_ptr<Message> message = BuildMailRecords(std::move(mail), fullSize, &result.urls);
     result.parseSeconds = Since(start);
 

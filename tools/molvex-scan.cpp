@@ -53,7 +53,8 @@ const char kUsage[] =
     "  --blacklist FILE   black list of addresses, one expression per line\n"
     "  --whitelist FILE   white list of addresses, one expression per line\n"
     "  --library PATH     the module (default: the one built with this tool)\n"
-    "  -v N               module trace lines up to level N (1-4) on standard error\n"
+    "  -v N               module trace lines up to level N (1-4), and the charsets read, on\n"
+    "                     standard error\n"
     "  --progress         always show the progress bar (otherwise: on a terminal, long runs)\n"
     "  --no-progress      never show it\n"
     "  --max-message-size N  scan at most the first N bytes of a message (suffix K, M or G;\n"
@@ -136,6 +137,7 @@ std::string JsonLine(const Job& job, const host::ScanResult& r) {
         v["size"] = Json::UInt64(r.size);
         v["urls"] = Json::UInt64(r.urls);
         for (const std::string& d : r.defects) v["defects"].append(d);
+        for (const std::string& c : r.charsets) v["charsets"].append(c);
         for (const std::string& e : r.moduleErrors) v["module-errors"].append(e);
     }
     Json::StreamWriterBuilder writer;
@@ -162,6 +164,11 @@ class Reporter {
         } else {
             output.text =
                 m_options.json && !output.toStderr ? JsonLine(job, result) : TextLine(job, result);
+        }
+        if (m_options.config.traceLevel > 0 && !result.charsets.empty()) {
+            output.trace = job.name + ": charsets:";  // with -v: the charsets, after the line
+            for (const std::string& c : result.charsets) output.trace += " " + c + ";";
+            output.trace.back() = '\n';
         }
         output.result = std::move(result);
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -210,7 +217,8 @@ class Reporter {
     using Clock = std::chrono::steady_clock;
 
     struct Output {
-        std::string text;  // the line(s) to print
+        std::string text;   // the line(s) to print
+        std::string trace;  // for standard error after them
         bool failed = false;
         bool toStderr = false;
         host::ScanResult result;  // for the summary
@@ -222,6 +230,7 @@ class Reporter {
         ClearBar();
         std::fwrite(o.text.data(), 1, o.text.size(), o.toStderr ? stderr : stdout);
         if (o.failed) return;
+        std::fputs(o.trace.c_str(), stderr);
         if (!o.result.truncated.empty()) ++m_truncated;
         m_parseSeconds += o.result.parseSeconds;
         m_moduleSeconds += o.result.moduleSeconds;
