@@ -171,11 +171,13 @@ void AppendCp1252Byte(unsigned char c, std::string* out) {
 // Appends UTF-8 text, keeping well-formed sequences; each other byte becomes its Windows-1252
 // character (fallback1252) or U+FFFD. NUL becomes a space. Runs of valid text are appended
 // whole; only a byte that changes interrupts them. Returns the number of bytes that were not
-// part of a well-formed sequence.
-size_t AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::string* out) {
+// part of a well-formed sequence; *sequences (when given) gets the number of well-formed
+// multi-byte sequences.
+size_t AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::string* out,
+                  size_t* sequences = nullptr) {
     out->reserve(out->size() + size);
     size_t i = 0, kept = 0;  // p[kept, i) is valid text not yet appended
-    size_t invalid = 0;
+    size_t invalid = 0, valid = 0;
     while (i < size) {
         if (size - i >= 8) {  // eight bytes at a time while none is 0 or >= 0x80
             uint64_t word;
@@ -193,6 +195,7 @@ size_t AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::s
             U8_NEXT(p, next, size, cp);  // refuses overlong forms, surrogates, past U+10FFFF
             if (cp >= 0) {
                 i = next;
+                ++valid;
                 continue;
             }
         } else if (c != 0) {
@@ -212,6 +215,7 @@ size_t AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::s
         kept = ++i;
     }
     out->append(reinterpret_cast<const char*>(p + kept), i - kept);
+    if (sequences != nullptr) *sequences = valid;
     return invalid;
 }
 
@@ -453,19 +457,31 @@ bool ResolveCharset(const char* label, std::string* key, bool* alias) {
            ThreadIconvCache().Get(*key) != IconvCache::Invalid();
 }
 
-// Appends the bytes converted from a resolved charset; returns how many bytes or code units did
-// not fit it (bytes that are not UTF-8 for the UTF-8 and ASCII names).
+// True when bytes that were not UTF-8 are more than a stray few and outnumber the well-formed
+// multi-byte sequences: then the text is in another charset rather than UTF-8 with a few
+// damaged characters (a character cut in two, say).
+bool NotUtf8(size_t invalid, size_t sequences) {
+    return invalid >= kMinDetectBytes / 2 && invalid > sequences;
+}
+
+// Appends the bytes converted from a resolved charset. Returns how many bytes or code units did
+// not fit it (bytes that are not UTF-8 for the UTF-8 and ASCII names), or 0 when they are too
+// few to doubt the charset: no more than the well-formed multi-byte sequences for UTF-8, no
+// more than one byte in 16 for the others.
 size_t Convert(const unsigned char* p, size_t size, const std::string& key, std::string* out) {
+    size_t invalid = 0, sequences = 0;
     switch (Classify(key)) {
         case CharsetClass::kUtf8:
-            return AppendUtf8(p, size, true, out);
+            invalid = AppendUtf8(p, size, true, out, &sequences);
+            return NotUtf8(invalid, sequences) ? invalid : 0;
         case CharsetClass::kCp1252:
             AppendCp1252(p, size, out);
             return 0;
         case CharsetClass::kOther:
             break;
     }
-    return AppendIconv(ThreadIconvCache().Get(key), p, size, CodeUnitSize(key), out);
+    invalid = AppendIconv(ThreadIconvCache().Get(key), p, size, CodeUnitSize(key), out);
+    return invalid * 16 > size ? invalid : 0;
 }
 
 bool IsCharsetNameChar(char c) {
@@ -836,6 +852,7 @@ void DecodeText(GMimePart* leaf, bool html, bool invalidType, PartFields* part, 
     std::string& text = part->text;
     const size_t start = text.size();
     std::string key, fallbackKey, why, fallbackWhy;
+    std::string holds;  // the charset the text was last converted from
     bool alias = false;
     size_t misfit = 0;
     const auto note = [&](const std::string& used, const std::string& reason) {
@@ -847,6 +864,7 @@ void DecodeText(GMimePart* leaf, bool html, bool invalidType, PartFields* part, 
     if (labelled) {
         if (ResolveCharset(charset, &key, &alias)) {
             misfit = Convert(p, size, key, &text);
+            holds = key;
             why = alias ? "alias of " + Printable(charset) : "declared";
             if (misfit == 0) return note(key, why);
             fallbackKey = key;
@@ -863,6 +881,7 @@ void DecodeText(GMimePart* leaf, bool html, bool invalidType, PartFields* part, 
             metaKey != fallbackKey) {
             text.resize(start);
             misfit = Convert(p, size, metaKey, &text);
+            holds = metaKey;
             why = alias ? "meta, alias of " + Printable(meta.c_str()) : "meta";
             if (misfit == 0) return note(metaKey, why);
             if (fallbackKey.empty()) {
@@ -874,8 +893,12 @@ void DecodeText(GMimePart* leaf, bool html, bool invalidType, PartFields* part, 
     if (fallbackKey.empty()) {
         // Nothing usable named: the bytes as UTF-8, which is all that plain ASCII needs.
         text.resize(start);
-        if (AppendUtf8(p, size, !labelled, &text) == 0)
-            return note("utf-8", labelled ? "unknown charset " + Printable(charset) : "default");
+        size_t sequences = 0;
+        const size_t invalid = AppendUtf8(p, size, !labelled, &text, &sequences);
+        if (!NotUtf8(invalid, sequences)) {
+            return note(invalid == 0 || labelled ? "utf-8" : "utf-8/windows-1252",
+                        labelled ? "unknown charset " + Printable(charset) : "default");
+        }
     }
     if (DetectCharset(p, size, html, &key, &why)) {
         text.resize(start);
@@ -883,8 +906,10 @@ void DecodeText(GMimePart* leaf, bool html, bool invalidType, PartFields* part, 
         return note(key, why);
     }
     if (!fallbackKey.empty()) {
-        text.resize(start);
-        Convert(p, size, fallbackKey, &text);
+        if (holds != fallbackKey) {
+            text.resize(start);
+            Convert(p, size, fallbackKey, &text);
+        }
         return note(fallbackKey, fallbackWhy);
     }
     // The text still holds the bytes read as UTF-8 above.

@@ -55,7 +55,7 @@ TEST(RealMailCharsets, BodiesAreReadInTheCharsetTheyAreWrittenIn) {
         {"text/plain; charset=us-ascii", nullptr, "TIS-620", kThText, "cp874 (detected by its"},
         {"text/plain", nullptr, "SHIFT_JIS", kJaText, "cp932 (detected, "},
         {"text/plain; charset=gb2312", nullptr, "GB2312", kGbText, "gb2312 (declared)"},
-        {"text/plain", nullptr, "LATIN1", "café crème", "utf-8/windows-1252 (fallback)"},
+        {"text/plain", nullptr, "LATIN1", "café crème", "utf-8/windows-1252 (default)"},
         {"text/plain; charset=utf-8", nullptr, "UTF-8", kThText, "utf-8 (declared)"},
     };
     for (const Row& row : rows) {
