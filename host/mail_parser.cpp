@@ -1,7 +1,10 @@
 // MailParser: GMime 3 drives the MIME structure and the header decoding; this file walks the
 // resulting object tree into a ParsedMail and converts the text bodies to UTF-8 itself (a fast
 // path for UTF-8, ASCII and Latin-1/Windows-1252, iconv for the rest) so that invalid bytes are
-// handled the same way everywhere. Every GMime object lives only inside one ParseMail call.
+// handled the same way everywhere. A body's charset is its label, an alias of it, an HTML
+// <meta> charset, or what ICU's detector finds when the bytes do not fit (DecodeText). Every
+// GMime object lives only inside one ParseMail call; iconv converters and the ICU detector are
+// kept per thread.
 #include "host/mail_parser.h"
 
 #include <gmime/gmime.h>
@@ -457,11 +460,11 @@ bool ResolveCharset(const char* label, std::string* key, bool* alias) {
            ThreadIconvCache().Get(*key) != IconvCache::Invalid();
 }
 
-// True when bytes that were not UTF-8 are more than a stray few and outnumber the well-formed
-// multi-byte sequences: then the text is in another charset rather than UTF-8 with a few
-// damaged characters (a character cut in two, say).
-bool NotUtf8(size_t invalid, size_t sequences) {
-    return invalid >= kMinDetectBytes / 2 && invalid > sequences;
+// True when bytes that were not UTF-8 are more than a stray few (in number and share of the
+// text) and outnumber the well-formed multi-byte sequences: then the text is in another charset
+// rather than UTF-8 with a few damaged characters (a character cut in two, say).
+bool NotUtf8(size_t invalid, size_t sequences, size_t size) {
+    return invalid >= kMinDetectBytes / 2 && invalid > sequences && invalid * 256 >= size;
 }
 
 // Appends the bytes converted from a resolved charset. Returns how many bytes or code units did
@@ -473,7 +476,7 @@ size_t Convert(const unsigned char* p, size_t size, const std::string& key, std:
     switch (Classify(key)) {
         case CharsetClass::kUtf8:
             invalid = AppendUtf8(p, size, true, out, &sequences);
-            return NotUtf8(invalid, sequences) ? invalid : 0;
+            return NotUtf8(invalid, sequences, size) ? invalid : 0;
         case CharsetClass::kCp1252:
             AppendCp1252(p, size, out);
             return 0;
@@ -895,7 +898,7 @@ void DecodeText(GMimePart* leaf, bool html, bool invalidType, PartFields* part, 
         text.resize(start);
         size_t sequences = 0;
         const size_t invalid = AppendUtf8(p, size, !labelled, &text, &sequences);
-        if (!NotUtf8(invalid, sequences)) {
+        if (!NotUtf8(invalid, sequences, size)) {
             return note(invalid == 0 || labelled ? "utf-8" : "utf-8/windows-1252",
                         labelled ? "unknown charset " + Printable(charset) : "default");
         }
