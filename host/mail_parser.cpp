@@ -1,11 +1,15 @@
 // MailParser: GMime 3 drives the MIME structure and the header decoding; this file walks the
 // resulting object tree into a ParsedMail and converts the text bodies to UTF-8 itself (a fast
 // path for UTF-8, ASCII and Latin-1/Windows-1252, iconv for the rest) so that invalid bytes are
-// handled the same way everywhere. Every GMime object lives only inside one ParseMail call.
+// handled the same way everywhere. A body's charset is its label, an alias of it, an HTML
+// <meta> charset, or what ICU's detector finds when the bytes do not fit (DecodeText). Every
+// GMime object lives only inside one ParseMail call; iconv converters and the ICU detector are
+// kept per thread.
 #include "host/mail_parser.h"
 
 #include <gmime/gmime.h>
 #include <iconv.h>
+#include <unicode/ucsdet.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
@@ -169,10 +173,14 @@ void AppendCp1252Byte(unsigned char c, std::string* out) {
 
 // Appends UTF-8 text, keeping well-formed sequences; each other byte becomes its Windows-1252
 // character (fallback1252) or U+FFFD. NUL becomes a space. Runs of valid text are appended
-// whole; only a byte that changes interrupts them.
-void AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::string* out) {
+// whole; only a byte that changes interrupts them. Returns the number of bytes that were not
+// part of a well-formed sequence; *sequences (when given) gets the number of well-formed
+// multi-byte sequences.
+size_t AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::string* out,
+                  size_t* sequences = nullptr) {
     out->reserve(out->size() + size);
     size_t i = 0, kept = 0;  // p[kept, i) is valid text not yet appended
+    size_t invalid = 0, valid = 0;
     while (i < size) {
         if (size - i >= 8) {  // eight bytes at a time while none is 0 or >= 0x80
             uint64_t word;
@@ -190,6 +198,7 @@ void AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::str
             U8_NEXT(p, next, size, cp);  // refuses overlong forms, surrogates, past U+10FFFF
             if (cp >= 0) {
                 i = next;
+                ++valid;
                 continue;
             }
         } else if (c != 0) {
@@ -197,15 +206,20 @@ void AppendUtf8(const unsigned char* p, size_t size, bool fallback1252, std::str
             continue;
         }
         out->append(reinterpret_cast<const char*>(p + kept), i - kept);
-        if (c == 0)
+        if (c == 0) {
             out->push_back(' ');
-        else if (fallback1252)
-            AppendCp1252Byte(c, out);
-        else
-            out->append(kReplacement);
+        } else {
+            ++invalid;
+            if (fallback1252)
+                AppendCp1252Byte(c, out);
+            else
+                out->append(kReplacement);
+        }
         kept = ++i;
     }
     out->append(reinterpret_cast<const char*>(p + kept), i - kept);
+    if (sequences != nullptr) *sequences = valid;
+    return invalid;
 }
 
 // Appends Windows-1252 text as UTF-8 (NUL as a space), writing straight into the string: no
@@ -328,8 +342,10 @@ size_t CodeUnitSize(const std::string& key) {
 
 // Converts with iconv; an invalid code unit becomes U+FFFD and the conversion goes on after it,
 // `unit` bytes further, so that the later units of a UTF-16 or UTF-32 text stay aligned.
-void AppendIconv(iconv_t cd, const unsigned char* p, size_t size, size_t unit, std::string* out) {
+// Returns the number of code units given up.
+size_t AppendIconv(iconv_t cd, const unsigned char* p, size_t size, size_t unit, std::string* out) {
     const size_t start = out->size();
+    size_t invalid = 0;
     size_t used = start;
     out->resize(start + size * 2 + 16);
     char* in = reinterpret_cast<char*>(const_cast<unsigned char*>(p));
@@ -350,6 +366,7 @@ void AppendIconv(iconv_t cd, const unsigned char* p, size_t size, size_t unit, s
             // EINVAL: an incomplete sequence at the end; either way one code unit is given up.
             std::memcpy(Reserve(out, used, 3), kReplacement, 3);
             used += 3;
+            ++invalid;
             const size_t skip = std::min(unit, inLeft);
             in += skip;
             inLeft -= skip;
@@ -362,37 +379,237 @@ void AppendIconv(iconv_t cd, const unsigned char* p, size_t size, size_t unit, s
     for (char* nul = &(*out)[0] + start;
          (nul = static_cast<char*>(std::memchr(nul, '\0', end - nul))) != nullptr;)
         *nul = ' ';
+    return invalid;
 }
 
-// Converts `size` bytes in `charset` (may be null) to UTF-8 and appends them to `out`.
-// Returns false when the charset is unknown (the bytes are then kept as lenient UTF-8).
-bool AppendText(const unsigned char* p, size_t size, const char* charset, std::string* out) {
-    std::string key;
-    if (charset == nullptr || charset[0] == '\0') {
-        AppendUtf8(p, size, true, out);
-        return true;
+// ---- Choosing a body's charset ----------------------------------------------------------------
+
+// Labels that mail software writes but iconv does not know, or knows as a narrower charset than
+// the one the senders mean (Windows font charset names, Microsoft and Java spellings), with
+// the converter's name for each. Keys are lower-case.
+const std::pair<const char*, const char*> kCharsetAliases[] = {
+    {"ansi_charset", "windows-1252"},
+    {"arabic_charset", "cp1256"},
+    {"baltic_charset", "cp1257"},
+    {"chinese", "gbk"},
+    {"chinesebig5", "cp950"},
+    {"chinesebig5_charset", "cp950"},
+    {"cp936", "gbk"},
+    {"csshiftjis", "cp932"},
+    {"easteurope_charset", "cp1250"},
+    {"euc-cn", "gbk"},
+    {"gb2312_charset", "gbk"},
+    {"gb_2312-80", "gbk"},
+    {"greek_charset", "cp1253"},
+    {"hangeul_charset", "cp949"},
+    {"hangul_charset", "cp949"},
+    {"hebrew_charset", "cp1255"},
+    {"iso-8859-8-i", "iso-8859-8"},
+    {"ks_c_5601", "cp949"},
+    {"ks_c_5601-1987", "cp949"},
+    {"ks_c_5601-1989", "cp949"},
+    {"ksc5601", "cp949"},
+    {"ksc_5601", "cp949"},
+    {"ms_kanji", "cp932"},
+    {"russian_charset", "cp1251"},
+    {"shift-jis", "cp932"},
+    {"shiftjis_charset", "cp932"},
+    {"sjis", "cp932"},
+    {"thai_charset", "cp874"},
+    {"tis620", "cp874"},
+    {"turkish_charset", "cp1254"},
+    {"unicode-1-1-utf-8", "utf-8"},
+    {"win-1251", "cp1251"},
+    {"windows-31j", "cp932"},
+    {"windows-874", "cp874"},
+    {"x-cp1250", "cp1250"},
+    {"x-cp1251", "cp1251"},
+    {"x-euc-cn", "gbk"},
+    {"x-euc-jp", "euc-jp"},
+    {"x-euc-kr", "cp949"},
+    {"x-gbk", "gbk"},
+    {"x-sjis", "cp932"},
+    {"x-windows-874", "cp874"},
+    {"x-windows-949", "cp949"},
+    {"x-x-big5", "cp950"},
+};
+
+// What ICU's detector names, when a wider converter reads the same text (what mail clients
+// use for these names).
+const std::pair<const char*, const char*> kDetectedWider[] = {
+    {"big5", "cp950"}, {"shift_jis", "cp932"}, {"euc-kr", "cp949"}, {"iso-8859-1", "windows-1252"}};
+
+constexpr int kMinConfidence = 50;     // ICU's guesses below this are too often wrong
+constexpr size_t kMinDetectBytes = 8;  // fewer 8-bit bytes than this are not judged
+constexpr size_t kMaxDetectInput = 64 << 10;
+constexpr size_t kMetaScanBytes = 16 << 10;  // how far into an HTML text a <meta> is looked for
+
+// Resolves a charset label to the name conversion uses: the lower-case label, or its alias
+// target (*alias set). True when text in it can be converted.
+bool ResolveCharset(const char* label, std::string* key, bool* alias) {
+    *alias = false;
+    if (label == nullptr || !CharsetKey(label, key)) return false;
+    for (const auto& entry : kCharsetAliases) {
+        if (*key == entry.first) {
+            *key = entry.second;
+            *alias = true;
+            break;
+        }
     }
-    if (!CharsetKey(charset, &key)) {
-        AppendUtf8(p, size, false, out);
-        return false;
-    }
+    return Classify(*key) != CharsetClass::kOther ||
+           ThreadIconvCache().Get(*key) != IconvCache::Invalid();
+}
+
+// True when bytes that were not UTF-8 are more than a stray few (in number and share of the
+// text) and outnumber the well-formed multi-byte sequences: then the text is in another charset
+// rather than UTF-8 with a few damaged characters (a character cut in two, say).
+bool NotUtf8(size_t invalid, size_t sequences, size_t size) {
+    return invalid >= kMinDetectBytes / 2 && invalid > sequences && invalid * 256 >= size;
+}
+
+// Appends the bytes converted from a resolved charset. Returns how many bytes or code units did
+// not fit it (bytes that are not UTF-8 for the UTF-8 and ASCII names), or 0 when they are too
+// few to doubt the charset: no more than the well-formed multi-byte sequences for UTF-8, no
+// more than one byte in 16 for the others.
+size_t Convert(const unsigned char* p, size_t size, const std::string& key, std::string* out) {
+    size_t invalid = 0, sequences = 0;
     switch (Classify(key)) {
         case CharsetClass::kUtf8:
-            AppendUtf8(p, size, true, out);
-            return true;
+            invalid = AppendUtf8(p, size, true, out, &sequences);
+            return NotUtf8(invalid, sequences, size) ? invalid : 0;
         case CharsetClass::kCp1252:
             AppendCp1252(p, size, out);
-            return true;
+            return 0;
         case CharsetClass::kOther:
             break;
     }
-    iconv_t cd = ThreadIconvCache().Get(key);
-    if (cd == IconvCache::Invalid()) {
-        AppendUtf8(p, size, false, out);
-        return false;
+    invalid = AppendIconv(ThreadIconvCache().Get(key), p, size, CodeUnitSize(key), out);
+    return invalid * 16 > size ? invalid : 0;
+}
+
+bool IsCharsetNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.' || c == ':' || c == '+';
+}
+
+// The charset an HTML text names in a <meta> tag within its first kMetaScanBytes: <meta
+// charset="..."> or the charset parameter of an http-equiv Content-Type's content. Empty when
+// there is none.
+std::string MetaCharset(const unsigned char* bytes, size_t size) {
+    const char* text = reinterpret_cast<const char*>(bytes);
+    const size_t end = std::min(size, kMetaScanBytes);
+    const auto at = [&](size_t i, const char* word) {
+        for (size_t k = 0; word[k] != '\0'; ++k) {
+            if (i + k >= end || ascommon::AsciiToLower(text[i + k]) != word[k]) return false;
+        }
+        return true;
+    };
+    for (size_t i = 0; i < end; ++i) {
+        const void* open = std::memchr(text + i, '<', end - i);
+        if (open == nullptr) break;
+        i = static_cast<const char*>(open) - text;
+        if (!at(i + 1, "meta")) continue;
+        const void* close = std::memchr(text + i, '>', end - i);
+        const size_t tagEnd = close ? static_cast<const char*>(close) - text : end;
+        for (size_t j = i + 5; j < tagEnd; ++j) {
+            if (!at(j, "charset")) continue;
+            size_t k = j + 7;
+            while (k < tagEnd && text[k] == ' ') ++k;
+            if (k >= tagEnd || text[k] != '=') continue;
+            ++k;
+            while (k < tagEnd && (text[k] == ' ' || text[k] == '"' || text[k] == '\'')) ++k;
+            const size_t name = k;
+            while (k < tagEnd && k - name < kMaxCharsetName && IsCharsetNameChar(text[k])) ++k;
+            if (k > name) return std::string(text + name, k - name);
+        }
+        i = tagEnd;
     }
-    AppendIconv(cd, p, size, CodeUnitSize(key), out);
-    return true;
+    return std::string();
+}
+
+// True when the 8-bit bytes all lie where Windows-874 puts Thai letters, marks, digits and
+// punctuation, and mostly come in runs (Thai writes words without spaces between them). ICU's
+// detector has no Thai.
+bool LooksThai(const unsigned char* p, size_t size) {
+    size_t high = 0, runs = 0;
+    bool inRun = false;
+    for (size_t i = 0; i < size; ++i) {
+        const unsigned char c = p[i];
+        if (c < 0x80) {
+            inRun = false;
+            continue;
+        }
+        const bool thai = (c >= 0xA0 && c <= 0xDA) || (c >= 0xDF && c <= 0xFB) || c == 0x85 ||
+                          (c >= 0x91 && c <= 0x97);
+        if (!thai) return false;
+        ++high;
+        if (!inRun) ++runs;
+        inRun = true;
+    }
+    return high >= kMinDetectBytes && high >= 3 * runs;
+}
+
+// The calling thread's ICU charset detector, closed when the thread ends.
+class CharsetDetector {
+  public:
+    CharsetDetector() {
+        UErrorCode status = U_ZERO_ERROR;
+        m_detector = ucsdet_open(&status);
+        if (U_FAILURE(status)) m_detector = nullptr;
+    }
+    CharsetDetector(const CharsetDetector&) = delete;
+    CharsetDetector& operator=(const CharsetDetector&) = delete;
+    ~CharsetDetector() {
+        if (m_detector != nullptr) ucsdet_close(m_detector);
+    }
+
+    // ICU's best guess for the bytes (tags skipped for HTML) with its confidence, or false.
+    bool Detect(const unsigned char* p, size_t size, bool html, std::string* name,
+                int* confidence) {
+        if (m_detector == nullptr) return false;
+        UErrorCode status = U_ZERO_ERROR;
+        ucsdet_enableInputFilter(m_detector, html);
+        ucsdet_setText(m_detector, reinterpret_cast<const char*>(p),
+                       static_cast<int32_t>(std::min(size, kMaxDetectInput)), &status);
+        const UCharsetMatch* match = ucsdet_detect(m_detector, &status);
+        if (U_FAILURE(status) || match == nullptr) return false;
+        const char* found = ucsdet_getName(match, &status);
+        *confidence = ucsdet_getConfidence(match, &status);
+        if (U_FAILURE(status) || found == nullptr) return false;
+        *name = found;
+        return true;
+    }
+
+  private:
+    UCharsetDetector* m_detector = nullptr;
+};
+
+// Picks the charset of bytes whose label is missing or does not fit them: ICU's detector when
+// it is confident enough, else Thai by its byte ranges. False when neither is; too few 8-bit
+// bytes are not judged (*key, *why: the name to convert with and how it was found).
+bool DetectCharset(const unsigned char* p, size_t size, bool html, std::string* key,
+                   std::string* why) {
+    size_t high = 0;
+    for (size_t i = 0; i < size && high < kMinDetectBytes; ++i) high += p[i] >= 0x80;
+    if (high < kMinDetectBytes) return false;
+    thread_local CharsetDetector detector;
+    std::string name;
+    int confidence = 0;
+    bool alias = false;
+    if (detector.Detect(p, size, html, &name, &confidence) && confidence >= kMinConfidence &&
+        name.compare(0, 3, "IBM") != 0 && ResolveCharset(name.c_str(), key, &alias)) {
+        for (const auto& wider : kDetectedWider) {
+            if (*key == wider.first) *key = wider.second;
+        }
+        *why = "detected, " + std::to_string(confidence) + "%";
+        return true;
+    }
+    if (LooksThai(p, size)) {
+        *key = "cp874";
+        *why = "detected by its Thai bytes";
+        return true;
+    }
+    return false;
 }
 
 bool CharsetKnown(const std::string& charset) {
@@ -550,11 +767,19 @@ void CollectHeaders(GMimeObject* object, HeaderFields* fields, Context* context)
     }
 }
 
+bool InvalidContentType(GMimeObject* object, GMimeContentType* type);
+
 // Sets the media type and charset parameter of `fields` from the object's parsed Content-Type
-// (GMime's default, text/plain, when the header is absent).
+// (GMime's default, text/plain, when the header is absent; text/plain in US-ASCII when it is
+// invalid).
 void SetMediaType(GMimeObject* object, HeaderFields* fields) {
     GMimeContentType* type = g_mime_object_get_content_type(object);
     if (type == nullptr) return;
+    if (InvalidContentType(object, type)) {
+        fields->mediaType = "text/plain";
+        fields->contentCharset = "us-ascii";
+        return;
+    }
     const char* media = g_mime_content_type_get_media_type(type);
     const char* sub = g_mime_content_type_get_media_subtype(type);
     std::string text = Clean(media ? media : "") + "/" + Clean(sub ? sub : "");
@@ -566,29 +791,132 @@ void SetMediaType(GMimeObject* object, HeaderFields* fields) {
 
 // ---- Parts ------------------------------------------------------------------------------------
 
-uint32_t LeafKind(GMimeObject* object) {
+bool IsTokenChar(char c) {
+    return c > ' ' && c < 0x7F && std::strchr("()<>@,;:\\\"/[]?=", c) == nullptr;
+}
+
+// True when the object has a Content-Type header that is not "type/subtype": GMime reads such
+// a header as application/octet-stream, while RFC 2045 (5.2) makes the part text/plain in
+// US-ASCII.
+bool InvalidContentType(GMimeObject* object, GMimeContentType* type) {
+    if (!g_mime_content_type_is_type(type, "application", "octet-stream")) return false;
+    const char* raw = g_mime_object_get_header(object, "Content-Type");
+    if (raw == nullptr) return false;
+    const char* p = raw;
+    const auto blanks = [&p] {
+        while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+    };
+    const auto token = [&p] {
+        const char* begin = p;
+        while (IsTokenChar(*p)) ++p;
+        return p > begin;
+    };
+    blanks();
+    if (!token()) return true;
+    blanks();
+    if (*p++ != '/') return true;
+    blanks();
+    return !token();
+}
+
+// The part's kind; *invalidType tells a Content-Type read as text/plain because it was invalid.
+uint32_t LeafKind(GMimeObject* object, bool* invalidType) {
+    *invalidType = false;
     GMimeContentType* type = g_mime_object_get_content_type(object);
     if (type == nullptr) return kBodyAttachment;
     if (g_mime_content_type_is_type(type, "text", "plain")) return nsEmlComponents::kBodyTextPlain;
     if (g_mime_content_type_is_type(type, "text", "html")) return nsEmlComponents::kBodyTextHtml;
     if (g_mime_content_type_is_type(type, "text", "*")) return kBodyOtherText;
+    *invalidType = InvalidContentType(object, type);
+    if (*invalidType) return nsEmlComponents::kBodyTextPlain;
     return kBodyAttachment;
 }
 
-// Decodes a leaf's content (transfer encoding, then charset) into part->text.
-void DecodeText(GMimePart* leaf, PartFields* part, size_t number, Context* context) {
+// Decodes a leaf's content (transfer encoding, then charset) into part->text and, for a part
+// with a number, notes the charset used and why in mail->charsets. The declared charset (or
+// its alias) is used when the bytes fit it; otherwise an HTML part's <meta> charset, then
+// detection; when that fails too, the declared charset if usable, else UTF-8 with
+// Windows-1252 for the bytes that are not UTF-8 (U+FFFD when an unknown charset was named).
+void DecodeText(GMimePart* leaf, bool html, bool invalidType, PartFields* part, size_t number,
+                Context* context) {
     GMimeDataWrapper* content = g_mime_part_get_content(leaf);
     if (content == nullptr) return;
     g_autoptr(GMimeStream) decoded = g_mime_stream_mem_new();
     g_mime_data_wrapper_write_to_stream(content, decoded);
     GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded));
-    const char* charset = nullptr;
-    if (GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(leaf)))
+    const unsigned char* p = bytes->data;
+    const size_t size = bytes->len;
+    const char* charset = invalidType ? "us-ascii" : nullptr;
+    GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(leaf));
+    if (charset == nullptr && type != nullptr)
         charset = g_mime_content_type_get_parameter(type, "charset");
-    if (!AppendText(bytes->data, bytes->len, charset, &part->text)) {
-        context->Defect("unknown charset " + Printable(charset) + " in part " +
-                        std::to_string(number));
+    const bool labelled = charset != nullptr && charset[0] != '\0';
+
+    std::string& text = part->text;
+    const size_t start = text.size();
+    std::string key, fallbackKey, why, fallbackWhy;
+    std::string holds;  // the charset the text was last converted from
+    bool alias = false;
+    size_t misfit = 0;
+    const auto note = [&](const std::string& used, const std::string& reason) {
+        if (number != 0) {
+            context->mail->charsets.push_back("part " + std::to_string(number) + ": " + used +
+                                              " (" + reason + ")");
+        }
+    };
+    if (labelled) {
+        if (ResolveCharset(charset, &key, &alias)) {
+            misfit = Convert(p, size, key, &text);
+            holds = key;
+            why = alias ? "alias of " + Printable(charset) : "declared";
+            if (misfit == 0) return note(key, why);
+            fallbackKey = key;
+            fallbackWhy = why + "; " + std::to_string(misfit) + " bytes do not fit";
+        } else {
+            context->Defect("unknown charset " + Printable(charset) + " in part " +
+                            std::to_string(number));
+        }
     }
+    if (html) {
+        const std::string meta = MetaCharset(p, size);
+        std::string metaKey;
+        if (!meta.empty() && ResolveCharset(meta.c_str(), &metaKey, &alias) &&
+            metaKey != fallbackKey) {
+            text.resize(start);
+            misfit = Convert(p, size, metaKey, &text);
+            holds = metaKey;
+            why = alias ? "meta, alias of " + Printable(meta.c_str()) : "meta";
+            if (misfit == 0) return note(metaKey, why);
+            if (fallbackKey.empty()) {
+                fallbackKey = metaKey;
+                fallbackWhy = why + "; " + std::to_string(misfit) + " bytes do not fit";
+            }
+        }
+    }
+    if (fallbackKey.empty()) {
+        // Nothing usable named: the bytes as UTF-8, which is all that plain ASCII needs.
+        text.resize(start);
+        size_t sequences = 0;
+        const size_t invalid = AppendUtf8(p, size, !labelled, &text, &sequences);
+        if (!NotUtf8(invalid, sequences, size)) {
+            return note(invalid == 0 || labelled ? "utf-8" : "utf-8/windows-1252",
+                        labelled ? "unknown charset " + Printable(charset) : "default");
+        }
+    }
+    if (DetectCharset(p, size, html, &key, &why)) {
+        text.resize(start);
+        Convert(p, size, key, &text);
+        return note(key, why);
+    }
+    if (!fallbackKey.empty()) {
+        if (holds != fallbackKey) {
+            text.resize(start);
+            Convert(p, size, fallbackKey, &text);
+        }
+        return note(fallbackKey, fallbackWhy);
+    }
+    // The text still holds the bytes read as UTF-8 above.
+    note(labelled ? "utf-8" : "utf-8/windows-1252", "fallback");
 }
 
 // GMime stops building the tree at its nesting limit and leaves the text of the deeper parts in
@@ -671,8 +999,8 @@ void WalkParts(GMimeObject* root, Context* context) {
                         context->Defect("parts nested too deep in part " + std::to_string(number) +
                                         ", read as plain text");
                     }
-                    AppendText(reinterpret_cast<const unsigned char*>(prologue),
-                               std::strlen(prologue), nullptr, &part->text);
+                    AppendUtf8(reinterpret_cast<const unsigned char*>(prologue),
+                               std::strlen(prologue), true, &part->text);
                 }
             }
             // Children go on the stack last first, so that the first comes off next.
@@ -686,15 +1014,20 @@ void WalkParts(GMimeObject* root, Context* context) {
                     pending.push_back(body);
             }
         } else if (GMIME_IS_PART(object)) {
-            const uint32_t kind = LeafKind(object);
+            bool invalidType = false;
+            const uint32_t kind = LeafKind(object, &invalidType);
             if (part != nullptr) part->kind = kind;
+            if (invalidType) {
+                context->Defect("invalid Content-Type in part " + std::to_string(number) +
+                                ": read as text/plain in US-ASCII");
+            }
             const bool html = kind == nsEmlComponents::kBodyTextHtml;
             if (kind == nsEmlComponents::kBodyTextPlain || html || kind == kBodyOtherText) {
                 if (part == nullptr) {
                     part = &parts[overflow + (html ? 1 : 0)];
                     part->text.push_back('\n');
                 }
-                DecodeText(GMIME_PART(object), part, number, context);
+                DecodeText(GMIME_PART(object), html, invalidType, part, number, context);
             }
         } else if (part != nullptr) {
             part->kind = kBodyAttachment;

@@ -144,6 +144,7 @@ std::string ScanJsonLine(const std::string& name, const ScanResult& r, const Pol
     o["expression"] = TextOrNull(r.hasExpression, r.expression);
     o["url-keys"] = Array(Words(r.urlKeys));
     o["declared-charsets"] = Array(r.declaredCharsets);
+    o["charsets"] = Array(r.charsets);
     o["asian-percent"] = r.asianPercent;
     o["cyrillic-percent"] = r.cyrillicPercent;
     o["size"] = Json::UInt64(r.size);

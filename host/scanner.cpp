@@ -174,6 +174,7 @@ ScanResult Scanner::ScanMessage(const char* data, size_t size, bool extractUrls,
     ParsedMail mail;
     if (!ParseMail(data, size, &mail, &result.error)) return result;
     result.defects = std::move(mail.defects);
+    result.charsets = std::move(mail.charsets);
     MailFacts facts;
     std::unique_ptr<Message> message = BuildMailRecords(std::move(mail), fullSize, &facts);
     result.urls = facts.urls;

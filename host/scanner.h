@@ -57,6 +57,7 @@ struct ScanResult {
     std::string urlKeys;                    // the URL keys that hit, space-separated
     std::string extracted;                  // the extract verb's keys, one per line, when asked for
     std::vector<std::string> defects;       // from parsing
+    std::vector<std::string> charsets;      // per text part: the charset read in and why
     std::vector<std::string> moduleErrors;  // verbs that failed, with the module's message
     uint64_t size = 0;                      // the whole message's size
     std::string truncated;  // why only the first part of the message was scanned, if it was

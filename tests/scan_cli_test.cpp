@@ -49,7 +49,7 @@ TEST(ScanCli, DecisionsAndJsonSchema) {
         EXPECT_EQ(v["decision"].asString(), it->second) << file;
     }
     EXPECT_EQ(seen, expected.size());
-    EXPECT_EQ(keys.size(), 19u);
+    EXPECT_EQ(keys.size(), 20u);
 }
 
 TEST(ScanCli, HeadersAndExitStatus) {

@@ -70,7 +70,8 @@ const char kUsage[] =
     "      --print-config      print the effective configuration and lists, then exit\n"
     "      --print-defaults[=conf|markdown]  every setting with its default, as a\n"
     "                          configuration file or as the reference table; then exit\n"
-    "  -v, --verbose N         module trace lines up to level N (0-4) on standard error\n"
+    "  -v, --verbose N         module trace lines up to level N (0-4) and the charset each\n"
+    "                          text part was read in, on standard error\n"
     "      --progress, --no-progress  the progress bar always / never (default: on a terminal)\n"
     "  -q, --quiet             no summary\n"
     "  -h, --help              this text\n"
@@ -181,6 +182,10 @@ class Reporter {
         line.notMessage = job.inFolder && !result.ok && result.error == "no header line found";
         line.failed = !result.ok && !line.notMessage;
         if (result.ok) line.verdict = m_policy.Decide(result);
+        if (result.ok && m_options.config.traceLevel > 0) {
+            for (const std::string& charset : result.charsets)
+                line.errorText += job.name + ": " + charset + "\n";
+        }
         if (line.notMessage) {
             if (m_options.config.traceLevel > 0) line.errorText = job.name + ": not a message\n";
         } else if (m_options.extractUrls) {

@@ -3,11 +3,16 @@
 //   molvex-urldb build [--domains FILE] [--subdomains FILE] [--urls FILE] [--follow-symlinks]
 //                      -o OUT
 //   molvex-urldb info FILE
-//   molvex-urldb check FILE KEY...
+//   molvex-urldb check FILE KEY|URL...
 //
 // Text lists hold one entry per line; blank lines and lines starting with "#" are skipped and
-// surrounding blanks are trimmed. Entries are stored as the URL filter looks them up: domains in
-// lower case (the filter lower-cases registrable domains), sub-domains and URLs as written.
+// surrounding blanks are trimmed. Entries are normalised by the module's own key functions, the
+// way the URL filter derives its keys from a URL: a scheme and a www prefix are dropped, the
+// host is lower-cased (a path keeps its case); a domain or sub-domain entry is a host (a port
+// and a final dot are dropped). An entry that can never match is reported with its file and
+// line: one with a path or no host is skipped, a domain entry that is not a registrable domain
+// is kept (it still matches sender domains). check takes keys as stored, or URLs ("scheme://"),
+// whose three keys it derives and looks up.
 // build writes a new file beside OUT and renames it over OUT: an OUT that exists must be a
 // regular file, and a symbolic link is only written through with --follow-symlinks.
 
@@ -27,6 +32,8 @@
 #include "common/binstreamer.h"
 #include "common/platform.h"
 #include "engines/urldb2/urldb2.h"
+#include "engines/urlparser/urlparser.h"
+#include "host/message_builder.h"
 
 namespace {
 
@@ -39,7 +46,7 @@ int Usage() {
                  "usage: molvex-urldb build [--domains FILE] [--subdomains FILE] [--urls FILE]\n"
                  "                          [--follow-symlinks] -o OUT\n"
                  "       molvex-urldb info FILE\n"
-                 "       molvex-urldb check FILE KEY...\n");
+                 "       molvex-urldb check FILE KEY|URL...\n");
     return 2;
 }
 
@@ -65,19 +72,99 @@ struct Section {
     std::vector<uint64_t> keys;
     std::unordered_set<uint64_t> seen;  // hashed: constant time per entry for long lists
     size_t duplicates = 0;
+    size_t skipped = 0;  // entries that can never match
 };
 
-bool ReadList(const std::string& path, bool lowerCase, Section* section, std::string* error) {
+enum ListKind { kUrlList = 0, kSubDomainList = 1, kDomainList = 2 };  // the file's section order
+
+// The three keys the URL filter derives from a URL, computed by the module's own functions.
+struct UrlKeys {
+    std::string domain, subDomain, url;
+};
+
+UrlKeys DeriveKeys(const std::string& url) {
+    nsEmlComponents::ParsedURL record;
+    host::FillParsedURL(url, &record);
+    UrlKeys keys;
+    const auto text = [](const sstring& key) {
+        return key.c_str() ? std::string(key.c_str(), key.length()) : std::string();
+    };
+    keys.subDomain = text(nsEmlComponents::GetSubDomain(record));  // sets the www flag first
+    keys.domain = text(nsEmlComponents::GetDomain(record));
+    uint64_t length = 0;
+    const char* fromHost = nsEmlComponents::UrlFromHost(record, &length);
+    keys.url.assign(fromHost, length);
+    return keys;
+}
+
+// An entry as the filter's keys hold it, or false with *problem when it can never match (then
+// *entry is left as it was). A domain entry that is not a registrable domain is normalised and
+// kept, with *problem set.
+bool Normalise(ListKind kind, std::string* entry, std::string* problem) {
+    problem->clear();
+    std::string text = *entry;
+    const size_t scheme = text.find("://");
+    if (kind != kUrlList) {
+        if (scheme != std::string::npos) text.erase(0, scheme + 3);
+        if (text.find_first_of("/?#") != std::string::npos) {
+            *problem = "has a path, but a domain or sub-domain entry is a host";
+            return false;
+        }
+    }
+    const UrlKeys keys = DeriveKeys(text);
+    if (keys.subDomain.empty()) {
+        *problem = "has no host (or a port out of range)";
+        return false;
+    }
+    if (kind == kUrlList) {
+        // The host is the key's start, up to the path, query or fragment.
+        const size_t hostEnd = std::min(keys.url.find_first_of("/?#"), keys.url.size());
+        *entry = keys.url;
+        ascommon::AsciiLowerInPlace(&(*entry)[0], hostEnd);
+        return true;
+    }
+    std::string host = keys.subDomain;
+    ascommon::AsciiLowerInPlace(host);
+    if (kind == kSubDomainList) {
+        *entry = host;
+        return true;
+    }
+    if (keys.domain.empty()) {
+        *problem = "gives no domain key (not valid UTF-8)";
+        return false;
+    }
+    // The domain key is the end of the host folded to lower case: the same length when whole.
+    if (keys.domain.size() != keys.subDomain.size()) {
+        *problem = "is not a registrable domain (a URL's domain key would be " + keys.domain +
+                   "); kept for sender domains";
+        *entry = host;
+        return true;
+    }
+    *entry = keys.domain;
+    return true;
+}
+
+bool ReadList(const std::string& path, ListKind kind, Section* section, std::string* error) {
     std::ifstream in(path);
     if (!in) {
         *error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
     std::string line;
-    while (std::getline(in, line)) {
+    for (size_t number = 1; std::getline(in, line); ++number) {
         std::string entry = Trim(line);
         if (entry.empty() || entry[0] == '#') continue;
-        if (lowerCase) ascommon::AsciiLowerInPlace(entry);
+        const std::string written = entry;
+        std::string problem;
+        const bool kept = Normalise(kind, &entry, &problem);
+        if (!problem.empty()) {
+            std::fprintf(stderr, "molvex-urldb: %s:%zu: %s %s%s\n", path.c_str(), number,
+                         written.c_str(), problem.c_str(), kept ? "" : "; skipped");
+        }
+        if (!kept) {
+            ++section->skipped;
+            continue;
+        }
         const uint64_t key = ascommon::DigestKey(entry.data(), entry.size());
         if (section->seen.insert(key).second) {
             section->keys.push_back(key);
@@ -135,7 +222,7 @@ int Build(const std::string lists[3], const std::string& out, bool followLinks) 
         if (lists[i].empty()) continue;
         any = true;
         std::string error;
-        if (!ReadList(lists[i], i == 2, &sections[i], &error)) return Fail(error);
+        if (!ReadList(lists[i], static_cast<ListKind>(i), &sections[i], &error)) return Fail(error);
     }
     if (!any) return Fail("build needs at least one of --domains, --subdomains, --urls");
     std::string target, error;
@@ -183,11 +270,16 @@ int Build(const std::string lists[3], const std::string& out, bool followLinks) 
         platform::RemoveFileUtf8(partial.c_str());
         return Fail("cannot write " + out + ": " + reason);
     }
-    size_t duplicates = 0;
-    for (const Section& section : sections) duplicates += section.duplicates;
-    std::printf("%s: %zu domains, %zu sub-domains, %zu URLs written; %zu duplicates dropped\n",
+    size_t duplicates = 0, skipped = 0;
+    for (const Section& section : sections) {
+        duplicates += section.duplicates;
+        skipped += section.skipped;
+    }
+    std::printf("%s: %zu domains, %zu sub-domains, %zu URLs written; %zu duplicates dropped",
                 out.c_str(), sections[2].keys.size(), sections[1].keys.size(),
                 sections[0].keys.size(), duplicates);
+    if (skipped != 0) std::printf("; %zu entries that can never match skipped", skipped);
+    std::printf("\n");
     return 0;
 }
 
@@ -228,6 +320,22 @@ int Check(const std::string& path, const std::vector<std::string>& keys) {
         return Fail(path + ": not a valid data file (code " + std::to_string(result) + ")");
     }
     for (const std::string& key : keys) {
+        if (key.find("://") != std::string::npos) {
+            // A URL: its three keys, each looked up in its own section.
+            const UrlKeys derived = DeriveKeys(key);
+            const auto show = [&](const char* name, const std::string& text,
+                                  bool (ascommon::CURLDB2::*contains)(const char*, size_t)) {
+                if (text.empty()) return std::string(name) + " (none)";
+                const bool listed = (database.*contains)(text.data(), text.size());
+                return std::string(name) + " " + text + (listed ? " listed" : " not listed");
+            };
+            std::printf("%s: %s; %s; %s\n", key.c_str(),
+                        show("domain", derived.domain, &ascommon::CURLDB2::ContainsDomain).c_str(),
+                        show("sub-domain", derived.subDomain, &ascommon::CURLDB2::ContainsSubDomain)
+                            .c_str(),
+                        show("URL", derived.url, &ascommon::CURLDB2::ContainsURL).c_str());
+            continue;
+        }
         std::string where;
         auto note = [&](bool listed, int section) {
             if (!listed) return;
