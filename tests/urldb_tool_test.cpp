@@ -79,7 +79,7 @@ TEST(URLDBToolTest, ErrorsExitNonZero) {
         {"check " + folder / "missing.dat" + " a.com", "no such file"},
         {"build --domains " + folder / "missing.txt" + " -o " + folder / "x.dat", "cannot read"},
         {"build -o " + folder / "x.dat", "needs at least one of"},
-        {"frobnicate", "usage"},
+        {"frobnicate", "bad use of frobnicate"},
         {"build --domains " + folder / "d.txt" + " -o " + folder / "link.dat", "symbolic link"},
         {"build --domains " + folder / "d.txt" + " -o " + folder / "fifo.dat", "not a regular"},
     };
@@ -96,7 +96,7 @@ TEST(URLDBToolTest, ErrorsExitNonZero) {
     testfiles::WriteAll(folder / "a.dat", bytes);
     Result corrupt = RunTool("info " + folder / "a.dat");
     EXPECT_EQ(corrupt.status, 1);
-    EXPECT_NE(corrupt.output.find("not a valid data file"), std::string::npos) << corrupt.output;
+    EXPECT_NE(corrupt.output.find("digest mismatch"), std::string::npos) << corrupt.output;
     EXPECT_NE(RunTool("check " + folder / "a.dat" + " a.com").status, 0);
 }
 

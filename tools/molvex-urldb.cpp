@@ -16,6 +16,8 @@
 // build writes a new file beside OUT and renames it over OUT: an OUT that exists must be a
 // regular file, and a symbolic link is only written through with --follow-symlinks.
 
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +30,8 @@
 #include <vector>
 
 #include "common/ascii.h"
+#include "host/cli.h"
+#include "host/url_lists.h"
 #include "common/asfile.h"
 #include "common/binstreamer.h"
 #include "common/platform.h"
@@ -41,12 +45,20 @@ using ascommon::sstring;
 
 const char* const kSectionNames[3] = {"URLs", "sub-domains", "domains"};
 
-int Usage() {
-    std::fprintf(stderr,
-                 "usage: molvex-urldb build [--domains FILE] [--subdomains FILE] [--urls FILE]\n"
-                 "                          [--follow-symlinks] -o OUT\n"
-                 "       molvex-urldb info FILE\n"
-                 "       molvex-urldb check FILE KEY|URL...\n");
+const char kUsage[] =
+    "usage: molvex-urldb build [--domains FILE] [--subdomains FILE] [--urls FILE]\n"
+    "                          [--follow-symlinks] -o OUT\n"
+    "       molvex-urldb info FILE\n"
+    "       molvex-urldb check FILE KEY|URL...\n"
+    "Builds, inspects and queries the URL list data files of the URL filter.\n"
+    "  build   compiles text lists (one entry a line, '#' comments) into OUT, written beside it\n"
+    "          and renamed over it; entries are normalised as the filter derives its keys\n"
+    "  info    checks a data file (digest, counts) and prints its counts\n"
+    "  check   prints which sections list each key, or for a URL its three keys\n"
+    "  -h, --help, --version\n";
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "molvex-urldb: %s\nTry 'molvex-urldb --help'.\n", problem.c_str());
     return 2;
 }
 
@@ -152,6 +164,7 @@ bool ReadList(const std::string& path, ListKind kind, Section* section, std::str
     }
     std::string line;
     for (size_t number = 1; std::getline(in, line); ++number) {
+        if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
         std::string entry = Trim(line);
         if (entry.empty() || entry[0] == '#') continue;
         const std::string written = entry;
@@ -283,31 +296,14 @@ int Build(const std::string lists[3], const std::string& out, bool followLinks) 
     return 0;
 }
 
-// Reads a whole data file through the streamer (which checks its digest) and reports its counts.
+// Reads a whole data file as the module does (digest, temporary copy, counts) and reports it.
 int Info(const std::string& path) {
-    if (!ascommon::FileExists(path.c_str())) return Fail(path + ": no such file");
-    uint32_t counts[3] = {0, 0, 0};
-    try {
-        ascommon::CBinaryStreamer reader(sstring(path.c_str()), 0, sstring(TempFolder().c_str()),
-                                         0);
-        const uint32_t words = reader.ReadUInt32();
-        if (words != 2) {
-            return Fail(path + ": entries of " + std::to_string(words) +
-                        " words, this version reads 2");
-        }
-        for (uint32_t& count : counts) count = reader.ReadUInt32();
-        for (uint32_t section = 0; section < 3; ++section) {
-            for (uint32_t i = 0; i < counts[section]; ++i) {
-                reader.ReadUInt32();
-                reader.ReadUInt32();
-            }
-        }
-        reader.Close();
-    } catch (const std::exception& e) {
-        return Fail(path + ": not a valid data file (" + e.what() + ")");
-    }
-    std::printf("%s: digest ok; %u domains, %u sub-domains, %u URLs\n", path.c_str(), counts[2],
-                counts[1], counts[0]);
+    host::UrlListCounts counts;
+    std::string reason;
+    if (!host::InspectUrlList(path, TempFolder(), &counts, &reason))
+        return Fail(path + ": " + reason);
+    std::printf("%s: digest ok; %u domains, %u sub-domains, %u URLs\n", path.c_str(),
+                counts.domains, counts.subDomains, counts.urls);
     return 0;
 }
 
@@ -353,37 +349,61 @@ int Check(const std::string& path, const std::vector<std::string>& keys) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return Usage();
-    const std::string command = argv[1];
-    if (command == "build") {
-        std::string lists[3];  // URLs, sub-domains, domains: the file's section order
-        std::string out;
-        bool followLinks = false;
-        for (int i = 2; i < argc; ++i) {
-            const std::string arg = argv[i];
-            if (arg == "--follow-symlinks") {
+    enum { kFollow = 256, kVersion };
+    static const option kLong[] = {{"domains", required_argument, nullptr, 'd'},
+                                   {"subdomains", required_argument, nullptr, 's'},
+                                   {"urls", required_argument, nullptr, 'u'},
+                                   {"output", required_argument, nullptr, 'o'},
+                                   {"follow-symlinks", no_argument, nullptr, kFollow},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {"version", no_argument, nullptr, kVersion},
+                                   {nullptr, 0, nullptr, 0}};
+    std::string lists[3];  // URLs, sub-domains, domains: the file's section order
+    std::string out;
+    bool followLinks = false;
+    opterr = 0;
+    for (int c; (c = getopt_long(argc, argv, ":d:s:u:o:h", kLong, nullptr)) != -1;) {
+        switch (c) {
+            case 'u':
+                lists[0] = optarg;
+                break;
+            case 's':
+                lists[1] = optarg;
+                break;
+            case 'd':
+                lists[2] = optarg;
+                break;
+            case 'o':
+                out = optarg;
+                break;
+            case kFollow:
                 followLinks = true;
-                continue;
-            }
-            if (i + 1 >= argc) return Usage();
-            if (arg == "--urls") {
-                lists[0] = argv[++i];
-            } else if (arg == "--subdomains") {
-                lists[1] = argv[++i];
-            } else if (arg == "--domains") {
-                lists[2] = argv[++i];
-            } else if (arg == "-o") {
-                out = argv[++i];
-            } else {
-                return Usage();
-            }
+                break;
+            case 'h':
+                std::fputs(kUsage, stdout);
+                return 0;
+            case kVersion:
+                host::PrintVersion("molvex-urldb");
+                return 0;
+            case ':':
+                return Usage(std::string("option ") + argv[optind - 1] + " needs a value");
+            default:
+                return Usage(std::string("unknown option ") + argv[optind - 1]);
         }
-        if (out.empty()) return Usage();
+    }
+    const std::vector<std::string> words(argv + optind, argv + argc);
+    const std::string command = words.empty() ? "" : words[0];
+    if (command == "build" && words.size() == 1) {
+        if (out.empty()) return Usage("build needs -o OUT");
         return Build(lists, out, followLinks);
     }
-    if (command == "info" && argc == 3) return Info(argv[2]);
-    if (command == "check" && argc >= 4) {
-        return Check(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+    if (command != "build" && (!out.empty() || followLinks || !lists[0].empty() ||
+                               !lists[1].empty() || !lists[2].empty())) {
+        return Usage("the list and output options go with build");
     }
-    return Usage();
+    if (command == "info" && words.size() == 2) return Info(words[1]);
+    if (command == "check" && words.size() >= 3) {
+        return Check(words[1], std::vector<std::string>(words.begin() + 2, words.end()));
+    }
+    return Usage(command.empty() ? "no command: build, info or check" : "bad use of " + command);
 }
