@@ -13,10 +13,17 @@
 //     with an optional ":port"; then a path, query or fragment up to a space, a control byte,
 //     one of < > " ` { } | \ ^, or a non-ASCII space, quotation mark, CJK bracket or comma;
 //   - the same without a scheme when the host starts with "www." (any case);
-//   - a bare ASCII host name without a scheme, of two to many labels, when its top-level label
-//     is a common one (com, net, org, info, ru, de, io, ...), or when it is any country code and
-//     a "/" follows the host ("bit.ly/x"); not after "@" (mail addresses), "/", "\" or a
-//     non-ASCII letter other than CJK (the tail of an IDN word).
+//   - a bare ASCII host name without a scheme, of two to many labels, whose top-level label is
+//     listed in the public suffix list (public_suffix.h) and which is longer than its public
+//     suffix; not after "@" or before "@" (mail addresses), not after "/", "\" or a non-ASCII
+//     letter other than CJK (the tail of an IDN word). A "/" after the host (and any port) makes
+//     it a URL ("bit.ly/x", "example.cloud/x"). Without one it must read as a host, not as a
+//     file name or code: refused when its top-level label is also a common file extension and
+//     it has two labels ("sendmail.cf", "Mail.app", "setup.py") or the label is a country code
+//     ("config.h.in"), or when that label is in capitals after a name that is not
+//     ("Debian.NEWS"); then accepted when the top-level label is one that mail writes alone
+//     (com, net, org, info, ru, de, io, xyz, ...), when the public suffix has two or more
+//     labels ("example.co.uk") or when a country code ends a name of three or more labels.
 //   A URL ends before the first CJK character that directly follows an ASCII character other
 //   than / ? # = & + - _ ~ % . (Japanese text often runs on without a space); a host whose last
 //   label starts with two ASCII letters ends at the first non-ASCII character of that label
