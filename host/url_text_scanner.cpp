@@ -82,8 +82,10 @@ bool IsOneOfTlds(std::string_view label, const std::string_view* begin,
 
 }  // namespace
 
-TextUrlScanner::TextUrlScanner(std::string_view text)
-    : m_text(reinterpret_cast<const unsigned char*>(text.data())), m_size(text.size()) {
+TextUrlScanner::TextUrlScanner(std::string_view text, bool bareHosts)
+    : m_text(reinterpret_cast<const unsigned char*>(text.data())),
+      m_size(text.size()),
+      m_bareHosts(bareHosts) {
     m_dot = Find('.', 0);
     m_colon = Find(':', 0);
 }
@@ -115,7 +117,8 @@ bool TextUrlScanner::Next(size_t* start, size_t* end) {
             }
         } else if (before != '@' && StartsWithNoCase(Text(word, wordEnd), "www.")) {
             urlEnd = WwwUrl(word);
-        } else if (before != '@' && before != '/' && before != '\\' && !GluedToWord(word)) {
+        } else if (m_bareHosts && before != '@' && before != '/' && before != '\\' &&
+                   !GluedToWord(word)) {
             urlEnd = BareUrl(word, wordEnd);
         }
         if (urlEnd) {

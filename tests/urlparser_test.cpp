@@ -355,7 +355,7 @@ TEST(ParsedUrlTest, HostBuilderFillsAndAttachesRecords) {
         Row;
     const Row rows[] = {
         {"http://www.name.tld/x?y#z", 7, "www.name.tld", 2, 2, 2, kHostName},
-        {"https://user:pw@Name.tld:8080?q", 16, "Name.tld:8080", 0, 2, 0, kHostName},
+        {"https://user:pw@name.tld:8080?q", 16, "name.tld:8080", 0, 2, 0, kHostName},
         {"www.name.tld", 0, "www.name.tld", 0, 0, 0, kHostName},  // no scheme
         {"http://10.0.0.1:80/", 7, "10.0.0.1:80", 1, 0, 0, kHostIPv4},
         {"http://10.0.0.256/", 7, "10.0.0.256", 1, 0, 0, kHostName},
