@@ -33,12 +33,19 @@
 // What counts as a URL in HTML: the absolute URLs ("http:", "https:", "ftp:" with one or more
 // slashes or backslashes, written back as "scheme://"; "//host/..." returned without its
 // slashes; "www....") in the attributes href, src, action, formaction, background, poster,
-// cite, data, longdesc, xlink:href, each candidate of srcset, url(...) in style attributes and
-// style elements, and the URL of a meta refresh, on any element; leading and trailing spaces are
-// dropped and tabs and line breaks removed, as browsers do. Then the URLs of the visible text
-// by the text rules. All in document order: an element's attribute URLs stand where the element
-// starts. Character references are decoded as HTML 4 knows them (a name needs its ";"). NUL
-// bytes and invalid UTF-8 read as U+FFFD, other control characters as spaces.
+// cite, codebase, data, longdesc, xlink:href, each candidate of srcset, url(...) in style
+// attributes and style elements, and the URL of a meta refresh, on any element; leading and
+// trailing spaces are dropped, tabs removed and line breaks removed with the blanks around them.
+// Script text gives URLs too: the scheme and www. URLs of on... handlers and javascript: links,
+// and in script elements those that follow "location" or "open(" (window.location=...,
+// window.open(...)). Office conditional markers (<![if ...]>, <![endif]>) are comments. Then the
+// URLs of the visible text by the text rules. All in document order: an element's attribute URLs
+// stand where the element starts. Character references are decoded as HTML 4 knows them (a name
+// needs its ";"). NUL bytes and invalid UTF-8 read as U+FFFD, other control characters as spaces.
+//
+// Every URL then goes through url_tidy.h: its host loses whitespace and what follows it,
+// trailing punctuation and a last label of another script; the URLs it redirects to follow it;
+// text URLs cut by quoted-printable or quoted line breaks are joined.
 #pragma once
 
 #include <string>
