@@ -93,6 +93,18 @@ class TagScan {
                 pos = CommentEnd(lt + 4);
                 continue;
             }
+            if (next == '!' && At(lt + 2, '[') &&
+                (StartsWithNoCase(m_html.substr(lt + 3), "if") ||
+                 StartsWithNoCase(m_html.substr(lt + 3), "endif"))) {
+                // An Office conditional marker ("<![if !supportLists]>", "<![endif]>"), which
+                // libxml2 reads as text: a comment, as mail clients take it.
+                const size_t close = m_html.find("]>", lt + 3);
+                if (close != npos) {
+                    Edit(lt, close + 2, "<!---->");
+                    pos = close + 2;
+                    continue;
+                }
+            }
             if (next == '?') {
                 // "<?" without a target is dropped, the rest is text.
                 pos = PiTargetAt(lt + 2) ? PastGreater(lt + 2) : lt + 2;

@@ -5,7 +5,8 @@
 // processing instructions, script and style text, quoted attribute values, names of at most
 // kMaxNameLength characters) drops the attributes past kMaxAttributes in one tag unless their
 // names may hold a URL, and renames to div an html, head or body start tag with a URL
-// attribute, which libxml2 would drop where misplaced. Deep nesting is caught during the parse
+// attribute, which libxml2 would drop where misplaced, and makes Office conditional markers
+// ("<![if !supportLists]>", "<![endif]>") comments. Deep nesting is caught during the parse
 // (html_walk.h): the parse then runs again on the flat form of the document, in which every
 // start tag but script, style and template closes itself ("<div ... />"), every end tag of a
 // block element becomes <br> and the other end tags go, which keeps the text, the separators

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "host/url_finder_shared.h"
+#include "host/url_text_scanner.h"
 
 namespace host::url_finding {
 namespace {
@@ -21,7 +22,8 @@ namespace {
 // ---- Attribute values -----------------------------------------------------------------------
 
 // The URL text of an attribute value, or "" when it holds no absolute URL with a host. Leading
-// and trailing spaces and controls go, and so do tabs and line breaks anywhere.
+// and trailing spaces and controls go, and so do tabs anywhere and line breaks with the blanks
+// around them (the value was folded).
 std::string AttributeUrl(std::string_view value) {
     while (!value.empty() && static_cast<unsigned char>(value.front()) <= 0x20)
         value.remove_prefix(1);
@@ -31,7 +33,15 @@ std::string AttributeUrl(std::string_view value) {
     v.reserve(value.size());
     size_t kept = 0;  // value[kept, p) is to be copied
     for (size_t p = 0; p < value.size(); ++p) {
-        if (value[p] == '\t' || value[p] == '\n' || value[p] == '\r') {
+        if (value[p] == '\n' || value[p] == '\r') {
+            // A line break folds the value: the indentation around it goes too.
+            size_t before = p;
+            while (before > kept && (value[before - 1] == ' ' || value[before - 1] == '\t'))
+                --before;
+            v.append(value, kept, before - kept);
+            while (p + 1 < value.size() && IsHtmlSpace(value[p + 1])) ++p;
+            kept = p + 1;
+        } else if (value[p] == '\t') {
             v.append(value, kept, p - kept);
             kept = p + 1;
         }
@@ -182,6 +192,7 @@ class HtmlWalk {
         htmlFreeParserCtxt(ctxt);
         m_ctxt = nullptr;
         if (m_inStyle) EndStyle();
+        if (m_inScript) EndScript();
         return !m_stopped;
     }
 
@@ -223,6 +234,30 @@ class HtmlWalk {
         if (!url.empty()) m_content->urls.push_back({m_content->text.size(), std::move(url)});
     }
 
+    // The URLs with a scheme or a www. host in a handler (an on... attribute) or a javascript:
+    // link: "window.open('http://...')".
+    void ScriptUrls(std::string_view script) {
+        TextUrlScanner scanner(script, false);
+        for (size_t start, end; scanner.Next(&start, &end);) Add(script.substr(start, end - start));
+    }
+
+    // The URLs that a script element navigates to: those that start within a few characters
+    // after "location" (window.location=, location.href=, location.replace(...)) or "open("
+    // (window.open(...)). Other URLs in a script are data, often markup it writes.
+    void NavigationUrls(std::string_view script) {
+        constexpr size_t kNear = 16;  // room for ".href", "=", spaces and a quote
+        for (std::string_view trigger : {"location", "open("}) {
+            for (size_t t = script.find(trigger); t != std::string_view::npos;
+                 t = script.find(trigger, t + 1)) {
+                const std::string_view after = script.substr(t + trigger.size());
+                TextUrlScanner scanner(after.substr(0, kNear + 2048), false);
+                size_t start, end;
+                if (scanner.Next(&start, &end) && start <= kNear)
+                    Add(after.substr(start, end - start));
+            }
+        }
+    }
+
     void Stop() {
         m_stopped = true;
         xmlStopParser(m_ctxt);
@@ -245,6 +280,7 @@ class HtmlWalk {
         if (flags & kBlock) Separate();
         if (flags & kHidden) ++m_hidden;
         if (name == "style") m_inStyle = true;
+        if (name == "script") m_inScript = true;
         auto add = [this](std::string_view v) { Add(v); };
         bool refresh = false;
         std::string_view content;
@@ -253,7 +289,10 @@ class HtmlWalk {
             const std::string_view value = Text(a[1]);
             switch (Lookup(kAttributes, Text(a[0]))) {
                 case AttributeKind::kUrl:
-                    Add(value);
+                    if (StartsWithNoCase(value, "javascript:"))
+                        ScriptUrls(value);
+                    else
+                        Add(value);
                     break;
                 case AttributeKind::kSrcset:
                     SrcsetUrls(value, add);
@@ -268,6 +307,7 @@ class HtmlWalk {
                     content = value;
                     break;
                 case AttributeKind::kNone:
+                    if (StartsWithNoCase(Text(a[0]), "on")) ScriptUrls(value);  // a handler
                     break;
             }
         }
@@ -280,6 +320,7 @@ class HtmlWalk {
         if (flags & kBlock) Separate();
         if ((flags & kHidden) && m_hidden) --m_hidden;
         if (m_inStyle && name == "style") EndStyle();
+        if (m_inScript && name == "script") EndScript();
     }
 
     void Characters(const xmlChar* chars, int length) {
@@ -288,7 +329,16 @@ class HtmlWalk {
     }
 
     void RawText(const xmlChar* chars, int length) {
-        if (!m_stopped && m_inStyle) m_style.append(reinterpret_cast<const char*>(chars), length);
+        if (m_stopped) return;
+        if (m_inStyle) m_style.append(reinterpret_cast<const char*>(chars), length);
+        if (m_inScript) m_script.append(reinterpret_cast<const char*>(chars), length);
+    }
+
+    // A script's URLs stand where its element starts, which is where the text stands.
+    void EndScript() {
+        NavigationUrls(m_script);
+        m_script.clear();
+        m_inScript = false;
     }
 
     // A style sheet's URLs stand where its element starts, which is where the text stands.
@@ -302,6 +352,8 @@ class HtmlWalk {
     htmlParserCtxtPtr m_ctxt = nullptr;
     std::string m_style;  // the text of the open style element
     bool m_inStyle = false;
+    std::string m_script;  // the text of the open script element
+    bool m_inScript = false;
     int m_hidden = 0;
     size_t m_stackWork = 0;
     size_t m_maxStackWork = 0;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/ascii.h"
+#include "common/unicode_tolower.h"
 
 namespace host {
 
@@ -222,17 +223,40 @@ size_t FindPathStart(const std::string& url, size_t from, bool slash) {
     return std::string::npos;
 }
 
+// The URL with its host [hostStart, hostEnd) in lower case (ASCII, and Unicode for UTF-8 that
+// decodes); the rest keeps its case.
+std::string LowerCaseHost(const std::string& url, size_t hostStart, size_t hostEnd) {
+    std::string lowered(url);
+    bool ascii = true;
+    for (size_t p = hostStart; p < hostEnd; ++p) {
+        lowered[p] = ascommon::AsciiToLower(url[p]);
+        ascii &= static_cast<unsigned char>(url[p]) < 0x80;
+    }
+    if (ascii) return lowered;
+    std::string host(2 * (hostEnd - hostStart) + 4, '\0');
+    size_t length = 0;
+    if (ascommon::UNICODETOLOWER::UTF8_tolower(lowered.data() + hostStart, hostEnd - hostStart,
+                                               host.data(), host.size(),
+                                               &length) == ascommon::UNICODETOLOWER::kOk)
+        lowered.replace(hostStart, hostEnd - hostStart, host.data(), length);
+    return lowered;
+}
+
 }  // namespace
 
-void FillParsedURL(const std::string& url, ParsedURL* record) {
-    record->m_url.assign(url.data(), url.size());
+void FillParsedURL(const std::string& text, ParsedURL* record) {
     size_t hostStart = 0;
-    const size_t scheme = url.find("://");
-    if (scheme != std::string::npos && scheme < FindPathStart(url, 0, true)) hostStart = scheme + 3;
-    size_t hostEnd = FindPathStart(url, hostStart, true);
-    if (hostEnd == std::string::npos) hostEnd = url.size();
-    const size_t at = url.rfind('@', hostEnd == 0 ? 0 : hostEnd - 1);
+    const size_t scheme = text.find("://");
+    if (scheme != std::string::npos && scheme < FindPathStart(text, 0, true))
+        hostStart = scheme + 3;
+    size_t hostEnd = FindPathStart(text, hostStart, true);
+    if (hostEnd == std::string::npos) hostEnd = text.size();
+    const size_t at = text.rfind('@', hostEnd == 0 ? 0 : hostEnd - 1);
     if (at != std::string::npos && at >= hostStart && at < hostEnd) hostStart = at + 1;
+    // Host names know no case: the URL keys are made from the lower-case form.
+    const std::string url = LowerCaseHost(text, hostStart, hostEnd);
+    hostEnd += url.size() - text.size();
+    record->m_url.assign(url.data(), url.size());
     const std::string_view host(url.data() + hostStart, hostEnd - hostStart);
     record->m_hostOffset = hostStart;
     record->m_host.assign(host.data(), host.size());

@@ -71,11 +71,12 @@ struct PartFields {
     bool urlCollection = false;
 };
 
-// Fills the host's fields of a URL record the way the host's URL finder does: the URL text, the
-// host's offset (after "scheme://" and any "user@"), the host text with any port, the lengths of
-// path ("/..."), query ("?...") and fragment ("#...") with their leading characters, and the host
-// kind (IPv6 for a "[...]" host, IPv4 for four dotted decimal numbers up to 255, else a name).
-// The computed fields are left as a new record has them.
+// Fills the host's fields of a URL record the way the host's URL finder does: the URL text with
+// its host in lower case (host names know no case; the rest keeps its case), the host's offset
+// (after "scheme://" and any "user@"), the host text with any port, the lengths of path ("/..."),
+// query ("?...") and fragment ("#...") with their leading characters, and the host kind (IPv6 for a
+// "[...]" host, IPv4 for four dotted decimal numbers up to 255, else a name). The computed fields
+// are left as a new record has them.
 void FillParsedURL(const std::string& url, nsEmlComponents::ParsedURL* record);
 
 class Message {

@@ -1,7 +1,8 @@
 // URL finding in text and HTML bodies; the rules are listed in url_finder.h. Text goes through
 // the text scanner (url_text_scanner.h). HTML has its characters cleaned and its tags bounded
 // (html_walk.h, html_tag_scan.h), is walked with libxml2 for the attribute URLs and the visible
-// text, and the visible text then goes through the text scanner.
+// text, and the visible text then goes through the text scanner. Each URL found is tidied and
+// gives the URLs it redirects to (url_tidy.h).
 #include "host/url_finder.h"
 
 #include <utility>
@@ -9,16 +10,26 @@
 #include "host/html_tag_scan.h"
 #include "host/html_walk.h"
 #include "host/url_text_scanner.h"
+#include "host/url_tidy.h"
 
 namespace host {
 
+using url_finding::AddUrl;
 using url_finding::HtmlContent;
 using url_finding::TextUrlScanner;
 
 void FindTextUrls(std::string_view text, std::vector<std::string>* urls) {
     TextUrlScanner scanner(text);
-    for (size_t start, end; scanner.Next(&start, &end);)
-        urls->emplace_back(text.substr(start, end - start));
+    std::string joined;
+    for (size_t start, end; scanner.Next(&start, &end);) {
+        const size_t joinedEnd = url_finding::JoinBrokenUrl(text, start, end, &joined);
+        if (joinedEnd != end) {
+            scanner.SkipTo(joinedEnd);
+            AddUrl(std::move(joined), urls);
+        } else {
+            AddUrl(std::string(text.substr(start, end - start)), urls);
+        }
+    }
 }
 
 void FindHtmlUrls(std::string_view html, std::vector<std::string>* urls, std::string* visibleText) {
@@ -40,10 +51,10 @@ void FindHtmlUrls(std::string_view html, std::vector<std::string>* urls, std::st
     TextUrlScanner scanner(text);
     for (size_t start, end; scanner.Next(&start, &end);) {
         for (; next < attributeUrls.size() && attributeUrls[next].at <= start; ++next)
-            urls->push_back(std::move(attributeUrls[next].url));
-        urls->emplace_back(text, start, end - start);
+            AddUrl(std::move(attributeUrls[next].url), urls);
+        AddUrl(text.substr(start, end - start), urls);
     }
-    for (; next < attributeUrls.size(); ++next) urls->push_back(std::move(attributeUrls[next].url));
+    for (; next < attributeUrls.size(); ++next) AddUrl(std::move(attributeUrls[next].url), urls);
     if (visibleText) visibleText->append(text);
 }
 

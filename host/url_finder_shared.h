@@ -131,13 +131,21 @@ enum class AttributeKind : uint8_t {
 
 // An SVG link keeps its xlink prefix.
 inline constexpr Named<AttributeKind> kAttributes[] = {
-    {"action", AttributeKind::kUrl},   {"background", AttributeKind::kUrl},
-    {"cite", AttributeKind::kUrl},     {"content", AttributeKind::kContent},
-    {"data", AttributeKind::kUrl},     {"formaction", AttributeKind::kUrl},
-    {"href", AttributeKind::kUrl},     {"http-equiv", AttributeKind::kHttpEquiv},
-    {"longdesc", AttributeKind::kUrl}, {"poster", AttributeKind::kUrl},
-    {"src", AttributeKind::kUrl},      {"srcset", AttributeKind::kSrcset},
-    {"style", AttributeKind::kStyle},  {"xlink:href", AttributeKind::kUrl},
+    {"action", AttributeKind::kUrl},
+    {"background", AttributeKind::kUrl},
+    {"cite", AttributeKind::kUrl},
+    {"codebase", AttributeKind::kUrl},
+    {"content", AttributeKind::kContent},
+    {"data", AttributeKind::kUrl},
+    {"formaction", AttributeKind::kUrl},
+    {"href", AttributeKind::kUrl},
+    {"http-equiv", AttributeKind::kHttpEquiv},
+    {"longdesc", AttributeKind::kUrl},
+    {"poster", AttributeKind::kUrl},
+    {"src", AttributeKind::kUrl},
+    {"srcset", AttributeKind::kSrcset},
+    {"style", AttributeKind::kStyle},
+    {"xlink:href", AttributeKind::kUrl},
 };
 static_assert(SortedByName(kAttributes));
 

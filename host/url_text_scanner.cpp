@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "host/public_suffix.h"
 #include "host/url_finder_shared.h"
 
 namespace host::url_finding {
@@ -55,45 +56,36 @@ bool IsCjk(uint32_t cp) {
 
 // ---- Top-level labels -----------------------------------------------------------------------
 
-// Top-level labels that make a bare host a URL on their own, and country codes, which need a
-// path. Both sorted.
-constexpr std::string_view kCommonTlds[] = {
+// Top-level labels that mail writes alone after a host name (without a path), sorted.
+constexpr std::string_view kStandaloneTlds[] = {
     "app",  "asia", "au",   "best", "bid",     "biz",   "br",    "ca",    "cf",     "cfd",  "ch",
     "club", "cn",   "co",   "com",  "cyou",    "de",    "edu",   "email", "es",     "eu",   "fr",
     "fun",  "ga",   "gov",  "gq",   "icu",     "info",  "io",    "jp",    "kz",     "life", "loan",
     "ly",   "mil",  "ml",   "mobi", "monster", "net",   "news",  "nl",    "online", "org",  "ru",
     "sbs",  "se",   "shop", "site", "space",   "store", "su",    "tech",  "tk",     "top",  "tv",
     "ua",   "uk",   "us",   "vip",  "website", "win",   "world", "ws",    "xyz"};
-constexpr std::string_view kCountryCodes =
-    "ac ad ae af ag ai al am ao aq ar as at au aw ax az ba bb bd be bf bg bh bi bj bm bn bo br "
-    "bs bt bw by bz ca cc cd cf cg ch ci ck cl cm cn co cr cu cv cw cx cy cz de dj dk dm do dz "
-    "ec ee eg er es et eu fi fj fk fm fo fr ga gd ge gf gg gh gi gl gm gn gp gq gr gs gt gu gw "
-    "gy hk hm hn hr ht hu id ie il im in io iq ir is it je jm jo jp ke kg kh ki km kn kp kr kw "
-    "ky kz la lb lc li lk lr ls lt lu lv ly ma mc md me mg mh mk ml mm mn mo mp mq mr ms mt mu "
-    "mv mw mx my mz na nc ne nf ng ni nl no np nr nu nz om pa pe pf pg ph pk pl pm pn pr ps pt "
-    "pw py qa re ro rs ru rw sa sb sc sd se sg sh si sk sl sm sn so sr ss st su sv sx sy sz tc "
-    "td tf tg th tj tk tl tm tn to tr tt tv tw tz ua ug uk us uy uz va vc ve vg vi vn vu wf ws "
-    "ye yt za zm zw";
 
-enum class Tld { kNone, kCountry, kCommon };
+// Top-level labels that are also common file name extensions (or, for "best", a word glued to
+// the sentence before it), sorted: "sendmail.cf", "Mail.app", "setup.py", "PURPOSE.BEST".
+constexpr std::string_view kFileExtensionTlds[] = {
+    "ac", "ai",  "am", "app", "as", "au", "best", "cab", "cc", "cf",
+    "in", "key", "la", "md",  "mk", "ml", "mo",   "mov", "ms", "news",
+    "pl", "pm",  "ps", "pub", "py", "rs", "sh",   "so",  "zip"};
 
-Tld ClassifyTld(std::string_view label) {
+bool IsOneOfTlds(std::string_view label, const std::string_view* begin,
+                 const std::string_view* end) {
     char lower[24];
-    if (label.size() < 2 || label.size() > sizeof lower) return Tld::kNone;
+    if (label.size() > sizeof lower) return false;
     for (size_t i = 0; i < label.size(); ++i) lower[i] = AsciiToLower(label[i]);
-    const std::string_view tld(lower, label.size());
-    if (std::binary_search(std::begin(kCommonTlds), std::end(kCommonTlds), tld))
-        return Tld::kCommon;
-    if (tld.size() == 2)
-        for (size_t i = 0; i + 1 < kCountryCodes.size(); i += 3)
-            if (kCountryCodes.compare(i, 2, tld) == 0) return Tld::kCountry;
-    return Tld::kNone;
+    return std::binary_search(begin, end, std::string_view(lower, label.size()));
 }
 
 }  // namespace
 
-TextUrlScanner::TextUrlScanner(std::string_view text)
-    : m_text(reinterpret_cast<const unsigned char*>(text.data())), m_size(text.size()) {
+TextUrlScanner::TextUrlScanner(std::string_view text, bool bareHosts)
+    : m_text(reinterpret_cast<const unsigned char*>(text.data())),
+      m_size(text.size()),
+      m_bareHosts(bareHosts) {
     m_dot = Find('.', 0);
     m_colon = Find(':', 0);
 }
@@ -125,7 +117,8 @@ bool TextUrlScanner::Next(size_t* start, size_t* end) {
             }
         } else if (before != '@' && StartsWithNoCase(Text(word, wordEnd), "www.")) {
             urlEnd = WwwUrl(word);
-        } else if (before != '@' && before != '/' && before != '\\' && !GluedToWord(word)) {
+        } else if (m_bareHosts && before != '@' && before != '/' && before != '\\' &&
+                   !GluedToWord(word)) {
             urlEnd = BareUrl(word, wordEnd);
         }
         if (urlEnd) {
@@ -333,13 +326,13 @@ size_t TextUrlScanner::WwwUrl(size_t start) const {
     return std::min(hostEnd, end) > start + 4 ? end : 0;
 }
 
-// A URL from a bare host name in [word, wordEnd) (see the header for the rule); its end, 0
+// A URL from a bare host name in [word, wordEnd) (see the header for the rules); its end, 0
 // for none.
 size_t TextUrlScanner::BareUrl(size_t word, size_t wordEnd) const {
     if (!IsAlnum(m_text[word])) return 0;
     size_t hostEnd = wordEnd;
     while (!IsAlnum(m_text[hostEnd - 1])) --hostEnd;
-    if (hostEnd - word > 253) return 0;
+    if (hostEnd - word > 253 || (hostEnd < m_size && m_text[hostEnd] == '@')) return 0;
     size_t labels = 0, label = word;
     for (size_t p = word; p <= hostEnd; ++p) {
         if (p < hostEnd && m_text[p] != '.') {
@@ -351,13 +344,27 @@ size_t TextUrlScanner::BareUrl(size_t word, size_t wordEnd) const {
         if (p < hostEnd) label = p + 1;
     }
     if (labels < 2 || !std::all_of(m_text + label, m_text + hostEnd, IsAsciiAlpha)) return 0;
-    const Tld kind = ClassifyTld(Text(label, hostEnd));
-    if (kind == Tld::kNone) return 0;
-    if (kind == Tld::kCountry) {  // a path must follow, after any port
-        size_t path = hostEnd;
-        if (path + 1 < m_size && m_text[path] == ':' && IsDigit(m_text[path + 1]))
-            for (++path; path < m_size && IsDigit(m_text[path]);) ++path;
-        if (path == m_size || m_text[path] != '/') return 0;
+    const size_t suffix = PublicSuffixLabels(Text(word, hostEnd));
+    if (!suffix || suffix >= labels) return 0;
+    // After any port, a path is evidence enough.
+    size_t path = hostEnd;
+    if (path + 1 < m_size && m_text[path] == ':' && IsDigit(m_text[path + 1]))
+        for (++path; path < m_size && IsDigit(m_text[path]);) ++path;
+    if (path == m_size || m_text[path] != '/') {
+        const std::string_view tld = Text(label, hostEnd);
+        const bool country = tld.size() == 2;
+        if (IsOneOfTlds(tld, std::begin(kFileExtensionTlds), std::end(kFileExtensionTlds)) &&
+            (labels == 2 || country))
+            return 0;
+        // A top-level label in capitals after a name that is not: a file ("Debian.NEWS").
+        const auto upper = [](unsigned char c) { return c >= 'A' && c <= 'Z'; };
+        if (std::count_if(m_text + label, m_text + hostEnd, upper) > 1 &&
+            !std::all_of(m_text + word, m_text + label,
+                         [](unsigned char c) { return !(c >= 'a' && c <= 'z'); }))
+            return 0;
+        const bool standalone =
+            IsOneOfTlds(tld, std::begin(kStandaloneTlds), std::end(kStandaloneTlds));
+        if (!standalone && suffix < 2 && !(country && labels >= 3)) return 0;
     }
     return Trim(word, hostEnd, RestEnd(hostEnd));
 }

@@ -13,11 +13,18 @@ namespace host::url_finding {
 
 class TextUrlScanner {
   public:
-    explicit TextUrlScanner(std::string_view text);
+    // Without bareHosts only URLs with a scheme or a www. host count (script text, where
+    // "window.open" is code, not a host).
+    explicit TextUrlScanner(std::string_view text, bool bareHosts = true);
 
     // The next URL of the text, as the offsets [*start, *end); false when no URL is left. URLs
     // come in order and do not overlap.
     bool Next(size_t* start, size_t* end);
+
+    // Goes on from pos at the earliest (after a URL that was joined across a line break).
+    void SkipTo(size_t pos) {
+        if (pos > m_pos) m_pos = pos;
+    }
 
   private:
     size_t Find(unsigned char c, size_t pos) const;
@@ -36,6 +43,7 @@ class TextUrlScanner {
 
     const unsigned char* m_text;
     size_t m_size;
+    bool m_bareHosts;
     size_t m_pos = 0;  // where the scan goes on
     size_t m_dot;      // the next "." at or after m_pos, or m_size
     size_t m_colon;    // the next ":" at or after m_pos, or m_size

@@ -8,6 +8,8 @@ packages=(
   libpcre2-dev
   libssl-dev libmd-dev
   libgmime-3.0-dev libxml2-dev libicu-dev
+  # the public suffix list that host/public_suffix_table.cpp is made from (its staleness check)
+  publicsuffix
   binutils clang lld libclang-rt-14-dev
   # the Windows build: cross compiler, Wine to run its tests, GoogleTest's sources
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest

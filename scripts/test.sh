@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
+scripts/public_suffix_check.sh
 dump=$(scripts/ucd_check.sh)
 if [ -n "$dump" ]; then export MOLVEX_UCD_LOWER_DUMP="$dump"; fi
 

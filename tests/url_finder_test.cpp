@@ -111,7 +111,7 @@ TEST(UrlFinderTest, FoundUrlsGiveTheRightHostRecord) {
     // clang-format off
     const Row rows[] = {
         {"http://foo.com@evil.com/x", 15, "evil.com", 2, 0, 0, kHostName},
-        {"https://user:pw@Name.tld:8080?q", 16, "Name.tld:8080", 0, 2, 0, kHostName},
+        {"https://user:pw@name.tld:8080?q", 16, "name.tld:8080", 0, 2, 0, kHostName},
         {"http://www.name.tld/x?y#z", 7, "www.name.tld", 2, 2, 2, kHostName},
         {"www.example.com/a?b#c", 0, "www.example.com", 2, 2, 2, kHostName},
         {"http://10.0.0.1:80/", 7, "10.0.0.1:80", 1, 0, 0, kHostIPv4},
