@@ -1,6 +1,8 @@
 // Command-line helpers.
 #include "host/cli.h"
 
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,17 @@ namespace host {
 
 void PrintVersion(const char* tool) {
     std::printf("%s (Molvex) %s\n", tool, MOLVEX_VERSION);
+}
+
+int UsageError(const char* tool, const std::string& problem) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", tool, problem.c_str(), tool);
+    return 2;
+}
+
+int OptionError(const char* tool, int result, char** argv) {
+    const std::string option = argv[optind - 1];
+    return UsageError(
+        tool, result == ':' ? "option " + option + " needs a value" : "unknown option " + option);
 }
 
 bool ParseInteger(const char* text, int64_t min, int64_t max, int64_t* value) {

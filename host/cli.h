@@ -10,6 +10,13 @@ namespace host {
 // "TOOL (Molvex) VERSION\n" on standard output.
 void PrintVersion(const char* tool);
 
+// "TOOL: PROBLEM" and a pointer to --help on standard error; returns the usage exit status, 2.
+int UsageError(const char* tool, const std::string& problem);
+
+// The usage error for getopt_long's ':' (a value is missing) or '?' (unknown option) about
+// argv[optind - 1].
+int OptionError(const char* tool, int result, char** argv);
+
 // A whole decimal integer within [min, max]; false on anything else (signs, blanks, suffixes,
 // overflow).
 bool ParseInteger(const char* text, int64_t min, int64_t max, int64_t* value);

@@ -165,8 +165,7 @@ const char kUsage[] =
     "  -h, --help, --version\n";
 
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "molvex-corpus: %s\nTry 'molvex-corpus --help'.\n", problem.c_str());
-    return 2;
+    return host::UsageError("molvex-corpus", problem);
 }
 
 }  // namespace
@@ -205,10 +204,8 @@ int main(int argc, char** argv) {
             case 'V':
                 host::PrintVersion("molvex-corpus");
                 return 0;
-            case ':':
-                return Usage(std::string("option ") + argv[optind - 1] + " needs a value");
             default:
-                return Usage(std::string("unknown option ") + argv[optind - 1]);
+                return host::OptionError("molvex-corpus", c, argv);
         }
     }
     if (optind < argc) return Usage(std::string("unexpected argument ") + argv[optind]);

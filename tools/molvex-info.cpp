@@ -28,8 +28,7 @@ const char kUsage[] =
     "      --version       the version\n";
 
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "molvex-info: %s\nTry 'molvex-info --help'.\n", problem.c_str());
-    return 2;
+    return host::UsageError("molvex-info", problem);
 }
 
 }  // namespace
@@ -58,10 +57,8 @@ int main(int argc, char** argv) {
             case 'V':
                 host::PrintVersion("molvex-info");
                 return 0;
-            case ':':
-                return Usage(std::string("option ") + argv[optind - 1] + " needs a value");
             default:
-                return Usage(std::string("unknown option ") + argv[optind - 1]);
+                return host::OptionError("molvex-info", c, argv);
         }
     }
     if (optind < argc) return Usage(std::string("unexpected argument ") + argv[optind]);

@@ -79,9 +79,7 @@ const char kUsage[] =
     "Without a configuration file or list options the bundled sample address lists are used.\n";
 
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "molvex-scan: %s\n", problem.c_str());
-    std::fputs("Try 'molvex-scan --help'.\n", stderr);
-    return 2;
+    return host::UsageError("molvex-scan", problem);
 }
 
 enum ExitStatus : int {
@@ -543,10 +541,8 @@ int ParseOptions(int argc, char** argv, Options* o) {
             case kVersion:
                 host::PrintVersion("molvex-scan");
                 return kExitOk;
-            case ':':
-                return Usage(std::string("option ") + argv[optind - 1] + " needs a value");
             default:
-                return Usage(std::string("unknown option ") + argv[optind - 1]);
+                return host::OptionError("molvex-scan", c, argv);
         }
     }
     for (int i = optind; i < argc; ++i) o->paths.push_back(argv[i]);
@@ -662,8 +658,9 @@ bool CheckUrlLists(Options* o, std::string* report, std::string* error) {
             host::UrlListCounts counts;
             std::string reason;
             if (host::InspectUrlList(path, o->tempFolder, &counts, &reason)) {
-                *report += "#   " + std::string(key) + ": " + path + ": " + std::to_string(counts.domains) +
-                           " domains, " + std::to_string(counts.subDomains) + " sub-domains, " +
+                *report += "#   " + std::string(key) + ": " + path + ": " +
+                           std::to_string(counts.domains) + " domains, " +
+                           std::to_string(counts.subDomains) + " sub-domains, " +
                            std::to_string(counts.urls) + " URLs\n";
                 kept += (kept.empty() ? "" : " ") + name;
                 continue;

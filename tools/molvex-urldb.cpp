@@ -58,8 +58,7 @@ const char kUsage[] =
     "  -h, --help, --version\n";
 
 int Usage(const std::string& problem) {
-    std::fprintf(stderr, "molvex-urldb: %s\nTry 'molvex-urldb --help'.\n", problem.c_str());
-    return 2;
+    return host::UsageError("molvex-urldb", problem);
 }
 
 int Fail(const std::string& message) {
@@ -385,10 +384,8 @@ int main(int argc, char** argv) {
             case kVersion:
                 host::PrintVersion("molvex-urldb");
                 return 0;
-            case ':':
-                return Usage(std::string("option ") + argv[optind - 1] + " needs a value");
             default:
-                return Usage(std::string("unknown option ") + argv[optind - 1]);
+                return host::OptionError("molvex-urldb", c, argv);
         }
     }
     const std::vector<std::string> words(argv + optind, argv + argc);
