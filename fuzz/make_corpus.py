@@ -8,6 +8,7 @@ Inputs that fuzzing finds and that are worth keeping are added to the folders by
 """
 import hashlib
 import os
+import random
 import struct
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
@@ -123,6 +124,18 @@ def matchinglist():
     }
     for name, ops in sequences.items():
         write("matchinglist", name, ops.encode())
+    # Random adds and matches over a small alphabet that holds the ends of the folded range, the
+    # wildcard characters and a lead byte; at most 40 wildcards per sequence keep matches cheap.
+    rng = random.Random(7)
+    draw = lambda most: bytes(rng.choice(b"aAzZ@[*?\xc3") for _ in range(rng.randint(0, most)))
+    for n in range(30):
+        ops, wildcards = b"", 0
+        for _ in range(100):
+            kind = rng.choice(b"ewx")
+            wildcards += kind == ord("w")
+            ops += bytes([kind if kind != ord("w") or wildcards <= 40 else ord("x")]) + draw(6) + b"\n"
+            ops += b"m" + draw(8) + b"\n"
+        write("matchinglist", "random-%02d" % n, ops)
 
 
 # ---- Statistics documents ----------------------------------------------------------------------

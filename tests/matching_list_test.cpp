@@ -1,6 +1,7 @@
-// CMatchingList: the wildcard matcher against the plain recursive definition, adds and matches
-// against a plain model of the list (both in fuzz/matchinglist_reference.h), folding and the
-// precedence of exact over wildcard expressions, map growth, clearing, and failing allocations.
+// CMatchingList: the wildcard matcher against a plain definition (fuzz/matchinglist_reference.h),
+// folding and the precedence of exact over wildcard expressions, map growth, clearing, and failing
+// allocations. Random adds and matches against the plain model of the list run as the corpus of
+// the matchinglist fuzz target (FuzzReplay.matchinglist).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -114,7 +115,7 @@ class MatchingListTest : public ::testing::Test {
 // "?" takes exactly one byte, never the end of the text, and never one of two bytes of a
 // character; when the first "abd" try fails at "abc" the run grows; the matcher itself does not
 // fold; bytes above 127 compare as they are; 128 "*" or more fit nothing.
-TEST(MatchWildcardTest, CasesAndTheStarLimit) {
+TEST(MatchWildcardTest, CasesTheStarLimitAndAPlainDefinition) {
     const std::string stars127(127, '*'), stars128(128, '*'), stars200(200, '*');
     const std::tuple<std::string, std::string, bool> cases[] = {
         {"abbc", "a?c", false},          {"ab", "ab?", false},        {"\303\251", "?", false},
@@ -127,11 +128,9 @@ TEST(MatchWildcardTest, CasesAndTheStarLimit) {
     }
     EXPECT_FALSE(CMatchingList::MatchWildcard(nullptr, "*"));
     EXPECT_FALSE(CMatchingList::MatchWildcard("", nullptr));
-}
 
-// Random texts and patterns over a small alphabet, then patterns around the star limit: mostly
-// stars with a few letters.
-TEST(MatchWildcardTest, AgreesWithTheRecursiveDefinition) {
+    // Random texts and patterns over a small alphabet, then patterns around the star limit:
+    // mostly stars with a few letters.
     std::mt19937 random(20240611);
     auto draw = [&](size_t maxLength) {
         std::string s(random() % (maxLength + 1), ' ');
@@ -227,28 +226,6 @@ TEST_F(MatchingListTest, AddAndMatchCases) {
     EXPECT_EQ(list.WildcardCount(), 0u);
     EXPECT_EQ(list.Wildcards().data(), nullptr);
     EXPECT_FALSE(list.Match("abx", matched));
-}
-
-// Random adds and matches over a small alphabet against the plain model.
-TEST_F(MatchingListTest, AgreesWithAPlainModel) {
-    std::mt19937 random(7);
-    auto draw = [&](size_t maxLength) {
-        std::string s(random() % (maxLength + 1), ' ');
-        for (char& c : s) c = "aAzZ@[*?\xC3"[random() % 9];  // the ends of the folded range
-        return s;
-    };
-    reference::Model model;
-    for (int i = 0; i < 3000; ++i) {
-        const std::string expression = draw(6);
-        int32_t kind = static_cast<int32_t>(random() % 3);                // 2: stores nothing
-        if (kind == kWildcard && model.wildcards.size() >= 40) kind = 2;  // keep them few
-        ASSERT_EQ(list.Add(expression.c_str(), kind), model.Add(expression, kind))
-            << expression << " kind " << kind;
-        const std::string text = draw(8), want = model.Match(text);
-        sstring matched("<none>");
-        EXPECT_EQ(list.Match(text.c_str(), matched), !want.empty()) << text;
-        ASSERT_EQ(Text(matched), want.empty() ? "<none>" : want) << text;
-    }
 }
 
 // ---- Growth and clearing ---------------------------------------------------------------------
