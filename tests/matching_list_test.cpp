@@ -161,10 +161,11 @@ TEST_F(MatchingListTest, InitNeedsBothHandles) {
     EXPECT_EQ(Thrown([&] { fresh.Match("abc", matched); }),
               "the matching list was not properly initialized");
     EXPECT_STREQ(matched.c_str(), "unchanged");
-    typedef std::pair<ascommon::GlyphkitLib*, ascommon::RexkitLib*> Handles;
-    for (const Handles& h :
-         {Handles(nullptr, nullptr), Handles(&unicode, nullptr), Handles(nullptr, regex)}) {
-        EXPECT_EQ(Thrown([&] { fresh.Init(h.first, h.second); }),
+    for (const auto& [glyphs, rex] :
+         {std::make_pair<ascommon::GlyphkitLib*, ascommon::RexkitLib*>(nullptr, nullptr),
+          {&unicode, nullptr},
+          {nullptr, regex}}) {
+        EXPECT_EQ(Thrown([&] { fresh.Init(glyphs, rex); }),
                   "invalid handles passed for init routine");
         EXPECT_EQ(fresh.Add("abc", kExact), CMatchingList::kNotInitialised);  // still unusable
     }
@@ -260,7 +261,7 @@ TEST_F(MatchingListTest, ExactMapGrowsBeforeTenPerBucket) {
 
 // ---- Failing allocations -------------------------------------------------------------------
 
-TEST_F(MatchingListTest, FailedAddsChangeNothing) {
+TEST_F(MatchingListTest, FailedAllocations) {
     // kind, expressions held, kNoMemory answers, a line traced on the way
     const std::tuple<int32_t, int, int, std::string> rows[] = {
         // The folded copy, the node and the node's copy of the key.
@@ -276,11 +277,9 @@ TEST_F(MatchingListTest, FailedAddsChangeNothing) {
         EXPECT_EQ(CheckEveryFailure(kind, held), failures) << held;
         EXPECT_TRUE(trace.empty() || host::TraceContains(trace)) << held;
     }
-}
 
-// A failure to copy the text is an exception; a failure to copy into `matched` leaves it as it
-// was, with its error set.
-TEST_F(MatchingListTest, FailedCopiesInMatch) {
+    // A failure to copy the text is an exception; a failure to copy into `matched` leaves it as
+    // it was, with its error set.
     const sstring text("Someone.With.A.Long.Name@example.com");
     ASSERT_EQ(list.Add(text, kExact), 0);
     sstring matched("unchanged");
