@@ -8,6 +8,7 @@ Inputs that fuzzing finds and that are worth keeping are added to the folders by
 """
 import hashlib
 import os
+import random
 import struct
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "corpus")
@@ -107,6 +108,24 @@ def urlkeys():
     ]
     for i, (flags, url) in enumerate(urls):
         write("urlkeys", "url-%02d" % i, bytes([flags]) + url.encode())
+    # Hosts from the rules' edge cases, each with and without a path and byte-order mark
+    # stripping, then random hosts over the bytes that the rules care about.
+    edges = (b"name.tld..|a%7e%2E|a%6f%6F|%%4141|a%4|%00a%7Fb%FFc%4g|%E3%80%82|a\xe3\x80\x82|"
+             b"a\xe3\x80|a\xe3\x80\x82b\xef\xbc\x8ec\xef\xbd\xa1d|"
+             b"\xef\xbb\xbfa\xef\xbb\xbfb\xef\xbb\xbf|www.name.tld.:8080|[2001:db8::1]|"
+             b"name.tld:65535|name.tld:99999999999999999999|name.tld:-1|name.tld:-0|name.tld: +80|"
+             b"name.tld:|a:b:81|:80|name.tld:80x|name.tld:80xy|a.b.name.tld|x.y.z.COM.au|"
+             b"x.y.plc.co.im|b.co.uk|.co.uk|co.uk|a..tld|a.b.c.unknowntld|x.\xc3\x84B.Co.Uk|"
+             b"a.b\xc4\xb0.co.uk|10.0.0.1|%77ww.a.tld|a\0b.c\0d.CO.uk|").split(b"|")
+    pieces = (b"%|2|5|4|1|e|f|E|F|.|:|-|+| |w|W|3|6|0|a|B|\xe3\x80\x82|\xef\xbc\x8e|"
+              b"\xef\xbd\xa1|\xef\xbb\xbf|\xc3\x84|\xc3|\x80|\0|.co.uk|.COM.au|www.|%2E|"
+              b"%252E|65534|65535|ww5.|Ww1.|ww6.").split(b"|")
+    rng = random.Random(20240611)
+    hosts = edges + [b"".join(rng.choice(pieces) for _ in range(rng.randint(0, 13)))
+                     for _ in range(400)]
+    for i, host in enumerate(hosts):
+        flags, path = i % 2, b"/p" if i % 4 >= 2 else b""
+        write("urlkeys", "host-%03d" % i, bytes([flags]) + b"http://" + host + path)
 
 
 # ---- Matching list operations ------------------------------------------------------------------
@@ -123,6 +142,18 @@ def matchinglist():
     }
     for name, ops in sequences.items():
         write("matchinglist", name, ops.encode())
+    # Random adds and matches over a small alphabet that holds the ends of the folded range, the
+    # wildcard characters and a lead byte; at most 40 wildcards per sequence keep matches cheap.
+    rng = random.Random(7)
+    draw = lambda most: bytes(rng.choice(b"aAzZ@[*?\xc3") for _ in range(rng.randint(0, most)))
+    for n in range(30):
+        ops, wildcards = b"", 0
+        for _ in range(100):
+            kind = rng.choice(b"ewx")
+            wildcards += kind == ord("w")
+            ops += bytes([kind if kind != ord("w") or wildcards <= 40 else ord("x")]) + draw(6) + b"\n"
+            ops += b"m" + draw(8) + b"\n"
+        write("matchinglist", "random-%02d" % n, ops)
 
 
 # ---- Statistics documents ----------------------------------------------------------------------

@@ -1,14 +1,12 @@
-// Plain references of CMatchingList, shared by its unit test and its fuzz target: the recursive
-// definition of a wildcard fit and a model list that keeps the folded expressions in a set and a
+// Plain references of CMatchingList, shared by its unit test and its fuzz target: a wildcard fit
+// by dynamic programming and a model list that keeps the folded expressions in a set and a
 // vector. Header-only; each instance belongs to one thread.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <functional>
-#include <map>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "engines/matchinglist/MatchingList.h"
@@ -21,32 +19,22 @@ inline std::string Fold(std::string text) {
     return text;
 }
 
-// Whether text fits pattern (both up to their first NUL): at a "*" try the rest against every
-// tail, shortest run first; every "*" passed goes one level deeper and an attempt at depth 128
-// fails. Memoised over the positions (the depth follows from the pattern position).
+// Whether text fits pattern (both up to their first NUL): "?" one byte, "*" any run. Every "*"
+// passed is one level deeper, and a level of 128 fails: 128 stars or more fit nothing.
 inline bool Fits(const std::string& text, const std::string& pattern) {
-    const char* t0 = text.c_str();
-    const char* p0 = pattern.c_str();
-    std::map<std::pair<size_t, size_t>, bool> memo;
-    std::function<bool(size_t, size_t, int)> attempt = [&](size_t t, size_t p, int depth) {
-        if (depth >= 128) return false;
-        const auto known = memo.find({t, p});
-        if (known != memo.end()) return known->second;
-        bool fits = false;
-        if (p0[p] == '*') {
-            for (size_t tail = t; !fits; ++tail) {
-                fits = attempt(tail, p + 1, depth + 1);
-                if (t0[tail] == '\0') break;
-            }
-        } else if (p0[p] == '\0') {
-            fits = t0[t] == '\0';
-        } else {
-            fits =
-                t0[t] != '\0' && (p0[p] == '?' || p0[p] == t0[t]) && attempt(t + 1, p + 1, depth);
+    const std::string t = text.c_str(), p = pattern.c_str();
+    if (std::count(p.begin(), p.end(), '*') >= 128) return false;
+    // fit[i][j]: t from i fits p from j
+    std::vector<std::vector<bool>> fit(t.size() + 2, std::vector<bool>(p.size() + 1, false));
+    fit[t.size()][p.size()] = true;
+    for (size_t j = p.size(); j-- > 0;) {
+        for (size_t i = t.size() + 1; i-- > 0;) {
+            const bool one = i < t.size() && (p[j] == '?' || p[j] == t[i]);
+            fit[i][j] = p[j] == '*' ? fit[i][j + 1] || (i < t.size() && fit[i + 1][j])
+                                    : one && fit[i + 1][j + 1];
         }
-        return memo[{t, p}] = fits;
-    };
-    return attempt(0, 0, 0);
+    }
+    return fit[0][0];
 }
 
 // The list's rules over plain containers: exact expressions whole (NUL bytes included), wildcards

@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
+    std::set<fs::path> files;  // in name order, folder by folder
     size_t replayed = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::set<fs::path> files;  // in name order
+    for (int i = 1; i < argc; ++i, replayed += files.size(), files.clear()) {
         if (!fs::is_directory(argv[i])) files.insert(argv[i]);
         for (const auto& entry :
              fs::is_directory(argv[i]) ? fs::directory_iterator(argv[i]) : fs::directory_iterator())
@@ -25,7 +25,6 @@ int main(int argc, char** argv) {
             std::ifstream in(file, std::ios::binary);
             const std::string bytes{std::istreambuf_iterator<char>(in), {}};
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-            ++replayed;
         }
     }
     std::printf("replayed %zu inputs\n", replayed);

@@ -39,34 +39,25 @@ int Convert(const From* begin, const From* end, size_t room, Fn fn, std::basic_s
     }
 }
 
-void CheckConversions(const Utf8& text, size_t room) {
-    const uint8_t* end = text.data() + text.size();
-    for (const int flags : {kStrictConversion, kLenientConversion}) {
-        auto to16 = [flags](const uint8_t** s, const uint8_t* e, char16_t** t, char16_t* te) {
-            return ConvertUTF8toUTF16(s, e, t, te, flags);
-        };
-        std::u16string whole, pieces;
-        const int one = Convert(text.data(), end, text.size() + 2, to16, &whole);
-        const int many = Convert(text.data(), end, room, to16, &pieces);
-        FUZZ_CHECK(many == kTargetExhausted || (one == many && whole == pieces),
-                   "resumed conversion differs (flags %d)", flags);
-        Utf8 back;
-        FUZZ_CHECK(flags != kStrictConversion || one != kConversionOK ||
-                       (Convert(whole.data(), whole.data() + whole.size(), whole.size() * 3 + 1,
-                                ConvertUTF16toUTF8, &back) == kConversionOK &&
-                        back == text),
-                   "strict UTF-8 does not round-trip through UTF-16");
-    }
-    std::u32string units;
-    Utf8 back;
-    auto to32 = [](const uint8_t** s, const uint8_t* e, char32_t** t, char32_t* te) {
-        return ConvertUTF8toUTF32(s, e, t, te, kStrictConversion);
+// Converts text into units in one call and in pieces of `room`, which must agree; a strict
+// conversion that accepts the text must give it back exactly through `back`.
+template <typename Unit, typename To, typename Back>
+void CheckUnits(const Utf8& text, size_t room, int flags, To to, Back back) {
+    auto convert = [flags, to](const uint8_t** s, const uint8_t* e, Unit** t, Unit* te) {
+        return to(s, e, t, te, flags);
     };
-    const int result = Convert(text.data(), end, text.size() + 1, to32, &units);
-    const int backResult = Convert(units.data(), units.data() + units.size(), units.size() * 4 + 1,
-                                   ConvertUTF32toUTF8, &back);
-    FUZZ_CHECK(result != kConversionOK || (back == text && backResult == kConversionOK),
-               "strict UTF-8 does not round-trip through UTF-32");
+    const uint8_t* end = text.data() + text.size();
+    std::basic_string<Unit> whole, pieces;
+    Utf8 again;
+    const int one = Convert(text.data(), end, text.size() + 2, convert, &whole);
+    const int many = Convert(text.data(), end, room, convert, &pieces);
+    FUZZ_CHECK(many == kTargetExhausted || (one == many && whole == pieces),
+               "resumed conversion differs (%zu-byte units, flags %d)", sizeof(Unit), flags);
+    FUZZ_CHECK(flags != kStrictConversion || one != kConversionOK ||
+                   (Convert(whole.data(), whole.data() + whole.size(), whole.size() * 4 + 1, back,
+                            &again) == kConversionOK &&
+                    again == text),
+               "strict UTF-8 does not round-trip (%zu-byte units)", sizeof(Unit));
 }
 
 // The bytes as UTF-16 units: the wide helpers' size bound and their round trip.
@@ -124,7 +115,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Input input(data, size);
     const size_t room = 1 + input.Byte() % 16;
     const std::string text = input.Rest();
-    CheckConversions(Utf8(text.begin(), text.end()), room);
+    for (const int flags : {kStrictConversion, kLenientConversion}) {
+        const Utf8 bytes(text.begin(), text.end());
+        CheckUnits<char16_t>(bytes, room, flags, ConvertUTF8toUTF16, ConvertUTF16toUTF8);
+        CheckUnits<char32_t>(bytes, room, flags, ConvertUTF8toUTF32, ConvertUTF32toUTF8);
+    }
     CheckWide(text);
     CheckLowerCase(text, room);
     usstring wide;

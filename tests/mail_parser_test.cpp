@@ -1,12 +1,17 @@
 // Tests of the mail parser: header decoding, body conversion to UTF-8, the parts list of nested
-// and broken MIME, addresses and hostile input. Parsing on several threads is checked through
-// the scanner (scan_host_test).
+// and broken MIME, addresses and hostile input. What the samples reach (the common charsets,
+// base64 and soft line breaks) is checked end to end by scan_e2e_test; parsing on several
+// threads through the scanner (scan_host_test).
 #include "host/mail_parser.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -23,10 +28,8 @@ ParsedMail Parse(const std::string& raw, bool expectOk = true) {
 }
 
 bool HasDefect(const ParsedMail& mail, const std::string& text) {
-    for (const std::string& defect : mail.defects) {
-        if (defect.find(text) != std::string::npos) return true;
-    }
-    return false;
+    return std::any_of(mail.defects.begin(), mail.defects.end(),
+                       [&](const std::string& d) { return d.find(text) != std::string::npos; });
 }
 
 // What a C-string reader of the records needs: valid UTF-8 and no embedded NUL.
@@ -45,7 +48,6 @@ TEST(MailParser, SubjectDecoding) {
     // header, subject, charset (null: none expected)
     // clang-format off
     const std::tuple<const char*, const char*, const char*> rows[] = {
-        {"=?koi8-r?B?8NLJ18XU?=", "Привет", "koi8-r"},
         {"=?ISO-8859-1?Q?caf=E9_au_lait?=", "café au lait", "ISO-8859-1"},
         {"=?utf-8?Q?a?=  =?utf-8?Q?b?=", "ab", "utf-8"}, {"=?utf-8*en?Q?hi?=", "hi", "utf-8"},
         {"=?iso-8859-2?Q?=B1?= and =?utf-8?B?4pyT?=", "ą and ✓", "iso-8859-2"},
@@ -69,18 +71,10 @@ TEST(MailParser, SubjectDecoding) {
 // characters; bytes that change come after and between runs longer than eight bytes;
 // attachments keep no text.
 TEST(MailParser, BodyConversion) {
-    const std::string runs = std::string(
-                                 "0123456789\x92"
-                                 "abcdefgh\xff",
-                                 20) +
-                             '\0' + "\xc3\xa9";
-    // Content-Type, Content-Transfer-Encoding, body, text
     // clang-format off
+    const std::string runs = std::string("0123456789\x92" "abcdefgh\xff", 20) + '\0' + "\xc3\xa9";
+    // Content-Type, Content-Transfer-Encoding, body, text
     const std::tuple<const char*, const char*, std::string, std::string> rows[] = {
-        {"text/plain; charset=koi8-r", "8bit", "\xf0\xd2\xc9\xd7\xc5\xd4", "Привет"},
-        {"text/plain; charset=iso-2022-jp", "7bit", "\x1b$BF|K\\8l\x1b(B", "日本語"},
-        {"text/html; charset=big5", "8bit", "\xa4\xa4\xa4\xe5", "中文"},
-        {"text/plain; charset=utf-8", "base64", "R3LDvMOfZSBhdXMgS8O2bG4=", "Grüße aus Köln"},
         {"text/plain; charset=utf-8", "quoted-printable", "caf=C3=A9 =\nau lait", "café au lait"},
         {"text/plain", "x-uuencode", "begin 644 a\n#86)C\n`\nend\n", "abc"},
         {"text/plain", "8bit", "caf\xe9", "café"},
@@ -120,33 +114,31 @@ const char kNested[] =
     "--outer\nContent-Type: image/png\nContent-Transfer-Encoding: base64\n\niVBORw0KGgo=\n"
     "--outer--\n";
 
+// The parts in document order with their kinds and texts (a boundary's newline is not text), the
+// enclosed message's own Subject, and the other root headers: decoded, unfolded with inner blanks
+// kept, in order, nothing represented elsewhere repeated.
 TEST(MailParser, NestedStructure) {
     ParsedMail mail = Parse(kNested);
-    EXPECT_EQ("multipart/mixed", mail.root.mediaType);
-    EXPECT_EQ("outer", mail.root.subject);
-    EXPECT_EQ("mail.example.com", mail.senderDomain);
-    const std::vector<std::pair<uint32_t, std::string>> expected = {
-        {host::kBodyMultipart, "multipart/mixed"},
-        {host::kBodyMultipart, "multipart/alternative"},
-        {kBodyTextPlain, "text/plain"},
-        {kBodyTextHtml, "text/html"},
-        {host::kBodyMessage, "message/rfc822"},
-        {kBodyTextPlain, "text/plain"},
-        {host::kBodyAttachment, "image/png"}};
-    std::vector<std::pair<uint32_t, std::string>> parts;
-    for (const auto& part : mail.parts) parts.emplace_back(part.kind, part.headers.mediaType);
+    EXPECT_EQ("multipart/mixed outer mail.example.com",
+              mail.root.mediaType + " " + mail.root.subject + " " + mail.senderDomain);
+    // kind, media type and charset (an enclosed message: its Subject), text
+    typedef std::vector<std::tuple<uint32_t, std::string, std::string>> Parts;
+    const Parts expected = {{host::kBodyMultipart, "multipart/mixed ", ""},
+                            {host::kBodyMultipart, "multipart/alternative ", ""},
+                            {kBodyTextPlain, "text/plain Windows-1251", "Привет"},
+                            {kBodyTextHtml, "text/html ", "<p>hi</p>"},
+                            {host::kBodyMessage, "message/rfc822 inner ✓", ""},
+                            {kBodyTextPlain, "text/plain ", "forwarded"},
+                            {host::kBodyAttachment, "image/png ", ""}};
+    Parts parts;
+    for (const auto& p : mail.parts) {
+        const auto& h = p.headers;
+        const bool message = p.kind == host::kBodyMessage;
+        const std::string more = message ? h.subject : h.contentCharset.value_or("");
+        parts.emplace_back(p.kind, h.mediaType + " " + more, p.text);
+    }
     EXPECT_EQ(expected, parts);
-    ASSERT_EQ(expected.size(), mail.parts.size());
-    EXPECT_EQ("Привет", mail.parts[2].text);  // the newline belongs to the boundary
-    EXPECT_EQ("Windows-1251", mail.parts[2].headers.contentCharset.value_or(""));
-    EXPECT_EQ("<p>hi</p>", mail.parts[3].text);
-    EXPECT_EQ("inner ✓", mail.parts[4].headers.subject);  // the enclosed message's Subject
-    EXPECT_EQ("forwarded", mail.parts[5].text);
-    EXPECT_TRUE(mail.parts[0].text.empty());
     EXPECT_TRUE(mail.defects.empty()) << mail.defects.front();
-
-    // Other root headers: decoded, unfolded with inner blanks kept, in order, nothing
-    // represented elsewhere repeated.
     const std::vector<std::pair<std::string, std::string>> others = {
         {"X-Mailer", "Müller"}, {"X-Folded", "a  b\tc"}, {"MIME-Version", "1.0"}};
     EXPECT_EQ(others, mail.root.others);

@@ -1,6 +1,7 @@
-// CMatchingList: the wildcard matcher against the plain recursive definition, adds and matches
-// against a plain model of the list (both in fuzz/matchinglist_reference.h), folding and the
-// precedence of exact over wildcard expressions, map growth, clearing, and failing allocations.
+// CMatchingList: the wildcard matcher against a plain definition (fuzz/matchinglist_reference.h),
+// folding and the precedence of exact over wildcard expressions, map growth, clearing, and failing
+// allocations. Random adds and matches against the plain model of the list run as the corpus of
+// the matchinglist fuzz target (FuzzReplay.matchinglist).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -114,7 +115,7 @@ class MatchingListTest : public ::testing::Test {
 // "?" takes exactly one byte, never the end of the text, and never one of two bytes of a
 // character; when the first "abd" try fails at "abc" the run grows; the matcher itself does not
 // fold; bytes above 127 compare as they are; 128 "*" or more fit nothing.
-TEST(MatchWildcardTest, CasesAndTheStarLimit) {
+TEST(MatchWildcardTest, CasesTheStarLimitAndAPlainDefinition) {
     const std::string stars127(127, '*'), stars128(128, '*'), stars200(200, '*');
     const std::tuple<std::string, std::string, bool> cases[] = {
         {"abbc", "a?c", false},          {"ab", "ab?", false},        {"\303\251", "?", false},
@@ -127,11 +128,9 @@ TEST(MatchWildcardTest, CasesAndTheStarLimit) {
     }
     EXPECT_FALSE(CMatchingList::MatchWildcard(nullptr, "*"));
     EXPECT_FALSE(CMatchingList::MatchWildcard("", nullptr));
-}
 
-// Random texts and patterns over a small alphabet, then patterns around the star limit: mostly
-// stars with a few letters.
-TEST(MatchWildcardTest, AgreesWithTheRecursiveDefinition) {
+    // Random texts and patterns over a small alphabet, then patterns around the star limit:
+    // mostly stars with a few letters.
     std::mt19937 random(20240611);
     auto draw = [&](size_t maxLength) {
         std::string s(random() % (maxLength + 1), ' ');
@@ -162,10 +161,11 @@ TEST_F(MatchingListTest, InitNeedsBothHandles) {
     EXPECT_EQ(Thrown([&] { fresh.Match("abc", matched); }),
               "the matching list was not properly initialized");
     EXPECT_STREQ(matched.c_str(), "unchanged");
-    typedef std::pair<ascommon::GlyphkitLib*, ascommon::RexkitLib*> Handles;
-    for (const Handles& h :
-         {Handles(nullptr, nullptr), Handles(&unicode, nullptr), Handles(nullptr, regex)}) {
-        EXPECT_EQ(Thrown([&] { fresh.Init(h.first, h.second); }),
+    for (const auto& [glyphs, rex] :
+         {std::make_pair<ascommon::GlyphkitLib*, ascommon::RexkitLib*>(nullptr, nullptr),
+          {&unicode, nullptr},
+          {nullptr, regex}}) {
+        EXPECT_EQ(Thrown([&] { fresh.Init(glyphs, rex); }),
                   "invalid handles passed for init routine");
         EXPECT_EQ(fresh.Add("abc", kExact), CMatchingList::kNotInitialised);  // still unusable
     }
@@ -229,28 +229,6 @@ TEST_F(MatchingListTest, AddAndMatchCases) {
     EXPECT_FALSE(list.Match("abx", matched));
 }
 
-// Random adds and matches over a small alphabet against the plain model.
-TEST_F(MatchingListTest, AgreesWithAPlainModel) {
-    std::mt19937 random(7);
-    auto draw = [&](size_t maxLength) {
-        std::string s(random() % (maxLength + 1), ' ');
-        for (char& c : s) c = "aAzZ@[*?\xC3"[random() % 9];  // the ends of the folded range
-        return s;
-    };
-    reference::Model model;
-    for (int i = 0; i < 3000; ++i) {
-        const std::string expression = draw(6);
-        int32_t kind = static_cast<int32_t>(random() % 3);                // 2: stores nothing
-        if (kind == kWildcard && model.wildcards.size() >= 40) kind = 2;  // keep them few
-        ASSERT_EQ(list.Add(expression.c_str(), kind), model.Add(expression, kind))
-            << expression << " kind " << kind;
-        const std::string text = draw(8), want = model.Match(text);
-        sstring matched("<none>");
-        EXPECT_EQ(list.Match(text.c_str(), matched), !want.empty()) << text;
-        ASSERT_EQ(Text(matched), want.empty() ? "<none>" : want) << text;
-    }
-}
-
 // ---- Growth and clearing ---------------------------------------------------------------------
 
 // An add that finds more than ten expressions per bucket first grows the map fivefold; the
@@ -283,7 +261,7 @@ TEST_F(MatchingListTest, ExactMapGrowsBeforeTenPerBucket) {
 
 // ---- Failing allocations -------------------------------------------------------------------
 
-TEST_F(MatchingListTest, FailedAddsChangeNothing) {
+TEST_F(MatchingListTest, FailedAllocations) {
     // kind, expressions held, kNoMemory answers, a line traced on the way
     const std::tuple<int32_t, int, int, std::string> rows[] = {
         // The folded copy, the node and the node's copy of the key.
@@ -299,11 +277,9 @@ TEST_F(MatchingListTest, FailedAddsChangeNothing) {
         EXPECT_EQ(CheckEveryFailure(kind, held), failures) << held;
         EXPECT_TRUE(trace.empty() || host::TraceContains(trace)) << held;
     }
-}
 
-// A failure to copy the text is an exception; a failure to copy into `matched` leaves it as it
-// was, with its error set.
-TEST_F(MatchingListTest, FailedCopiesInMatch) {
+    // A failure to copy the text is an exception; a failure to copy into `matched` leaves it as
+    // it was, with its error set.
     const sstring text("Someone.With.A.Long.Name@example.com");
     ASSERT_EQ(list.Add(text, kExact), 0);
     sstring matched("unchanged");

@@ -49,7 +49,8 @@ struct Case {
 
 }  // namespace
 
-// A closing bracket stays when the URL opened it. NBSP and curly quotes end a URL. Ideographic
+// Trailing punctuation is no part of a URL; a closing bracket stays when the URL opened it. NBSP
+// and curly quotes end a URL. Ideographic
 // full stops stay in the host; a trailing one ends the sentence. Japanese runs on without spaces:
 // the URL ends where CJK follows ASCII. An ASCII top-level label ends where Cyrillic text runs on.
 // Not URLs: file names, abbreviations, versions, a country code without a path, mail addresses,
@@ -58,44 +59,26 @@ struct Case {
 // holding a dot or ending before a colon are looked at; a bare host ends before a trailing "-"
 // of its word, and the rest of the word gives nothing.
 TEST(UrlFinderTest, TextUrlsStartAndEndWhereAReaderSeesThem) {
+    // clang-format off
     const Case cases[] = {
-        {"See http://example.com/a. Then", "http://example.com/a"},
-        {"http://a.com, https://b.com; ftp://c.com: ok!", "http://a.com https://b.com ftp://c.com"},
-        {"(see http://x.org/wiki/Foo_(bar))", "http://x.org/wiki/Foo_(bar)"},
-        {"[http://a.com/] <https://u:pw@h.com:8080/p?q=1#f>",
-         "http://a.com/ https://u:pw@h.com:8080/p?q=1#f"},
-        {"'http://q.com/a', \"http://r.com\"", "http://q.com/a http://r.com"},
-        {"HTTP://UP.COM Link:http://l.com xhttp://x.com",
-         "HTTP://UP.COM http://l.com http://x.com"},
-        {"Www.Example.COM! www.", "Www.Example.COM"},
-        {"line http://a.com/x\nnext\thttp://b.com\r\n", "http://a.com/x http://b.com"},
-        {"http://a.com/x\xC2\xA0next \xE2\x80\x9Chttp://b.com/\xE2\x80\x9D",
-         "http://a.com/x http://b.com/"},
-        {"http://пример.рф/путь и http://bücher.example/",
-         "http://пример.рф/путь http://bücher.example/"},
+        {"http://a.com, https://b.com; ftp://c.com: ok!\nhttp://d.com/a.\tThen 'http://q.com/a', \"http://r.com\"", "http://a.com https://b.com ftp://c.com http://d.com/a http://q.com/a http://r.com"},
+        {"(see http://x.org/wiki/Foo_(bar)) [http://a.com/] <https://u:pw@h.com:8080/p?q=1#f>", "http://x.org/wiki/Foo_(bar) http://a.com/ https://u:pw@h.com:8080/p?q=1#f"},
+        {"HTTP://UP.COM Link:http://l.com xhttp://x.com Www.Example.COM! www.", "HTTP://UP.COM http://l.com http://x.com Www.Example.COM"},
+        {"http://a.com/x\xC2\xA0next \xE2\x80\x9Chttp://b.com/\xE2\x80\x9D", "http://a.com/x http://b.com/"},
+        {"http://пример.рф/путь и http://bücher.example/ http://ja.example.org/wiki/日本", "http://пример.рф/путь http://bücher.example/ http://ja.example.org/wiki/日本"},
         {"http://例え。テスト。", "http://例え。テスト"},
-        {"詳しくはwww.example.co.jpへ、http://example.com/page.htmlを見て",
-         "www.example.co.jp http://example.com/page.html"},
-        {"http://ja.example.org/wiki/日本", "http://ja.example.org/wiki/日本"},
+        {"詳しくはwww.example.co.jpへ、http://example.com/page.htmlを見て", "www.example.co.jp http://example.com/page.html"},
         {"http://example.comтекст/x example.netтекст", "http://example.com example.net"},
-        {"http://[2001:db8::1]:80/x http://192.168.0.1:8080",
-         "http://[2001:db8::1]:80/x http://192.168.0.1:8080"},
-        {"Visit evil.example.com/x or EXAMPLE.NET? bit.ly/abc",
-         "evil.example.com/x EXAMPLE.NET bit.ly/abc"},
-        {"file.txt e.g. i.e. node.js v1.2.3 readme.md a.b my.name user@example.com bücher.de "
-         "a/b.com",
-         ""},
+        {"http://[2001:db8::1]:80/x http://192.168.0.1:8080", "http://[2001:db8::1]:80/x http://192.168.0.1:8080"},
+        {"Visit evil.example.com/x or EXAMPLE.NET? bit.ly/abc", "evil.example.com/x EXAMPLE.NET bit.ly/abc"},
+        {"file.txt e.g. i.e. node.js v1.2.3 readme.md a.b my.name user@example.com bücher.de a/b.com", ""},
         {"http:// http:///x http://@/ http://./ mailto:x@y.com", ""},
         {"hxxp://a.com/x\x01http://b.com\x7F", "http://b.com"},
-        {"http://a.com: www.b.com:8080/x c.ru:81/y d.de:x",
-         "http://a.com www.b.com:8080/x c.ru:81/y d.de"},
+        {"http://a.com: www.b.com:8080/x c.ru:81/y d.de:x", "http://a.com www.b.com:8080/x c.ru:81/y d.de"},
         {"mail http://a.com@ now", "http://a.com"},
-        {"http://x.com/a|b http://y.com/{z} http://z.com/a\\b",
-         "http://x.com/a http://y.com/ http://z.com/a"},
-        {"Note:http://a.com/x 10:30 a.com_.www.b.com.- www.c.com:8080. to:www.a.com, c.org- "
-         "user@d.com",
-         "http://a.com/x www.c.com:8080 www.a.com c.org"},
-    };
+        {"http://x.com/a|b http://y.com/{z} http://z.com/a\\b", "http://x.com/a http://y.com/ http://z.com/a"},
+        {"Note:http://a.com/x 10:30 a.com_.www.b.com.- www.c.com:8080. to:www.a.com, c.org- user@d.com", "http://a.com/x www.c.com:8080 www.a.com c.org"}};
+    // clang-format on
     for (const Case& c : cases) EXPECT_EQ(Text(c.input), c.Expected()) << c.input;
     EXPECT_EQ(Text(std::string("http://a.com/\0http://b.com", 26)),
               (Urls{"http://a.com/", "http://b.com"}));
@@ -139,38 +122,24 @@ TEST(UrlFinderTest, FoundUrlsGiveTheRightHostRecord) {
 // protocol-relative URLs lose their slashes. Upper-case names, unquoted values, SVG links, www.
 // in src; an empty or blank value.
 TEST(UrlFinderTest, HtmlAttributeUrls) {
+    // clang-format off
     const Case cases[] = {
-        {"<a href='http://a.com/?x=1&amp;y=2'>x</a><a href='http:&#x2F;&#x2F;b.com&#x2F;p'>y</a>",
-         "http://a.com/?x=1&y=2 http://b.com/p"},
-        {"<img srcset='http://s1.com/a.png 1x, http://s2.com/b,c.png 2x, rel.png 3x'>",
-         "http://s1.com/a.png http://s2.com/b,c.png"},
-        {"<a href='mailto:x@y.com'>m</a><a href='javascript:go()'>j</a><a "
-         "href='data:text/html,http://d.com'>d</a>"
-         "<img src='cid:part1'><a href='/rel'>r</a><a href='#top'>f</a><a href='page.html'>p</a>",
-         ""},
-        {"<body background='//bg.com/x.gif'><a href=' \n http://i\n.com/i.png '>x</a>"
-         "<a href='https:/one.com'>1</a><a href='HTTP:\\\\bs.com\\path?q=\\x'>b</a>",
+        {"<a href='http://a.com/?x=1&amp;y=2'>x</a><a href='http:&#x2F;&#x2F;b.com&#x2F;p'>y</a>", "http://a.com/?x=1&y=2 http://b.com/p"},
+        {"<img srcset='http://s1.com/a.png 1x, http://s2.com/b,c.png 2x, rel.png 3x'>", "http://s1.com/a.png http://s2.com/b,c.png"},
+        {"<a href='mailto:x@y.com'>m</a><a href='javascript:go()'>j</a><a href='data:text/html,http://d.com'>d</a>"
+         "<img src='cid:part1'><a href='/rel'>r</a><a href='#top'>f</a><a href='page.html'>p</a>", ""},
+        {"<body background='//bg.com/x.gif'><a href=' \n http://i\n.com/i.png '>x</a><a href='https:/one.com'>1</a><a href='HTTP:\\\\bs.com\\path?q=\\x'>b</a>",
          "bg.com/x.gif http://i.com/i.png https://one.com HTTP://bs.com/path?q=\\x"},
-        {"<form action='www.form.com/post'><input type=image src='ftp://in.com/i' "
-         "formaction='https://fa.com'></form>",
-         "www.form.com/post ftp://in.com/i https://fa.com"},
-        {"<object data='http://obj.com/o'></object><video poster='http://v.com/p.jpg'><source "
-         "src='http://v.com/v.mp4'></video>"
-         "<blockquote cite='http://q.com/'></blockquote><img longdesc='http://ld.com/d'>",
-         "http://obj.com/o http://v.com/p.jpg http://v.com/v.mp4 http://q.com/ http://ld.com/d"},
-        {"<head><meta http-equiv='Refresh' content='0; "
-         "URL=http://refresh.com/'><style>b{background:url(\"http://css.com/b.png\")}</style></"
-         "head>"
-         "<div style='background-image: url( http://st.com/a.png )'>x</div>",
-         "http://refresh.com/ http://css.com/b.png http://st.com/a.png"},
-        {"<A HREF=http://up.com/?a=1&amp;b=2>u</A><svg><a xlink:href='http://svg.com'>s</a></svg>"
-         "<img src='www.img.com/i.png'><a href=''>e</a><a href='   '>b</a>",
+        {"<form action='www.form.com/post'><input type=image src='ftp://in.com/i' formaction='https://fa.com'></form>", "www.form.com/post ftp://in.com/i https://fa.com"},
+        {"<object data='http://obj.com/o'></object><video poster='http://v.com/p.jpg'><source src='http://v.com/v.mp4'></video>"
+         "<blockquote cite='http://q.com/'></blockquote><img longdesc='http://ld.com/d'>", "http://obj.com/o http://v.com/p.jpg http://v.com/v.mp4 http://q.com/ http://ld.com/d"},
+        {"<head><meta http-equiv='Refresh' content='0; URL=http://refresh.com/'><style>b{background:url(\"http://css.com/b.png\")}</style></head>"
+         "<div style='background-image: url( http://st.com/a.png )'>x</div>", "http://refresh.com/ http://css.com/b.png http://st.com/a.png"},
+        {"<A HREF=http://up.com/?a=1&amp;b=2>u</A><svg><a xlink:href='http://svg.com'>s</a></svg><img src='www.img.com/i.png'><a href=''>e</a><a href='   '>b</a>",
          "http://up.com/?a=1&b=2 http://svg.com www.img.com/i.png"},
-        {"<div style=\"background: url('data:image/png;base64,xx'), URL(https://u.com/a.png)\">",
-         "https://u.com/a.png"},
-        {"<a href='http://'>e</a><a href='http://@/'>e</a><a href='http://[::1]/'>6</a>",
-         "http://[::1]/"},
-    };
+        {"<div style=\"background: url('data:image/png;base64,xx'), URL(https://u.com/a.png)\">", "https://u.com/a.png"},
+        {"<a href='http://'>e</a><a href='http://@/'>e</a><a href='http://[::1]/'>6</a>", "http://[::1]/"}};
+    // clang-format on
     for (const Case& c : cases) EXPECT_EQ(Html(c.input), c.Expected()) << c.input;
 }
 
@@ -178,18 +147,15 @@ TEST(UrlFinderTest, HtmlAttributeUrls) {
 // markup inside a URL joins it; a block element ends it. Hidden: script and style text (markup
 // at their start too), template text but not links.
 TEST(UrlFinderTest, HtmlUrlsComeInDocumentOrder) {
+    // clang-format off
     const Case cases[] = {
-        {"<p>http://t1.com <a href=http://a.com>http://a.com</a> http://t2.com</p><img "
-         "src=http://i.com>",
-         "http://t1.com http://a.com http://a.com http://t2.com http://i.com"},
+        {"<p>http://t1.com <a href=http://a.com>http://a.com</a> http://t2.com</p><img src=http://i.com>", "http://t1.com http://a.com http://a.com http://t2.com http://i.com"},
         {"<p><a href=http://a.com>one</p><p>two</a></p>", "http://a.com"},
-        {"<title>http://title.com</title><body><body background='http://bg.com'>text</body>",
-         "http://title.com http://bg.com"},
+        {"<title>http://title.com</title><body><body background='http://bg.com'>text</body>", "http://title.com http://bg.com"},
         {"<p>exa<b>mple</b>.com</p><p>http://a.com</p><div>/x</div>", "example.com http://a.com"},
-        {"<p><script></p><a href='http://script.com'></script><style>/* http://style.com "
-         "*/</style><template><a href='http://tmpl.com'>http://tmpl-text.com</a></template>",
-         "http://tmpl.com"},
-    };
+        {"<p><script></p><a href='http://script.com'></script><style>/* http://style.com */</style>"
+         "<template><a href='http://tmpl.com'>http://tmpl-text.com</a></template>", "http://tmpl.com"}};
+    // clang-format on
     for (const Case& c : cases) EXPECT_EQ(Html(c.input), c.Expected()) << c.input;
     // Neither the declared charset nor the byte that is no UTF-8 changes a visible character.
     std::string visible = "kept:";
