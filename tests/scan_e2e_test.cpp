@@ -14,88 +14,58 @@
 #include <tuple>
 
 #include "host/scanner.h"
+#include "scan_run.h"
 #include "temp_folder.h"
 
 namespace {
 
 using testfiles::TempFolder;
 using testfiles::WriteFile;
+using testing_support::ByFile;
+using testing_support::Sample;
+using testing_support::ScanRun;
+const auto Scan = testing_support::RunScan;
 
-struct ScanRun {
-    int status;
-    std::string out, err;
-};
-
-// Runs molvex-scan with the arguments (shell-quoted by the caller where needed).
-ScanRun Scan(const std::string& args) {
-    TempFolder folder;
-    const int status = std::system((std::string(MOLVEX_SCAN) + " --no-progress " + args + " >" +
-                                    (folder / "out") + " 2>" + (folder / "err"))
-                                       .c_str());
-    auto read = [&](const char* name) {
-        const auto bytes = testfiles::ReadAll(folder / name);
-        return std::string(bytes.begin(), bytes.end());
-    };
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read("out"), read("err")};
-}
-
-std::string Sample(const std::string& name) {
-    return std::string(MOLVEX_SAMPLES) + "/" + name;
-}
-
-// The JSON lines of a run, by the file name without its folder.
-std::map<std::string, Json::Value> ByFile(const std::string& out) {
-    std::map<std::string, Json::Value> results;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        Json::Value value;
-        std::istringstream in(line);
-        EXPECT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &value, nullptr)) << line;
-        const std::string file = value["file"].asString();
-        results[file.substr(file.find_last_of('/') + 1)] = value;
-    }
-    return results;
-}
-
-// Every verdict the scanner writes, for every sample: the ones listed are 1, every other one is
-// written as 0. 03 has a quoted-printable HTML part; 14 names no Cyrillic charset; 09 hits by its
-// sender's domain. Then the list expression that matched, the URL keys that hit and the number
-// of URLs found in text and HTML parts.
+// Every verdict the scanner writes, for every sample, and the policy's decision: the tests listed
+// hit, every other one is written as a miss. 03 has a quoted-printable HTML part; 14 names no
+// Cyrillic charset; 09 hits by its sender's domain. Then the list expression that matched, the URL
+// keys that hit and the number of URLs found in text and HTML parts.
 TEST(ScanEndToEnd, SamplesGiveTheirVerdicts) {
     const ScanRun run = Scan("--json " + std::string(MOLVEX_SAMPLES));
     ASSERT_EQ(run.status, 0) << run.err;
     const auto results = ByFile(run.out);
     // clang-format off
-    const std::tuple<std::string, std::string, std::string, std::string, int> rows[] = {
-        {"01-clean.eml", "", "", "", 1},
-        {"02-gtube-text.eml", "gtube", "", "", 0},
-        {"03-gtube-html.eml", "gtube", "", "", 0},
-        {"04-explicit-subject.eml", "explicit", "", "", 0},
-        {"05-koi8r.eml", "charset cyrillic", "", "", 0},
-        {"06-iso2022jp.eml", "charset asian-charset asian", "", "", 0},
-        {"07-big5.eml", "charset asian-charset asian", "", "", 0},
-        {"08-listed-url.eml", "url", "", "cheap-pills.example", 4},
-        {"09-listed-sender-domain.eml", "url", "", "lucky-lottery.example", 0},
-        {"10-blacklisted-sender.eml", "blacklisted", "*@spammer.example", "", 0},
-        {"11-whitelisted-sender.eml", "whitelisted", "boss@partner.example", "", 0},
-        {"12-oversized.eml", "oversized", "", "", 0},
-        {"13-multipart-attachments.eml", "", "", "", 2},
-        {"14-cyrillic-utf8.eml", "cyrillic", "", "", 0},
-        {"15-mailbox.mbox#1", "", "", "", 0},
-        {"15-mailbox.mbox#2", "blacklisted url", "*@spammer.example", "cheap-pills.example", 1},
-        {"15-mailbox.mbox#3", "gtube", "", "", 0}};
+    const std::tuple<std::string, std::string, std::string, std::string, int, const char*> rows[] = {
+        {"01-clean.eml", "", "", "", 1, "accept"},
+        {"02-gtube-text.eml", "gtube", "", "", 0, "reject"},
+        {"03-gtube-html.eml", "gtube", "", "", 0, "reject"},
+        {"04-explicit-subject.eml", "explicit", "", "", 0, "tag"},
+        {"05-koi8r.eml", "charset cyrillic", "", "", 0, "tag"},
+        {"06-iso2022jp.eml", "charset asian-charset asian", "", "", 0, "tag"},
+        {"07-big5.eml", "charset asian-charset asian", "", "", 0, "tag"},
+        {"08-listed-url.eml", "url", "", "cheap-pills.example", 4, "tag"},
+        {"09-listed-sender-domain.eml", "url", "", "lucky-lottery.example", 0, "tag"},
+        {"10-blacklisted-sender.eml", "blacklisted", "*@spammer.example", "", 0, "reject"},
+        {"11-whitelisted-sender.eml", "whitelisted", "boss@partner.example", "", 0, "accept"},
+        {"12-oversized.eml", "oversized", "", "", 0, "accept"},
+        {"13-multipart-attachments.eml", "", "", "", 2, "accept"},
+        {"14-cyrillic-utf8.eml", "cyrillic", "", "", 0, "accept"},
+        {"15-mailbox.mbox#1", "", "", "", 0, "accept"},
+        {"15-mailbox.mbox#2", "blacklisted url", "*@spammer.example", "cheap-pills.example", 1, "reject"},
+        {"15-mailbox.mbox#3", "gtube", "", "", 0, "reject"}};
     // clang-format on
     EXPECT_EQ(results.size(), std::size(rows));
-    for (const auto& [file, hits, expression, keys, urls] : rows) {
+    for (const auto& [file, hits, expression, keys, urls, decision] : rows) {
         SCOPED_TRACE(file);
         ASSERT_EQ(results.count(file), 1u);
         const Json::Value& r = results.at(file);
-        ASSERT_FALSE(r.isMember("error")) << r["error"].asString();
+        ASSERT_TRUE(r["ok"].asBool()) << r["error"].asString();
+        EXPECT_EQ(r["decision"].asString(), decision);
         for (const host::VerdictKey& verdict : host::kVerdictKeys) {
             const bool hit =
                 (" " + hits + " ").find(std::string(" ") + verdict.name + " ") != std::string::npos;
-            EXPECT_TRUE(r[verdict.name].isInt()) << verdict.name << " not written";
-            EXPECT_EQ(r[verdict.name].asInt(), hit ? 1 : 0) << verdict.name;
+            EXPECT_TRUE(r["verdicts"][verdict.name].isBool()) << verdict.name << " not written";
+            EXPECT_EQ(r["verdicts"][verdict.name].asBool(), hit) << verdict.name;
         }
         std::string hitKeys;
         for (const Json::Value& key : r["url-keys"])
@@ -149,18 +119,22 @@ TEST(ScanEndToEnd, BadInputIsReportedAndTheScanGoesOn) {
     if (!root) chmod((dir + "/locked").c_str(), 0700);
     EXPECT_EQ(run.status, 1);
     const auto results = ByFile(run.out);
-    ASSERT_EQ(results.size(), root ? 10u : 11u) << run.out;
-    for (const char* bad : {"a-garbage.eml", "b-empty.eml", "missing.eml", "e-pipe.eml", "f.mbox#1",
+    ASSERT_EQ(results.size(), root ? 9u : 10u) << run.out;  // the garbage is not a message
+    EXPECT_NE(run.err.find("1 files that are not messages skipped"), std::string::npos);
+    for (const char* bad : {"b-empty.eml", "missing.eml", "e-pipe.eml", "f.mbox#1",
                             root ? "b-empty.eml" : "locked"}) {
-        EXPECT_TRUE(results.at(bad).isMember("error")) << bad;
+        EXPECT_FALSE(results.at(bad)["ok"].asBool()) << bad;
     }
-    EXPECT_EQ(results.at("f.mbox#2")["gtube"].asInt(), 0);  // the envelope after it stays one
-    EXPECT_EQ(results.at("g-deep.eml")["url"].asInt(), 1);  // seen 100 levels down
-    EXPECT_EQ(results.at("h-big.eml")["url"].asInt(), 1);   // the first 64 KiB are scanned
-    EXPECT_TRUE(results.at("h-big.eml").isMember("truncated"));
+    auto hit = [&](const char* file, const char* test) {
+        return results.at(file)["verdicts"][test].asBool();
+    };
+    EXPECT_FALSE(hit("f.mbox#2", "gtube"));  // the envelope after it stays one
+    EXPECT_TRUE(hit("g-deep.eml", "url"));   // seen 100 levels down
+    EXPECT_TRUE(hit("h-big.eml", "url"));    // the first 64 KiB are scanned
+    EXPECT_FALSE(results.at("h-big.eml")["truncated"].isNull());
     // Broken but readable messages are scanned.
-    EXPECT_EQ(results.at("c-truncated.eml")["gtube"].asInt(), 0);
-    EXPECT_EQ(results.at("d-unknown-charset.eml")["gtube"].asInt(), 0);
+    EXPECT_TRUE(results.at("c-truncated.eml")["ok"].asBool());
+    EXPECT_TRUE(results.at("d-unknown-charset.eml")["ok"].asBool());
 }
 
 }  // namespace

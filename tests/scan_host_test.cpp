@@ -54,16 +54,19 @@ TEST(MailInputsTest, CollectInputsSettingsAndListFiles) {
         got.push_back(input.path.substr(folder.path().size()) + (input.error.empty() ? "" : " !"));
     }
     EXPECT_EQ(got, (std::vector<std::string>{"/Maildir/cur/1700000000.x:2,S", "/a.mbox", "/b.eml",
-                                             "/sub/c.eml", "/none.eml !"}));
+                                             "/notes.txt", "/sub/c.eml", "/none.eml !"}));
 
     testfiles::WriteFile(folder / "good.conf",
-                         "# comment\n; also\n\n /a/b = 1 \nkey=\n/c = x = y\r\n");
+                         "# comment\n; also\n\n /eml/filter/multi/Enabled = on \n"
+                         "/eml/filter/url/filewl=\n/eml/filter/url/filesbl = a b = c\r\n");
     host::SettingList settings;
     std::string error;
     ASSERT_TRUE(host::ReadSettingsFile(folder / "good.conf", &settings, &error)) << error;
-    EXPECT_EQ(settings, (host::SettingList{{"/a/b", "1"}, {"key", ""}, {"/c", "x = y"}}));
+    EXPECT_EQ(settings, (host::SettingList{{"/eml/filter/multi/Enabled", "1"},
+                                           {"/eml/filter/url/filewl", ""},
+                                           {"/eml/filter/url/filesbl", "a b = c"}}));
 
-    testfiles::WriteFile(folder / "bad.conf", "/a = 1\njust text\n");
+    testfiles::WriteFile(folder / "bad.conf", "/molvex/policy/TagScore = 1\njust text\n");
     EXPECT_FALSE(host::ReadSettingsFile(folder / "bad.conf", &settings, &error));
     EXPECT_NE(error.find("bad.conf:2:"), std::string::npos) << error;
     EXPECT_FALSE(host::ReadSettingsFile(folder / "none.conf", &settings, &error));
