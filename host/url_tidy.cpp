@@ -170,11 +170,15 @@ void AddUrl(std::string url, std::vector<std::string>* urls) {
 }
 
 size_t JoinBrokenUrl(std::string_view text, size_t start, size_t end, std::string* joined) {
-    const size_t line = LineStart(text, start);
     // A quoted-printable soft break: "=" and a line break, just after the URL's end or as its
-    // last character.
+    // last character; or a plain line break right after the URL. Without either there is
+    // nothing to join, and the line's start is not looked for (a URL that ends a line is the
+    // only one whose search walks back over that line, so the searches stay linear).
     size_t eq = end < text.size() && text[end] == '=' ? end : end - 1;
-    if (text[eq] == '=' && AfterBreak(text, eq + 1) != npos && eq + 1 - line >= 70) {
+    const bool softBreak = text[eq] == '=' && AfterBreak(text, eq + 1) != npos;
+    if (!softBreak && AfterBreak(text, end) == npos) return end;
+    const size_t line = LineStart(text, start);
+    if (softBreak && eq + 1 - line >= 70) {
         std::string url(text.substr(start, eq - start));
         size_t next = AfterBreak(text, eq + 1);
         size_t runEnd = end;
