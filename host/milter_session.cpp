@@ -56,17 +56,19 @@ std::string TestList(const PolicyVerdict& verdict) {
 
 std::shared_ptr<MilterState> LoadMilterState(const std::string& configFile,
                                              const std::string& libraryPath,
-                                             const std::string& dataFolder, std::string* error) {
+                                             const std::string& dataFolder, bool open,
+                                             std::string* error) {
     ScanConfig config;
     if (!LoadHostConfig(configFile, libraryPath, dataFolder, &config, error)) return nullptr;
     auto state = std::make_shared<MilterState>(config.settings);
+    state->config = config;
     state->maxMessageSize = std::strtoull(
         EffectiveSetting(config.settings, "/molvex/scan/MaxMessageSize").c_str(), nullptr, 10);
     state->maxInFlight = std::strtoul(
         EffectiveSetting(config.settings, "/molvex/milter/MaxMessagesInFlight").c_str(), nullptr,
         10);
     state->socket = EffectiveSetting(config.settings, "/molvex/milter/Socket");
-    if (!state->scanner.Open(config, error)) return nullptr;
+    if (open && !state->scanner.Open(config, error)) return nullptr;
     return state;
 }
 
@@ -163,8 +165,16 @@ std::shared_ptr<MilterState> MilterEngine::Current() const {
 }
 
 bool MilterEngine::Reload(const Loader& load, std::string* error) {
-    std::shared_ptr<MilterState> fresh = load(error);  // built outside the lock: scans go on
+    std::shared_ptr<MilterState> fresh = load(error);  // read and checked while scans go on
     if (!fresh) return false;
+    std::unique_lock<std::shared_mutex> scans(m_scanMutex);
+    std::shared_ptr<MilterState> current = Current();
+    current->scanner.Close();
+    if (!fresh->scanner.Open(fresh->config, error)) {
+        std::string again;
+        if (!current->scanner.Open(current->config, &again)) *error += "; and again: " + again;
+        return false;
+    }
     std::lock_guard<std::mutex> lock(m_mutex);
     m_state.swap(fresh);
     return true;  // the old state goes with its last message in progress

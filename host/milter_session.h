@@ -3,8 +3,8 @@
 // to the size cap) and at its end turns the scan and the policy's decision into what the milter
 // tells the MTA: header fields to add, a quarantine, a rejection with its reply, or a temporary
 // failure. MilterEngine is the state all connections share: the current scan state (swapped whole
-// on reload, while messages in progress finish on the one they started with), the bound on
-// messages in flight and the counters.
+// on reload between two scans; a message in progress keeps the size cap it started with), the
+// bound on messages in flight and the counters.
 // Threads: a MilterMessage belongs to one connection's thread; any thread may call MilterEngine.
 #pragma once
 
@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,8 +22,11 @@
 
 namespace host {
 
-// What a milter works with, built from one configuration file; read-only once built.
+// What a milter works with, built from one configuration file; read-only once built, except
+// that MilterEngine opens and closes its scanner (the module is one instance per process: only
+// one state's scanner is open at a time).
 struct MilterState {
+    ScanConfig config;
     Scanner scanner;
     Policy policy;
     uint64_t maxMessageSize = 64ull << 20;
@@ -32,11 +36,12 @@ struct MilterState {
     explicit MilterState(const SettingList& settings) : policy(settings) {}
 };
 
-// Loads a state: the configuration file (defaults when empty), the module, the lists. Null with
-// *error naming the file or list at fault.
+// Loads a state: the configuration file (defaults when empty) and the lists, checked; with
+// `open` the scanner is opened too. Null with *error naming the file or list at fault.
 std::shared_ptr<MilterState> LoadMilterState(const std::string& configFile,
                                              const std::string& libraryPath,
-                                             const std::string& dataFolder, std::string* error);
+                                             const std::string& dataFolder, bool open,
+                                             std::string* error);
 
 // What to tell the MTA at the end of a message.
 struct MilterReply {
@@ -87,9 +92,15 @@ class MilterEngine {
 
     explicit MilterEngine(std::shared_ptr<MilterState> state) : m_state(std::move(state)) {}
 
+    // The state new messages start with (its policy and size cap).
     std::shared_ptr<MilterState> Current() const;
-    // Builds a new state with `load` and swaps it in; a failure keeps the current one and gives
-    // the reason in *error.
+    // Scans are made with Current()'s scanner while holding this lock; a reload waits for them.
+    std::shared_lock<std::shared_mutex> ScanLock() const {
+        return std::shared_lock<std::shared_mutex>(m_scanMutex);
+    }
+    // Builds a new state with `load` (its scanner not yet open), then between scans closes the
+    // current scanner, opens the new one and swaps it in. A failure at any step keeps the
+    // current state (its scanner reopened) and gives the reason in *error.
     bool Reload(const Loader& load, std::string* error);
 
     // Takes one of the places for messages in flight; false when all are taken (the message is
@@ -104,6 +115,7 @@ class MilterEngine {
     std::string Counters() const;
 
   private:
+    mutable std::shared_mutex m_scanMutex;
     mutable std::mutex m_mutex;
     std::shared_ptr<MilterState> m_state;
     size_t m_inFlight = 0;

@@ -8,6 +8,8 @@ packages=(
   libpcre2-dev
   libssl-dev libmd-dev
   libgmime-3.0-dev libxml2-dev libicu-dev
+  # molvex-milter and its end-to-end test with a private Postfix instance (and smtp-sink/-source)
+  libmilter-dev postfix
   binutils clang lld libclang-rt-14-dev
   # the Windows build: cross compiler, Wine to run its tests, GoogleTest's sources
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest
@@ -23,6 +25,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   sudo_cmd=""
   [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
   export DEBIAN_FRONTEND=noninteractive
+  # Postfix's package asks how the system's mail is set up: leave it unconfigured (nothing starts).
+  echo "postfix postfix/main_mailer_type select No configuration" | $sudo_cmd debconf-set-selections
   $sudo_cmd apt-get update -qq
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

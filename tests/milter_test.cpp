@@ -41,7 +41,7 @@ TEST(MilterMessage, DecisionsBecomeReplies) {
                                             "/lists/blacklist.txt\n"
                                             "/molvex/policy/url/Action = quarantine\n");
     std::string error;
-    auto state = host::LoadMilterState(folder / "m.conf", "", MOLVEX_SAMPLE_DATA, &error);
+    auto state = host::LoadMilterState(folder / "m.conf", "", MOLVEX_SAMPLE_DATA, true, &error);
     ASSERT_TRUE(state) << error;
     const struct {
         const char* sample;
@@ -85,7 +85,7 @@ TEST(MilterMessage, DecisionsBecomeReplies) {
 
 TEST(MilterEngine, InFlightBoundAndReload) {
     std::string error;
-    auto state = host::LoadMilterState("", "", MOLVEX_SAMPLE_DATA, &error);
+    auto state = host::LoadMilterState("", "", MOLVEX_SAMPLE_DATA, true, &error);
     ASSERT_TRUE(state) << error;
     state->maxInFlight = 2;
     host::MilterEngine engine(state);
@@ -102,7 +102,7 @@ TEST(MilterEngine, InFlightBoundAndReload) {
     EXPECT_EQ(error, "bad list");
     EXPECT_EQ(engine.Current(), state);
     EXPECT_TRUE(engine.Reload(
-        [&](std::string* e) { return host::LoadMilterState("", "", MOLVEX_SAMPLE_DATA, e); },
+        [&](std::string* e) { return host::LoadMilterState("", "", MOLVEX_SAMPLE_DATA, false, e); },
         &error));
     EXPECT_NE(engine.Current(), state);
     engine.Record(host::MilterEngine::kRejected, 0.002);

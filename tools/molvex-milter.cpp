@@ -101,9 +101,9 @@ int Usage(const std::string& problem) {
     return 2;
 }
 
-std::shared_ptr<host::MilterState> Load(std::string* error) {
+std::shared_ptr<host::MilterState> Load(bool open, std::string* error) {
     return host::LoadMilterState(g_options.configFile, g_options.libraryPath,
-                                 MOLVEX_SAMPLE_DATA_DIR, error);
+                                 MOLVEX_SAMPLE_DATA_DIR, open, error);
 }
 
 // One SMTP connection: the message in progress, the state it is scanned with, its place in
@@ -238,7 +238,11 @@ sfsistat OnEndOfMessage(SMFICTX* ctx) {
     return Guarded(ctx, "end of message", [&] {
         Connection* c = Of(ctx);
         if (c == nullptr || !c->message) return SMFIS_TEMPFAIL;
-        host::MilterReply reply = c->message->Finish(*c->state);
+        host::MilterReply reply;
+        {
+            const auto scans = g_engine->ScanLock();  // the scanner open now (a reload waits)
+            reply = c->message->Finish(*g_engine->Current());
+        }
         if (!Apply(ctx, reply)) {
             reply = host::MilterReply();
             reply.kind = host::MilterReply::kTempFail;
@@ -287,7 +291,7 @@ void SignalLoop(sigset_t set) {
                 g_engine->inFlight());
         } else if (sig == SIGHUP) {
             std::string error;
-            if (g_engine->Reload(Load, &error)) {
+            if (g_engine->Reload([](std::string* e) { return Load(false, e); }, &error)) {
                 Log(LOG_INFO, "configuration and lists reloaded");
             } else {
                 Log(LOG_ERR, "reload failed, the running configuration stays: %s", error.c_str());
@@ -385,7 +389,7 @@ int main(int argc, char** argv) {
     if (parsed >= 0) return parsed;
 
     std::string error;
-    std::shared_ptr<host::MilterState> state = Load(&error);
+    std::shared_ptr<host::MilterState> state = Load(true, &error);
     if (!state) {
         std::fprintf(stderr, "molvex-milter: %s\n", error.c_str());
         return 1;
