@@ -75,6 +75,10 @@ const std::vector<SettingInfo> kRegistry = {
      "address white list: one expression a line; a listed sender is whitelisted"},
     {"/molvex/scan/MaxMessageSize", T::kSize, R::kHost, 1024, int64_t(1) << 40, "64M",
      "a larger message is not read whole: its first bytes are scanned, and it is reported"},
+    {"/molvex/milter/Socket", T::kText, R::kHost, 0, 0, "inet:8895@127.0.0.1",
+     "molvex-milter listens here: unix:PATH or inet:PORT@ADDRESS (--socket overrides it)"},
+    {"/molvex/milter/MaxMessagesInFlight", T::kInt, R::kHost, 1, 100000, "64",
+     "molvex-milter holds at most this many messages at once; more are told to retry later"},
     // The policy: thresholds, then each test.
     {"/molvex/policy/TagScore", T::kInt, R::kHost, 0, 1000, "5",
      "a score from here on tags the message (0: never)"},

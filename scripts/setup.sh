@@ -10,6 +10,8 @@ packages=(
   libgmime-3.0-dev libxml2-dev libicu-dev
   # the public suffix list that host/public_suffix_table.cpp is made from (its staleness check)
   publicsuffix
+  # molvex-milter and its end-to-end test with a private Postfix instance (and smtp-sink/-source)
+  libmilter-dev postfix
   binutils clang lld libclang-rt-14-dev
   # the Windows build: cross compiler, Wine to run its tests, GoogleTest's sources
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest
@@ -25,6 +27,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   sudo_cmd=""
   [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
   export DEBIAN_FRONTEND=noninteractive
+  # Postfix's package asks how the system's mail is set up: leave it unconfigured (nothing starts).
+  echo "postfix postfix/main_mailer_type select No configuration" | $sudo_cmd debconf-set-selections
   $sudo_cmd apt-get update -qq
   $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -34,9 +34,9 @@
 #include "host/policy.h"
 #include "host/scan_config.h"
 #include "host/scan_report.h"
+#include "host/scan_setup.h"
 #include "host/scanner.h"
 #include "host/settings_registry.h"
-#include "host/url_lists.h"
 
 #ifndef MOLVEX_SAMPLE_DATA_DIR
 #define MOLVEX_SAMPLE_DATA_DIR "."
@@ -561,14 +561,7 @@ std::string Absolute(const std::string& path) {
     return error ? path : absolute.lexically_normal().string();
 }
 
-// The value a setting ends up with: the last one in the list, or "" when there is none.
-std::string Effective(const host::SettingList& settings, const std::string& key) {
-    std::string value;
-    for (const auto& [k, v] : settings) {
-        if (k == key) value = v;
-    }
-    return value;
-}
+using host::EffectiveSetting;
 
 // Settings: the registry's defaults, the configuration file, the overrides, then the folders
 // that the host fills in where the configuration leaves them empty, and the URL lists given as
@@ -591,15 +584,9 @@ bool BuildSettings(Options* o, std::string* error) {
         add(o->overrides[i].first, o->overrides[i].second, o->overrideSources[i]);
     }
     // Folders left empty are the host's to fill in.
-    const char* temp = std::getenv("TMPDIR");
-    const std::pair<const char*, std::string> folders[] = {
-        {"/eml/global/SharedLibsPathNew", host::FolderOf(c.libraryPath)},
-        {"/eml/global/GlobalTempPath", temp && *temp ? temp : "/tmp"},
-        {"/eml/global/SharedDataPath", MOLVEX_SAMPLE_DATA_DIR},
-    };
-    for (const auto& [key, fallback] : folders) {
-        if (Effective(settings, key).empty()) add(key, fallback, "built-in");
-    }
+    for (const std::string& key :
+         host::FillHostFolders(&settings, c.libraryPath, MOLVEX_SAMPLE_DATA_DIR))
+        o->sources[key] = "built-in";
     // URL lists given by path: the module reads names inside one data folder.
     if (!o->urlBlacklists.empty() || !o->urlWhitelist.empty()) {
         const std::string first =
@@ -622,10 +609,10 @@ bool BuildSettings(Options* o, std::string* error) {
             "--url-whitelist");
     }
     c.settings = std::move(settings);
-    o->tempFolder = Effective(c.settings, "/eml/global/GlobalTempPath");
-    o->dataFolder = Effective(c.settings, "/eml/global/SharedDataPath");
-    o->maxMessageSize =
-        std::strtoull(Effective(c.settings, "/molvex/scan/MaxMessageSize").c_str(), nullptr, 10);
+    o->tempFolder = EffectiveSetting(c.settings, "/eml/global/GlobalTempPath");
+    o->dataFolder = EffectiveSetting(c.settings, "/eml/global/SharedDataPath");
+    o->maxMessageSize = std::strtoull(
+        EffectiveSetting(c.settings, "/molvex/scan/MaxMessageSize").c_str(), nullptr, 10);
     return true;
 }
 
@@ -634,8 +621,8 @@ bool BuildSettings(Options* o, std::string* error) {
 bool LoadSenderLists(Options* o, std::string* error) {
     host::ScanConfig& c = o->config;
     std::string black = o->blacklistFile, white = o->whitelistFile;
-    if (black.empty()) black = Effective(c.settings, "/molvex/lists/SenderBlacklist");
-    if (white.empty()) white = Effective(c.settings, "/molvex/lists/SenderWhitelist");
+    if (black.empty()) black = EffectiveSetting(c.settings, "/molvex/lists/SenderBlacklist");
+    if (white.empty()) white = EffectiveSetting(c.settings, "/molvex/lists/SenderWhitelist");
     if (o->configFile.empty() && black.empty() && white.empty()) {
         black = MOLVEX_SAMPLE_LISTS_DIR "/blacklist.txt";
         white = MOLVEX_SAMPLE_LISTS_DIR "/whitelist.txt";
@@ -650,31 +637,12 @@ bool LoadSenderLists(Options* o, std::string* error) {
 // Checks every URL list the module will load; a list that does not load fails the run, or with
 // --allow-bad-lists is left out with a warning. Fills `report` with one line per list.
 bool CheckUrlLists(Options* o, std::string* report, std::string* error) {
-    host::SettingList& settings = o->config.settings;
-    for (const char* key : {"/eml/filter/url/filesbl", "/eml/filter/url/filewl"}) {
-        std::string kept;
-        for (const std::string& name : host::SplitBlanks(Effective(settings, key))) {
-            const std::string path = o->dataFolder + "/" + name;
-            host::UrlListCounts counts;
-            std::string reason;
-            if (host::InspectUrlList(path, o->tempFolder, &counts, &reason)) {
-                *report += "#   " + std::string(key) + ": " + path + ": " +
-                           std::to_string(counts.domains) + " domains, " +
-                           std::to_string(counts.subDomains) + " sub-domains, " +
-                           std::to_string(counts.urls) + " URLs\n";
-                kept += (kept.empty() ? "" : " ") + name;
-                continue;
-            }
-            if (!o->allowBadLists) {
-                *error = "URL list " + path + ": " + reason;
-                return false;
-            }
-            std::fprintf(stderr, "molvex-scan: URL list %s left out: %s\n", path.c_str(),
-                         reason.c_str());
-        }
-        settings.emplace_back(key, kept);
-    }
-    return true;
+    std::vector<std::string> warnings;
+    const bool ok =
+        host::CheckUrlListSettings(&o->config.settings, o->allowBadLists, report, &warnings, error);
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "molvex-scan: %s\n", warning.c_str());
+    return ok;
 }
 
 void PrintConfig(const Options& o, const std::string& lists) {
@@ -691,7 +659,8 @@ void PrintConfig(const Options& o, const std::string& lists) {
     std::printf("%s", lists.empty() ? "# URL lists: none\n" : ("# URL lists:\n" + lists).c_str());
     for (const host::SettingInfo& info : host::SettingsRegistry()) {
         const auto source = o.sources.find(info.key);
-        std::printf("%s = %s    # %s\n", info.key, Effective(o.config.settings, info.key).c_str(),
+        std::printf("%s = %s    # %s\n", info.key,
+                    EffectiveSetting(o.config.settings, info.key).c_str(),
                     source == o.sources.end() ? "unset" : source->second.c_str());
     }
 }

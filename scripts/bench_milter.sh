@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Throughput of a private Postfix instance with and without molvex-milter in front: smtp-source
+# sends N messages over S sessions to Postfix on 127.0.0.1, which relays them to smtp-sink.
+# Prints messages per second for both runs and the milter's time per message (its counters).
+# Needs root and Postfix (smtp-source, smtp-sink); touches nothing of the system's Postfix.
+#
+#   scripts/bench_milter.sh [N [S [SIZE]]]     (default 2000 messages, 10 sessions, 4096 bytes)
+set -euo pipefail
+n=${1:-2000}; s=${2:-10}; size=${3:-4096}
+root=$(cd "$(dirname "$0")/.." && pwd)
+milter_bin=$root/build/molvex-milter
+[ -x "$milter_bin" ] || { echo "bench_milter: build molvex-milter first" >&2; exit 1; }
+[ "$(id -u)" -eq 0 ] || { echo "bench_milter: Postfix needs root to start" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/molvex-bench.XXXXXX); chmod 755 "$work"
+milter_pid=""; sink_pid=""; up=0
+cleanup() {
+  [ "$up" -eq 1 ] && /usr/sbin/postfix -c "$work/etc" stop >/dev/null 2>&1 || true
+  [ -n "$milter_pid" ] && kill "$milter_pid" 2>/dev/null && wait "$milter_pid" 2>/dev/null || true
+  [ -n "$sink_pid" ] && kill "$sink_pid" 2>/dev/null && wait "$sink_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+wait_port() {
+  for _ in $(seq 200); do
+    python3 -c "import socket; socket.create_connection(('127.0.0.1', $1), 1).close()" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+smtp_port=$(port); milter_port=$(port); sink_port=$(port)
+mkdir -p "$work/etc" "$work/queue" "$work/data"; chown postfix "$work/data"
+/usr/sbin/smtp-sink -u postfix -c "127.0.0.1:$sink_port" 1000 >"$work/sink.log" 2>&1 & sink_pid=$!
+"$milter_bin" --foreground --socket "inet:$milter_port@127.0.0.1" >"$work/milter.log" 2>&1 &
+milter_pid=$!
+wait_port "$sink_port"; wait_port "$milter_port"
+cat >"$work/etc/main.cf" <<CONF
+compatibility_level = 3.6
+queue_directory = $work/queue
+data_directory = $work/data
+mail_owner = postfix
+setgid_group = postdrop
+maillog_file = $work/maillog
+maillog_file_prefixes = $work
+myhostname = molvex-bench.localdomain
+mydestination =
+inet_interfaces = 127.0.0.1
+inet_protocols = ipv4
+mynetworks = 127.0.0.0/8
+smtpd_relay_restrictions = permit_mynetworks, reject
+relayhost = [127.0.0.1]:$sink_port
+alias_maps =
+alias_database =
+smtp_dns_support_level = disabled
+milter_default_action = tempfail
+CONF
+{
+  echo "127.0.0.1:$smtp_port inet n - n - 100 smtpd"
+  for svc in "pickup unix n - n 60 1 pickup" "cleanup unix n - n - 0 cleanup" \
+    "qmgr unix n - n 300 1 qmgr" "rewrite unix - - n - - trivial-rewrite" \
+    "bounce unix - - n - 0 bounce" "defer unix - - n - 0 bounce" "trace unix - - n - 0 bounce" \
+    "verify unix - - n - 1 verify" "flush unix n - n 1000? 0 flush" \
+    "proxymap unix - - n - - proxymap" "smtp unix - - n - - smtp" "relay unix - - n - - smtp" \
+    "showq unix n - n - - showq" "error unix - - n - - error" "retry unix - - n - - error" \
+    "discard unix - - n - - discard" "anvil unix - - n - 1 anvil" "scache unix - - n - 1 scache" \
+    "postlog unix-dgram n - n - 1 postlogd"; do echo "$svc"; done
+} >"$work/etc/master.cf"
+/usr/sbin/postfix -c "$work/etc" start >/dev/null; up=1
+wait_port "$smtp_port"
+
+run() {  # prints messages per second
+  local start end
+  start=$(date +%s.%N)
+  /usr/sbin/smtp-source -s "$s" -m "$n" -l "$size" -f bench@client.example -t bob@home.example \
+    "127.0.0.1:$smtp_port"
+  end=$(date +%s.%N)
+  python3 -c "print(f'{$n / ($end - $start):.0f}')"
+}
+echo "molvex-milter bench: $n messages of $size bytes over $s sessions"
+echo "without the milter: $(run) messages/s"
+/usr/sbin/postconf -c "$work/etc" -e "smtpd_milters = inet:127.0.0.1:$milter_port"
+/usr/sbin/postfix -c "$work/etc" reload >/dev/null; sleep 1
+echo "with the milter:    $(run) messages/s"
+kill -USR1 "$milter_pid"; sleep 0.5
+echo "milter $(grep 'counters:' "$work/milter.log" | tail -n 1 | sed 's/^molvex-milter: //')"
+tempfails=$(grep -c "decision=tempfail\|too many messages" "$work/milter.log" || true)
+echo "milter log lines with deferrals: $tempfails"
