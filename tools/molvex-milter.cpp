@@ -169,7 +169,6 @@ sfsistat OnEnvelopeFrom(SMFICTX* ctx, char** argv) {
             return SMFIS_TEMPFAIL;
         }
         c->admitted = true;
-        c->start = std::chrono::steady_clock::now();
         c->state = g_engine->Current();
         c->message = std::make_unique<host::MilterMessage>();
         c->message->SetConnection(c->client);
@@ -238,6 +237,9 @@ sfsistat OnEndOfMessage(SMFICTX* ctx) {
     return Guarded(ctx, "end of message", [&] {
         Connection* c = Of(ctx);
         if (c == nullptr || !c->message) return SMFIS_TEMPFAIL;
+        // The milter's own time per message: judging it and handing the changes to the MTA
+        // (gathering it is the MTA's pace, not ours).
+        c->start = std::chrono::steady_clock::now();
         host::MilterReply reply;
         {
             const auto scans = g_engine->ScanLock();  // the scanner open now (a reload waits)
