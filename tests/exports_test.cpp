@@ -32,10 +32,9 @@ std::set<std::string> ExportedSymbols(const std::string& path) {
             reinterpret_cast<const Elf64_Sym*>(image.data() + sections[i].sh_offset);
         for (size_t k = 0; k < sections[i].sh_size / sizeof(Elf64_Sym); ++k) {
             const int bind = ELF64_ST_BIND(symbols[k].st_info);
-            if (symbols[k].st_shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) {
-                continue;
+            if (symbols[k].st_shndx != SHN_UNDEF && (bind == STB_GLOBAL || bind == STB_WEAK)) {
+                names.insert(strings + symbols[k].st_name);
             }
-            names.insert(strings + symbols[k].st_name);
         }
     }
     return names;

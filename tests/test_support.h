@@ -35,6 +35,13 @@ inline std::string HostError() {
     return ascommon::DefaultGetErr()->GetText();
 }
 
+// The black and white lists of command 5, put into its I/O blackbox as a host hands them over.
+inline void PutLists(host::BlackBoxStore& io, const std::vector<std::u16string>& black,
+                     const std::vector<std::u16string>& white) {
+    io.PutObject(asbb::kBlackListItems, asbb::kWideTextList, host::NewWideTextList(black), true);
+    io.PutObject(asbb::kWhiteListItems, asbb::kWideTextList, host::NewWideTextList(white), true);
+}
+
 // Loads the module, gets the factory with the host's hooks and captures traces up to level 4;
 // the factory is released at the end of each test.
 class ModuleFixture : public ::testing::Test {
@@ -65,16 +72,16 @@ class ModuleFixture : public ::testing::Test {
         return filter->ProcessEntity(session, &entity, verb);
     }
 
-    // Command 5 of the black/white list filter with both lists.
+    // Command 5 of the black/white list filter with both lists. The command only reads them:
+    // it must write nothing back into the host's I/O blackbox.
     static int32_t LoadLists(CAFilter* filter, const std::vector<std::u16string>& black,
                              const std::vector<std::u16string>& white,
                              uint64_t session = kSession) {
         host::BlackBoxStore io;
-        io.PutObject(asbb::kBlackListItems, asbb::kWideTextList, host::NewWideTextList(black),
-                     true);
-        io.PutObject(asbb::kWhiteListItems, asbb::kWideTextList, host::NewWideTextList(white),
-                     true);
-        return filter->ProcessCommand(session, asbb::kLoadLists, &io);
+        PutLists(io, black, white);
+        const int32_t result = filter->ProcessCommand(session, asbb::kLoadLists, &io);
+        EXPECT_EQ(io.SetCalls(asbb::kBlackListItems) + io.SetCalls(asbb::kWhiteListItems), 0u);
+        return result;
     }
 
     host::ModuleLibrary m_library;
@@ -115,6 +122,23 @@ inline void FillExtra(host::BlackBoxStore& extra, int32_t selector, const std::s
     if (selector != 0) extra.SetInt(asbb::kListSelector, selector);
     if (!address.empty()) extra.SetWideText(asbb::kAddress, host::WidenKey(address));
     if (!header.empty()) extra.SetWideText(asbb::kHeaderName, host::WidenKey(header));
+}
+
+// What the module wrote under `keys`, one word each: the number, the text in quotes, or "-" for
+// a key never written. One string pins a whole row of verdicts.
+inline std::string Verdicts(host::BlackBoxStore& box, const std::vector<uint32_t>& keys) {
+    std::string out;
+    for (uint32_t key : keys) {
+        if (!out.empty()) out += ' ';
+        if (!box.Has(key)) {
+            out += '-';
+        } else if (box.Get(key, asbb::kText, asbb::kValue) != nullptr) {
+            out += "'" + box.Text(key) + "'";
+        } else {
+            out += std::to_string(box.IntValue(key, -1));
+        }
+    }
+    return out;
 }
 
 // Everything written to `file` so far, read from its start.

@@ -1,10 +1,7 @@
 // The URL filter through the factory-made module: list loading from the settings, white-list
 // subtraction, the order of the key look-ups for URLs and the sender's domain, key extraction,
 // failures and the levels of their traces.
-#include <cstdio>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "temp_folder.h"
 #include "test_support.h"
@@ -13,6 +10,9 @@
 namespace {
 
 using testing_support::HostError;
+using testing_support::Verdicts;
+
+const std::string kEntityFailed = "Module Eml URL Filter failed to process entity with message: ";
 
 class URLFilterTest : public testing_support::ModuleFixture {
   protected:
@@ -50,21 +50,11 @@ class URLFilterTest : public testing_support::ModuleFixture {
     CAFilter* filter = nullptr;
 };
 
-TEST_F(URLFilterTest, WithoutBlackListNothingIsJudged) {
-    ASSERT_EQ(filter->ApplySharedSettings(), 0);
-    auto message = host::MessageBuilder().TextPart("x", {"http://bad.com/"}).Build();
-    ASSERT_EQ(Run(filter, *message, asbb::kCheckUrls), 0);
-    EXPECT_FALSE(message->blackbox().Has(asbb::kUrlListed));
-    EXPECT_FALSE(message->blackbox().Has(asbb::kUrlMatchedKeys));
-}
-
 TEST_F(URLFilterTest, ListedKeysOfUrlsAndSender) {
     UseLists("black.dat", "white.dat");
-    struct Row {
-        std::vector<std::string> text, html;
-        const char* sender;  // null: no sender domain
-        const char* matched;
-    } rows[] = {
+    // clang-format off
+    struct { std::vector<std::string> text, html; const char *sender, *matched; } rows[] = {
+        // sender null: no sender domain; matched: the keys listed, "" for none
         {{"http://www.bad.com/x", "http://mail.sub.org/"}, {}, nullptr, "bad.com "},  // first hit
         {{"http://clean.net/", "https://MAIL.bad.com:8080/p?q"}, {}, nullptr, "bad.com "},
         {{"http://listed.com/exact/path"}, {}, nullptr, "listed.com/exact/path "},
@@ -76,22 +66,21 @@ TEST_F(URLFilterTest, ListedKeysOfUrlsAndSender) {
         {{"http://www.spam.co.uk/"}, {}, nullptr, ""},  // taken out by the white list
         {{"http://clean.net/"}, {}, nullptr, ""},
         // sender domain: parents from the top down (b.tld is tried before a.b.tld), then itself
-        {{}, {}, "mail.a.b.tld", "a.b.tld "},
-        {{}, {}, "x.b2.tld", "b2.tld "},
-        {{}, {}, "bad.com", "bad.com "},
+        {{}, {}, "mail.a.b.tld", "a.b.tld "}, {{}, {}, "x.b2.tld", "b2.tld "}, {{}, {}, "bad.com", "bad.com "},
         {{"http://bad.com/"}, {}, "a.b.tld", "bad.com a.b.tld "},  // the sender adds one key
         {{}, {}, "", ""},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.text.empty() ? (row.sender ? row.sender : "-") : row.text[0]);
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE("row " + std::to_string(&row - rows));
         host::MessageBuilder builder;
         if (!row.text.empty()) builder.TextPart("text", row.text);
         if (!row.html.empty()) builder.HtmlPart("<a>", row.html);
         auto message = builder.Build();
         if (row.sender) message->blackbox().SetString(asbb::kSenderDomain, row.sender);
         ASSERT_EQ(Run(filter, *message, asbb::kCheckUrls), 0) << HostError();
-        EXPECT_EQ(message->blackbox().IntValue(asbb::kUrlListed, -1), *row.matched ? 1 : 0);
-        EXPECT_EQ(message->blackbox().Text(asbb::kUrlMatchedKeys), row.matched);
+        EXPECT_EQ(Verdicts(message->blackbox(), {asbb::kUrlListed, asbb::kUrlMatchedKeys}),
+                  (*row.matched ? "1 '" : "0 '") + std::string(row.matched) + "'");
     }
     EXPECT_TRUE(host::TraceContains("the message does not have spam URLs"));
     EXPECT_TRUE(host::TraceContains("the message has spam URLs"));
@@ -99,6 +88,11 @@ TEST_F(URLFilterTest, ListedKeysOfUrlsAndSender) {
 }
 
 TEST_F(URLFilterTest, MissingListFiles) {
+    ASSERT_EQ(filter->ApplySharedSettings(), 0);  // no black list: nothing is judged
+    auto bad = host::MessageBuilder().TextPart("x", {"http://bad.com/"}).Build();
+    ASSERT_EQ(Run(filter, *bad, asbb::kCheckUrls), 0);
+    EXPECT_FALSE(bad->blackbox().Has(asbb::kUrlListed) ||
+                 bad->blackbox().Has(asbb::kUrlMatchedKeys));
     {
         testing_support::LeveledTraces traces;
         m_settings.Set("/eml/filter/url/filesbl", "missing.dat\tblack.dat");
@@ -125,14 +119,15 @@ TEST_F(URLFilterTest, MissingListFiles) {
               1);
 }
 
-TEST_F(URLFilterTest, ExtractWritesKeysWithoutLookingThemUp) {
+// Verb 1 writes the keys without looking them up; other verbs and commands do nothing; broken
+// messages are refused.
+TEST_F(URLFilterTest, ExtractOtherVerbsAndBrokenMessages) {
     UseLists("black.dat");
     auto message = host::MessageBuilder()
                        .TextPart("t", {"http://www.bad.com/a/b?c=d"})
                        .HtmlPart("<a>", {"http://mail.example.co.uk:81/"})
                        .Build();
     std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), std::fclose);
-    ASSERT_NE(out, nullptr);
     host::BlackBoxStore extra;
     extra.PutObject(asbb::kUrlKeyStream, asbb::kObject,
                     reinterpret_cast<ascommon::CBlackBoxObject*>(out.get()), false);
@@ -140,21 +135,18 @@ TEST_F(URLFilterTest, ExtractWritesKeysWithoutLookingThemUp) {
     EXPECT_EQ(testing_support::ReadAll(out.get()),
               "bad.com\nbad.com\nbad.com/a/b?c=d\n"
               "example.co.uk\nmail.example.co.uk\nmail.example.co.uk:81/\n");
-    EXPECT_EQ(message->blackbox().IntValue(asbb::kUrlListed, -1), 0);  // nothing looked up
-    EXPECT_EQ(message->blackbox().Text(asbb::kUrlMatchedKeys), "");
+    EXPECT_EQ(Verdicts(message->blackbox(), {asbb::kUrlListed, asbb::kUrlMatchedKeys}),
+              "0 ''");  // nothing looked up
 
     EXPECT_EQ(Run(filter, *message, asbb::kExtractUrlKeys), ascommon::kErrInternal);
-    EXPECT_EQ(HostError(),
-              "Module Eml URL Filter failed to process entity with message: "
-              "ASInternalException - MESSAGE: no output file set to extract urls to");
-}
+    EXPECT_EQ(
+        HostError(),
+        kEntityFailed + "ASInternalException - MESSAGE: no output file set to extract urls to");
 
-TEST_F(URLFilterTest, OtherVerbsCommandsAndBrokenMessages) {
-    UseLists("black.dat");
-    auto message = host::MessageBuilder().TextPart("t", {"http://bad.com/"}).Build();
-    ASSERT_EQ(Run(filter, *message, 5), 0);
+    auto other = host::MessageBuilder().TextPart("t", {"http://bad.com/"}).Build();
+    ASSERT_EQ(Run(filter, *other, 5), 0);
     EXPECT_TRUE(host::TraceContains("the command is unknown and could not be performed"));
-    EXPECT_FALSE(message->blackbox().Has(asbb::kUrlListed));
+    EXPECT_FALSE(other->blackbox().Has(asbb::kUrlListed));
 
     host::BlackBoxStore io;
     EXPECT_EQ(filter->ProcessCommand(testing_support::kSession, 7, &io), 0);
@@ -163,10 +155,9 @@ TEST_F(URLFilterTest, OtherVerbsCommandsAndBrokenMessages) {
 
     auto noTree = host::MessageBuilder().TextPart("t").WithoutPartsTree().Build();
     EXPECT_EQ(Run(filter, *noTree, asbb::kCheckUrls), ascommon::kErrInternal);
-    EXPECT_EQ(HostError(),
-              "Module Eml URL Filter failed to process entity with message: "
-              "ASBadCastException - MESSAGE: Could not convert from CBlackBoxObject* "
-              "to CPartsContainer*");
+    EXPECT_EQ(HostError(), kEntityFailed +
+                               "ASBadCastException - MESSAGE: Could not convert from "
+                               "CBlackBoxObject* to CPartsContainer*");
 
     // A body whose kind names a class it is not of is refused, not read as that class.
     for (auto [kind, name] : {std::pair{nsEmlComponents::kBodyTextPlain, "CPartBodyTextPlain"},
@@ -174,16 +165,12 @@ TEST_F(URLFilterTest, OtherVerbsCommandsAndBrokenMessages) {
         auto impostor = host::MessageBuilder().TextPart("t", {"http://bad.com/"}).Build();
         auto* part = const_cast<nsEmlComponents::CPart*>(impostor->tree()->m_allParts->at(0));
         nsEmlComponents::CPartBodyOther other(kind);
-        nsEmlComponents::CPartBody* real = part->m_body;
-        part->m_body = &other;
+        part->m_body = &other;  // the message's own body stays owned by the message
         EXPECT_EQ(Run(filter, *impostor, asbb::kCheckUrls), ascommon::kErrInternal);
-        EXPECT_EQ(HostError(), std::string("Module Eml URL Filter failed to process entity with "
-                                           "message: ASBadCastException - MESSAGE: could not cast "
-                                           "to ") +
-                                   name);
+        EXPECT_EQ(HostError(),
+                  kEntityFailed + "ASBadCastException - MESSAGE: could not cast to " + name);
         part->m_body = nullptr;  // a part without a body is passed over
         EXPECT_EQ(Run(filter, *impostor, asbb::kCheckUrls), 0);
-        part->m_body = real;
     }
 }
 
