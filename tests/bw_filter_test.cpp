@@ -27,14 +27,6 @@ class BWFilterTest : public testing_support::ModuleFixture {
     CAFilter* filter = nullptr;
 };
 
-std::vector<std::u16string> Texts(host::WideTextList* list) {
-    std::vector<std::u16string> out;
-    for (uint64_t i = 0; list && i < list->size(); ++i) {
-        out.emplace_back(list->at(i).c_str(), list->at(i).length());
-    }
-    return out;
-}
-
 TEST_F(BWFilterTest, LoadListsCountAndWriteThemOut) {
     ASSERT_EQ(
         LoadLists(filter, {u"spam@bad.com", u"*@Evil.org", u"", u"spam@bad.com", u"a?c@x.com"},
@@ -59,10 +51,8 @@ TEST_F(BWFilterTest, LoadListsCountAndWriteThemOut) {
 
     // Exact expressions first, then wildcards in order; all folded to lower case.
     ASSERT_EQ(filter->ProcessCommand(kSession, asbb::kReadLists, &io), 0);
-    EXPECT_EQ(Texts(io.List(asbb::kBlackListItems)),
-              (std::vector<std::u16string>{u"spam@bad.com", u"*@evil.org", u"a?c@x.com"}));
-    EXPECT_EQ(Texts(io.List(asbb::kWhiteListItems)),
-              std::vector<std::u16string>{u"friend@good.com"});
+    EXPECT_EQ(Verdicts(io, {asbb::kBlackListItems, asbb::kWhiteListItems}),
+              "[spam@bad.com,*@evil.org,a?c@x.com] [friend@good.com]");
 
     ASSERT_EQ(LoadLists(filter, {u"other@bad.com"}, {}), 0);  // a second load replaces both
     ASSERT_EQ(filter->ProcessCommand(kSession, asbb::kReadListSizes, &io), 0);
@@ -165,7 +155,12 @@ TEST_F(BWFilterTest, UnsupportedVerbsCommandsAndBadInput) {
         EXPECT_EQ(Run(filter, *message, verb), 0);
         EXPECT_TRUE(host::TraceContains("this command is not supported"));
     }
-    host::BlackBoxStore empty;
+    host::BlackBoxStore empty, extra;
+    testing_support::FillExtra(extra, asbb::kWhiteList, "", "Reply-To");
+    auto bare = host::MessageBuilder().WithoutHeaders().Build();  // no header map at all
+    EXPECT_EQ(Run(filter, *bare, asbb::kAddHeader, &extra), ascommon::kErrInternal);
+    EXPECT_NE(HostError().find("REPLY-TO does not exist or is not an address header[ code -400]"),
+              std::string::npos);
     // clang-format off
     struct { uint64_t session; uint32_t command; bool io; int32_t result; const char* text; } rows[] = {
         // text: the host's error, or a trace line when the command succeeds

@@ -191,14 +191,8 @@ Result ListCommand(CAFilter* f, uint32_t command) {
              u"?ello.from.a.pattern@trusted.example"});
     }
     const int32_t code = f->ProcessCommand(kSession, command, &io);
-    std::string out = Verdicts(io, {asbb::kBlackListSize, asbb::kWhiteListSize});
-    for (uint32_t key : {asbb::kBlackListItems, asbb::kWhiteListItems}) {
-        for (uint64_t i = 0; io.List(key) && i < io.List(key)->size(); ++i) {
-            const auto& wide = io.List(key)->at(i);
-            out += std::string(wide.c_str(), wide.c_str() + wide.length()) + ",";
-        }
-    }
-    return Result{code, out};
+    return Result{code, Verdicts(io, {asbb::kBlackListSize, asbb::kWhiteListSize,
+                                      asbb::kBlackListItems, asbb::kWhiteListItems})};
 }
 
 // The black/white list filter: libraries, a session, both lists loaded, every verb, the list
@@ -213,44 +207,36 @@ TEST_F(FaultInjectionTest, BlackWhiteListFilter) {
                              return Result{f->ApplySharedSettings(), ""};
                          }});
     }
-    steps.push_back(kOpen);
     auto command = [](uint32_t c) {
         return Step{"command " + std::to_string(c), [c](CAFilter* f) { return ListCommand(f, c); }};
     };
+    steps.push_back(kOpen);
     steps.push_back(command(asbb::kLoadLists));
-    const std::vector<uint32_t> verdicts = {asbb::kWhitelisted, asbb::kBlacklisted,
-                                            asbb::kAddedAddress, asbb::kMatchedExpression,
-                                            asbb::kSameAddress};
-    const std::string blocked = "new.blocked.sender@freshly-added.example.com";
+    using M = host::MessageBuilder;
     const std::string spammer = "spammer.with.a.long.name@bulk-mailer.example.com";
+    const std::string blocked = "new.blocked.sender@freshly-added.example.com";
     // clang-format off
-    const struct { const char* name; std::string from, to; uint32_t verb; } mails[] = {
-        {"verb 0 white", "FRIEND.with.long.name@trusted-partner.example.net", "", asbb::kJudge},
-        {"verb 0 wildcard", "anyone.at.all@wildcard-spam-domain.example.org", "", asbb::kJudge},
-        {"verb 0 pattern", "hello.from.a.pattern@trusted.example", "", asbb::kJudge},
-        {"verb 0 to itself", spammer, spammer, asbb::kJudge},
-        {"verb 6", blocked, "", asbb::kAddFromToBlack},
-        {"verb 0 added", blocked, "", asbb::kJudge},
-        {"verb 7", "a.new.friend.of.ours@welcome.example.com", "", asbb::kAddFromToWhite},
+    const struct { const char* name; M message; uint32_t verb; int32_t selector; const char *address, *header; } calls[] = {
+        {"verb 0 white", M().From({"FRIEND.with.long.name@trusted-partner.example.net"}), asbb::kJudge, 0, "", ""},
+        {"verb 0 wildcard", M().From({"anyone.at.all@wildcard-spam-domain.example.org"}), asbb::kJudge, 0, "", ""},
+        {"verb 0 pattern", M().From({"hello.from.a.pattern@trusted.example"}), asbb::kJudge, 0, "", ""},
+        {"verb 0 to itself", M().From({spammer}).To({spammer}), asbb::kJudge, 0, "", ""},
+        {"verb 6", M().From({blocked}), asbb::kAddFromToBlack, 0, "", ""},
+        {"verb 0 added", M().From({blocked}), asbb::kJudge, 0, "", ""},
+        {"verb 7", M().From({"a.new.friend.of.ours@welcome.example.com"}), asbb::kAddFromToWhite, 0, "", ""},
+        {"verb 10", M().Addresses("Reply-To", {"first.reply.address@replies.example.com",
+                                               "Second.Reply.Address@replies.example.com"}),
+         asbb::kAddHeader, asbb::kWhiteList, "", "reply-to"},
+        {"verb 11", M(), asbb::kAddAddress, asbb::kBlackList, "One.More.Blocked.Address@added-by-verb.example", ""},
+        {"verb 12 listed", M(), asbb::kQueryAddress, 0, "second.reply.address@replies.example.com", ""},
+        {"verb 12 unknown", M(), asbb::kQueryAddress, 0, "nobody.known.at.all@unlisted.example.com", ""},
     };
     // clang-format on
-    for (const auto& mail : mails) {
-        host::MessageBuilder m;
-        m.From({mail.from});
-        if (!mail.to.empty()) m.To({mail.to});
-        steps.push_back(Entity(mail.name, m, mail.verb, verdicts));
-    }
-    host::MessageBuilder replyTo;
-    replyTo.Addresses("Reply-To", {"first.reply.address@replies.example.com",
-                                   "Second.Reply.Address@replies.example.com"});
-    steps.push_back(
-        Entity("verb 10", replyTo, asbb::kAddHeader, verdicts, asbb::kWhiteList, "", "reply-to"));
-    steps.push_back(Entity("verb 11", host::MessageBuilder(), asbb::kAddAddress, verdicts,
-                           asbb::kBlackList, "One.More.Blocked.Address@added-by-verb.example"));
-    for (const char* query :
-         {"second.reply.address@replies.example.com", "nobody.known.at.all@unlisted.example.com"}) {
-        steps.push_back(Entity(std::string("verb 12 ") + query, host::MessageBuilder(),
-                               asbb::kQueryAddress, verdicts, 0, query));
+    for (const auto& c : calls) {
+        steps.push_back(Entity(c.name, c.message, c.verb,
+                               {asbb::kWhitelisted, asbb::kBlacklisted, asbb::kAddedAddress,
+                                asbb::kMatchedExpression, asbb::kSameAddress},
+                               c.selector, c.address, c.header));
     }
     steps.push_back(command(asbb::kReadListSizes));
     steps.push_back(command(asbb::kReadLists));
@@ -285,39 +271,27 @@ TEST_F(FaultInjectionTest, URLFilter) {
     const Step load = {"ApplySharedSettings", [](CAFilter* f) {
                            return Result{f->ApplySharedSettings(), ""};
                        }};
-    steps = {load, kOpen};
+    using M = host::MessageBuilder;
+    auto check = [](const char* name, const M& message, uint32_t verb = asbb::kCheckUrls) {
+        return Entity(name, message, verb, {asbb::kUrlListed, asbb::kUrlMatchedKeys});
+    };
     // clang-format off
-    struct Mail { std::vector<std::string> text, html; const char* sender; } mails[] = {
-        {{"http://clean-and-unlisted.example.net/", "http://www.bad-domain-with-a-long-name.com/x"}, {}, nullptr},
-        {{}, {"https://listed.example.com/a/very/long/path/to/one/page"}, nullptr},
-        {{"http://mail.sub-domain-of-a-list.example.org:8080/"}, {}, nullptr},
-        {{}, {"http://www.second-file-domain.example/?q=1"}, nullptr},
-        {{"http://www.spam.co.uk/whitelisted"}, {}, nullptr},  // the lists are loaded again first
-        {{}, {}, "mx.relay.sender-parent.example"},
-        {{"http://first.clean.example.com/%41", "http://second.clean.example.com/b"},
-         {"http://third.clean.example.com/c"}, "clean.sender.example.com"},
+    steps = {
+        load, kOpen,
+        check("clean and listed", M().TextPart("text", {"http://clean-and-unlisted.example.net/", "http://www.bad-domain-with-a-long-name.com/x"})),
+        check("URL key", M().HtmlPart("<a>", {"https://listed.example.com/a/very/long/path/to/one/page"})),
+        check("sub-domain", M().TextPart("text", {"http://mail.sub-domain-of-a-list.example.org:8080/"})),
+        check("second file", M().HtmlPart("<a>", {"http://www.second-file-domain.example/?q=1"})),
+        load,  // the lists once more, then used again
+        check("white", M().TextPart("text", {"http://www.spam.co.uk/whitelisted"})),
+        check("sender", M().SenderDomain("mx.relay.sender-parent.example")),
+        check("clean", M().TextPart("text", {"http://first.clean.example.com/%41", "http://second.clean.example.com/b"})
+                           .HtmlPart("<a>", {"http://third.clean.example.com/c"}).SenderDomain("clean.sender.example.com")),
+        check("extract", M().TextPart("t", {"http://www.bad-domain-with-a-long-name.com/a/b?c=d"})
+                             .HtmlPart("<a>", {"http://mail.example-with-a-long-name.co.uk:81/"}), asbb::kExtractUrlKeys),
+        kClose,
     };
     // clang-format on
-    for (const Mail& mail : mails) {
-        if (&mail == &mails[4]) steps.push_back(load);
-        host::MessageBuilder m;
-        if (!mail.text.empty()) m.TextPart("text", mail.text);
-        if (!mail.html.empty()) m.HtmlPart("<a>", mail.html);
-        if (mail.sender) m.SenderDomain(mail.sender);
-        steps.push_back(Entity("verb 0 #" + std::to_string(&mail - mails), m, asbb::kCheckUrls,
-                               {asbb::kUrlListed, asbb::kUrlMatchedKeys}));
-    }
-    steps.push_back(
-        Entity("extract",
-               host::MessageBuilder()
-                   .TextPart("t", {"http://www.bad-domain-with-a-long-name.com/a/b?c=d"})
-                   .HtmlPart("<a>", {"http://mail.example-with-a-long-name.co.uk:81/"}),
-               asbb::kExtractUrlKeys, {asbb::kUrlListed, asbb::kUrlMatchedKeys}));
-    steps.push_back({"ProcessCommand", [](CAFilter* f) {
-                         host::BlackBoxStore io;
-                         return Result{f->ProcessCommand(kSession, 3, &io), ""};
-                     }});
-    steps.push_back(kClose);
     m_index = testing_support::kURLFilter;
     RunEveryFailure("URL filter", 50);
 }

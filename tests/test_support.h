@@ -124,14 +124,21 @@ inline void FillExtra(host::BlackBoxStore& extra, int32_t selector, const std::s
     if (!header.empty()) extra.SetWideText(asbb::kHeaderName, host::WidenKey(header));
 }
 
-// What the module wrote under `keys`, one word each: the number, the text in quotes, or "-" for
-// a key never written. One string pins a whole row of verdicts.
+// What the module wrote under `keys`, one word each: the number, the text in quotes, a list of
+// wide texts in brackets, or "-" for a key never written. One string pins a row of verdicts.
 inline std::string Verdicts(host::BlackBoxStore& box, const std::vector<uint32_t>& keys) {
     std::string out;
     for (uint32_t key : keys) {
         if (!out.empty()) out += ' ';
         if (!box.Has(key)) {
             out += '-';
+        } else if (host::WideTextList* list = box.List(key)) {
+            out += '[';
+            for (uint64_t i = 0; i < list->size(); ++i) {
+                const auto& item = list->at(i);  // ASCII in the tests: narrowed unit by unit
+                out += (i ? "," : "") + std::string(item.c_str(), item.c_str() + item.length());
+            }
+            out += ']';
         } else if (box.Get(key, asbb::kText, asbb::kValue) != nullptr) {
             out += "'" + box.Text(key) + "'";
         } else {

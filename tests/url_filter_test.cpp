@@ -123,9 +123,10 @@ TEST_F(URLFilterTest, MissingListFiles) {
 // messages are refused.
 TEST_F(URLFilterTest, ExtractOtherVerbsAndBrokenMessages) {
     UseLists("black.dat");
-    auto message = host::MessageBuilder()
+    auto message = host::MessageBuilder()  // the keys come in the parts' order
                        .TextPart("t", {"http://www.bad.com/a/b?c=d"})
                        .HtmlPart("<a>", {"http://mail.example.co.uk:81/"})
+                       .TextPart("t", {"http://z.tld/"})
                        .Build();
     std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), std::fclose);
     host::BlackBoxStore extra;
@@ -133,8 +134,8 @@ TEST_F(URLFilterTest, ExtractOtherVerbsAndBrokenMessages) {
                     reinterpret_cast<ascommon::CBlackBoxObject*>(out.get()), false);
     ASSERT_EQ(Run(filter, *message, asbb::kExtractUrlKeys, &extra), 0) << HostError();
     EXPECT_EQ(testing_support::ReadAll(out.get()),
-              "bad.com\nbad.com\nbad.com/a/b?c=d\n"
-              "example.co.uk\nmail.example.co.uk\nmail.example.co.uk:81/\n");
+              "bad.com\nbad.com\nbad.com/a/b?c=d\nexample.co.uk\nmail.example.co.uk\n"
+              "mail.example.co.uk:81/\nz.tld\nz.tld\nz.tld/\n");
     EXPECT_EQ(Verdicts(message->blackbox(), {asbb::kUrlListed, asbb::kUrlMatchedKeys}),
               "0 ''");  // nothing looked up
 
