@@ -210,43 +210,38 @@ TEST_F(FaultInjectionTest, BlackWhiteListFilter) {
     auto command = [](uint32_t c) {
         return Step{"command " + std::to_string(c), [c](CAFilter* f) { return ListCommand(f, c); }};
     };
-    steps.push_back(kOpen);
-    steps.push_back(command(asbb::kLoadLists));
     using M = host::MessageBuilder;
-    const std::string spammer = "spammer.with.a.long.name@bulk-mailer.example.com";
-    const std::string blocked = "new.blocked.sender@freshly-added.example.com";
-    // clang-format off
-    const struct { const char* name; M message; uint32_t verb; int32_t selector; const char *address, *header; } calls[] = {
-        {"verb 0 white", M().From({"FRIEND.with.long.name@trusted-partner.example.net"}), asbb::kJudge, 0, "", ""},
-        {"verb 0 wildcard", M().From({"anyone.at.all@wildcard-spam-domain.example.org"}), asbb::kJudge, 0, "", ""},
-        {"verb 0 pattern", M().From({"hello.from.a.pattern@trusted.example"}), asbb::kJudge, 0, "", ""},
-        {"verb 0 to itself", M().From({spammer}).To({spammer}), asbb::kJudge, 0, "", ""},
-        {"verb 6", M().From({blocked}), asbb::kAddFromToBlack, 0, "", ""},
-        {"verb 0 added", M().From({blocked}), asbb::kJudge, 0, "", ""},
-        {"verb 7", M().From({"a.new.friend.of.ours@welcome.example.com"}), asbb::kAddFromToWhite, 0, "", ""},
-        {"verb 10", M().Addresses("Reply-To", {"first.reply.address@replies.example.com",
-                                               "Second.Reply.Address@replies.example.com"}),
-         asbb::kAddHeader, asbb::kWhiteList, "", "reply-to"},
-        {"verb 11", M(), asbb::kAddAddress, asbb::kBlackList, "One.More.Blocked.Address@added-by-verb.example", ""},
-        {"verb 12 listed", M(), asbb::kQueryAddress, 0, "second.reply.address@replies.example.com", ""},
-        {"verb 12 unknown", M(), asbb::kQueryAddress, 0, "nobody.known.at.all@unlisted.example.com", ""},
+    auto call = [](const char* name, const M& message, uint32_t verb, int32_t selector = 0,
+                   const char* address = "", const char* header = "") {
+        return Entity(name, message, verb,
+                      {asbb::kWhitelisted, asbb::kBlacklisted, asbb::kAddedAddress,
+                       asbb::kMatchedExpression, asbb::kSameAddress},
+                      selector, address, header);
     };
+    const std::string spammer = "spammer.with.a.long.name@bulk-mailer.example.com";
+    // clang-format off
+    steps.insert(steps.end(), {
+        kOpen, command(asbb::kLoadLists),
+        call("verb 0 white", M().From({"FRIEND.with.long.name@trusted-partner.example.net"}), asbb::kJudge),
+        call("verb 0 wildcard", M().From({"anyone.at.all@wildcard-spam-domain.example.org"}), asbb::kJudge),
+        call("verb 0 pattern", M().From({"hello.from.a.pattern@trusted.example"}), asbb::kJudge),
+        call("verb 0 to itself", M().From({spammer}).To({spammer}), asbb::kJudge),
+        call("verb 6", M().From({"new.blocked.sender@freshly-added.example.com"}), asbb::kAddFromToBlack),
+        call("verb 7", M().From({"a.new.friend.of.ours@welcome.example.com"}), asbb::kAddFromToWhite),
+        call("verb 10", M().Addresses("Reply-To", {"first.reply.address@replies.example.com",
+                                                   "Second.Reply.Address@replies.example.com"}),
+             asbb::kAddHeader, asbb::kWhiteList, "", "reply-to"),
+        call("verb 11", M(), asbb::kAddAddress, asbb::kBlackList, "One.More.Blocked.Address@added-by-verb.example"),
+        call("verb 12 listed", M(), asbb::kQueryAddress, 0, "second.reply.address@replies.example.com"),
+        call("verb 12 unknown", M(), asbb::kQueryAddress, 0, "nobody.known.at.all@unlisted.example.com"),
+        command(asbb::kReadListSizes), command(asbb::kReadLists),
+        {"GetStatistics", [](CAFilter* f) {
+             host::BlackBoxStore stats;
+             const int32_t code = f->GetStatistics(kSession, &stats);
+             return Result{code, Verdicts(stats, {asbb::kStatWhiteListSize, asbb::kStatBlackListSize})};
+         }},
+        kClose});
     // clang-format on
-    for (const auto& c : calls) {
-        steps.push_back(Entity(c.name, c.message, c.verb,
-                               {asbb::kWhitelisted, asbb::kBlacklisted, asbb::kAddedAddress,
-                                asbb::kMatchedExpression, asbb::kSameAddress},
-                               c.selector, c.address, c.header));
-    }
-    steps.push_back(command(asbb::kReadListSizes));
-    steps.push_back(command(asbb::kReadLists));
-    steps.push_back({"GetStatistics", [](CAFilter* f) {
-                         host::BlackBoxStore stats;
-                         const int32_t code = f->GetStatistics(kSession, &stats);
-                         return Result{code, Verdicts(stats, {asbb::kStatWhiteListSize,
-                                                              asbb::kStatBlackListSize})};
-                     }});
-    steps.push_back(kClose);
     m_index = testing_support::kBWFilter;
     RunEveryFailure("black/white list filter", 50);
 }

@@ -12,7 +12,7 @@ namespace {
 using testing_support::HostError;
 using testing_support::kSession;
 using testing_support::Verdicts;
-using Settings = std::vector<std::pair<const char*, int>>;
+using Settings = std::vector<std::pair<std::string, int>>;  // under /eml/filter/multi/
 using M = host::MessageBuilder;
 
 const std::string kGtube = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
@@ -30,7 +30,8 @@ class MultiFilterTest : public testing_support::ModuleFixture {
 
     // Re-reads the session settings after a test changed them.
     void Configure(const Settings& values) {
-        for (const auto& [key, value] : values) m_settings.SetInt(key, value);
+        for (const auto& [key, value] : values)
+            m_settings.SetInt(("/eml/filter/multi/" + key).c_str(), value);
         ASSERT_EQ(filter->ApplySessionSettings(kSession), 0);
     }
 
@@ -77,25 +78,20 @@ TEST_F(MultiFilterTest, Verbs) {
         cyrillic{asbb::kTestCyrillicShare, {asbb::kCyrillicShare}};
     std::string lower = kGtube;
     for (char& c : lower) c = static_cast<char>(std::tolower(c));
-    auto on = [](int value) { return Settings{{"/eml/filter/multi/SexuallyExplicit", value}}; };
-    auto max = [](int size) { return Settings{{"/eml/filter/multi/MaxFileSize", size}}; };
+    // clang-format off
+    auto on = [](int value) { return Settings{{"SexuallyExplicit", value}}; };
+    auto max = [](int size) { return Settings{{"MaxFileSize", size}}; };
     // The Asian and the Cyrillic switch, and Japanese excluded from Asian.
     auto CS = [](int asian, int cyrillic, int exclude) {
-        return Settings{{"/eml/filter/multi/AsianCharsets", asian},
-                        {"/eml/filter/multi/CyrilicCharsets", cyrillic},
-                        {"/eml/filter/multi/charset/AsianExcludeJapanese", exclude}};
+        return Settings{{"AsianCharsets", asian}, {"CyrilicCharsets", cyrillic}, {"charset/AsianExcludeJapanese", exclude}};
     };
     // The Asian share's switch, percent allowed, Japanese excluded and Japanese minimum.
     auto A = [](int on, int allowed, int exclude, int japanese) {
-        return Settings{{"/eml/filter/multi/AsianCharsets", on},
-                        {"/eml/filter/multi/PercentOfAllowedAsianChars", allowed},
-                        {"/eml/filter/multi/charset/AsianExcludeJapanese", exclude},
-                        {"/eml/filter/multi/charset/JapaneseMinPercent", japanese}};
+        return Settings{{"AsianCharsets", on}, {"PercentOfAllowedAsianChars", allowed},
+                        {"charset/AsianExcludeJapanese", exclude}, {"charset/JapaneseMinPercent", japanese}};
     };
-    auto C = [](int on, int allowed) {
-        return Settings{{"/eml/filter/multi/CyrilicCharsets", on},
-                        {"/eml/filter/multi/PercentOfAllowedCyrillicChars", allowed}};
-    };
+    auto C = [](int on, int allowed) { return Settings{{"CyrilicCharsets", on}, {"PercentOfAllowedCyrillicChars", allowed}}; };
+    // clang-format on
     const std::string noScripts = R"({"Total": 100, "Groups": {"Other": 0}, "Scripts": {}})";
     const std::string explicitSubject = "SEXUALLY-EXPLICIT: offer";
     struct Row {
@@ -185,23 +181,23 @@ TEST_F(MultiFilterTest, Verbs) {
                 << key;
         }
     }
-    EXPECT_TRUE(host::TraceContains("Hit the GTUBE in a html part!"));
+    EXPECT_TRUE(m_traces.Contains("Hit the GTUBE in a html part!"));
     EXPECT_TRUE(
-        host::TraceContains("AsianCharDetection: Total 80; Asian 50; Japanese 0; Percent 62"));
-    EXPECT_TRUE(host::TraceContains("Error: Cannot get character statistics"));
-    EXPECT_TRUE(host::TraceContains("CyrillicCharDetection: Total 80; Cyrilic 41; Percent 51"));
+        m_traces.Contains("AsianCharDetection: Total 80; Asian 50; Japanese 0; Percent 62"));
+    EXPECT_TRUE(m_traces.Contains("Error: Cannot get character statistics"));
+    EXPECT_TRUE(m_traces.Contains("CyrillicCharDetection: Total 80; Cyrilic 41; Percent 51"));
     // Text parts come first.
-    host::TakeTraces();
+    m_traces.lines.clear();
     auto both = M().TextPart(kGtube).HtmlPart(kGtube).Build();
     ASSERT_EQ(Run(filter, *both, asbb::kTestGtube), 0);
-    EXPECT_TRUE(host::TraceContains("Hit the GTUBE on a text part!"));
-    EXPECT_FALSE(host::TraceContains("Hit the GTUBE in a html part!"));
+    EXPECT_TRUE(m_traces.Contains("Hit the GTUBE on a text part!"));
+    EXPECT_FALSE(m_traces.Contains("Hit the GTUBE in a html part!"));
 }
 
 // Failures reach the host as the filter's message and write no verdict; an unknown verb is
 // only traced.
 TEST_F(MultiFilterTest, FailuresAndUnknownVerb) {
-    Configure({{"/eml/filter/multi/AsianCharsets", 1}});
+    Configure({{"AsianCharsets", 1}});
     // clang-format off
     struct { M message; uint32_t verb; uint64_t session, failAllocation; const char* error; } rows[] = {
         {M().TextPart("x"), asbb::kTestGtube, 99, 0, "ASInternalException - MESSAGE: No data struct for current session"},
@@ -226,8 +222,8 @@ TEST_F(MultiFilterTest, FailuresAndUnknownVerb) {
         EXPECT_EQ(Verdicts(message->blackbox(), {asbb::kGtube}), "1");
     }
     EXPECT_TRUE(
-        host::TraceContains("[CPartsArray] Memory allocation error while trying to create "
-                            "text plain parts array"));
+        m_traces.Contains("[CPartsArray] Memory allocation error while trying to create "
+                          "text plain parts array"));
     EXPECT_EQ(filter->ProcessEntity(kSession, nullptr, asbb::kTestGtube), ascommon::kErrInternal);
 
     struct Refusing : host::BlackBoxStore {  // refuses the explicit-subject verdict
@@ -235,7 +231,7 @@ TEST_F(MultiFilterTest, FailuresAndUnknownVerb) {
             return key == asbb::kSexuallyExplicit ? -1 : BlackBoxStore::Set(key, type, zero, value);
         }
     };
-    Configure({{"/eml/filter/multi/SexuallyExplicit", 1}});
+    Configure({{"SexuallyExplicit", 1}});
     auto message = M().Subject("SEXUALLY-EXPLICIT").TextPart(kGtube).Build();
     Refusing box;
     box.PutObject(asbb::kHeaders, asbb::kObject, message->headers(), false);
@@ -244,9 +240,8 @@ TEST_F(MultiFilterTest, FailuresAndUnknownVerb) {
               ascommon::kErrInternal);
     EXPECT_EQ(HostError(), kEntityFailed + "ASMemException - MESSAGE: Allocation error!");
 
-    testing_support::LeveledTraces traces;
     ASSERT_EQ(Run(filter, *message, asbb::kTestCyrillicShare + 1), 0);
-    EXPECT_EQ(traces.Level("MultiFilter invalid verb"), 1);
+    EXPECT_EQ(m_traces.Level("MultiFilter invalid verb"), 1);
     for (uint32_t key = asbb::kCharsetHit; key <= asbb::kCyrillicShare; ++key) {
         EXPECT_FALSE(message->blackbox().Has(key));
     }

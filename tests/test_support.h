@@ -5,10 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "blackbox_keys.h"
@@ -42,8 +40,33 @@ inline void PutLists(host::BlackBoxStore& io, const std::vector<std::u16string>&
     io.PutObject(asbb::kWhiteListItems, asbb::kWideTextList, host::NewWideTextList(white), true);
 }
 
-// Loads the module, gets the factory with the host's hooks and captures traces up to level 4;
-// the factory is released at the end of each test.
+// Keeps the trace lines, with their levels, that reach the capture while it lives (the lines
+// go here instead of to host::TakeTraces). For traces whose level is part of the behaviour:
+// errors at 1, survived failures at 2, notices at 3, per-item progress at 4. One test thread
+// reads it; the hooks call the sink under their lock.
+class LeveledTraces {
+  public:
+    LeveledTraces() {
+        host::SetTraceSink([this](int32_t level, auto& line) { lines.emplace_back(level, line); });
+    }
+    ~LeveledTraces() { host::SetTraceSink(nullptr); }
+    LeveledTraces(const LeveledTraces&) = delete;
+    LeveledTraces& operator=(const LeveledTraces&) = delete;
+
+    // The level of the first line holding `text`; 0 when no line does.
+    int32_t Level(const std::string& text) const {
+        for (const auto& [level, line] : lines) {
+            if (line.find(text) != std::string::npos) return level;
+        }
+        return 0;
+    }
+    bool Contains(const std::string& text) const { return Level(text) != 0; }
+
+    std::vector<std::pair<int32_t, std::string>> lines;  // in order; a test may clear them
+};
+
+// Loads the module, gets the factory with the host's hooks and keeps the traces up to level 4
+// in m_traces; the factory is released at the end of each test.
 class ModuleFixture : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -56,7 +79,6 @@ class ModuleFixture : public ::testing::Test {
     void TearDown() override {
         if (m_factory != nullptr) m_library.ReleaseClassFactory();
         host::CaptureTraces(0);
-        host::TakeTraces();
     }
 
     // A filter of the factory reading m_settings.
@@ -84,35 +106,10 @@ class ModuleFixture : public ::testing::Test {
         return result;
     }
 
+    LeveledTraces m_traces;
     host::ModuleLibrary m_library;
     host::SettingsStore m_settings;
     CAClassFactory* m_factory = nullptr;
-};
-
-// Keeps the trace lines, with their levels, that reach the capture while it lives (the lines
-// go here instead of to TakeTraces). For traces whose level is part of the behaviour: errors
-// at 1, survived failures at 2, notices at 3, per-item progress at 4. One test thread reads it.
-class LeveledTraces {
-  public:
-    LeveledTraces() {
-        host::SetTraceSink([this](int32_t level, const std::string& line) {
-            m_lines.emplace_back(level, line);  // the hooks call the sink under their lock
-        });
-    }
-    ~LeveledTraces() { host::SetTraceSink(nullptr); }
-    LeveledTraces(const LeveledTraces&) = delete;
-    LeveledTraces& operator=(const LeveledTraces&) = delete;
-
-    // The level of the first line holding `text`; 0 when no line does.
-    int32_t Level(const std::string& text) const {
-        for (const auto& line : m_lines) {
-            if (line.second.find(text) != std::string::npos) return line.first;
-        }
-        return 0;
-    }
-
-  private:
-    std::vector<std::pair<int32_t, std::string>> m_lines;
 };
 
 // The extra blackbox of the black/white list filter's add and query verbs: selector 0 and

@@ -32,7 +32,7 @@ class URLFilterTest : public testing_support::ModuleFixture {
                                  folder.path());
         testfiles::WriteListFile(folder / "white.dat", {{}, {}, {"spam.co.uk"}}, folder.path());
         ASSERT_EQ(host::OpenSession(filter, testing_support::kSession), 0);
-        host::TakeTraces();
+        m_traces.lines.clear();
     }
 
     void TearDown() override {
@@ -82,9 +82,9 @@ TEST_F(URLFilterTest, ListedKeysOfUrlsAndSender) {
         EXPECT_EQ(Verdicts(message->blackbox(), {asbb::kUrlListed, asbb::kUrlMatchedKeys}),
                   (*row.matched ? "1 '" : "0 '") + std::string(row.matched) + "'");
     }
-    EXPECT_TRUE(host::TraceContains("the message does not have spam URLs"));
-    EXPECT_TRUE(host::TraceContains("the message has spam URLs"));
-    EXPECT_TRUE(host::TraceContains("[RTDA] Could not get from domain from blackbox"));
+    EXPECT_TRUE(m_traces.Contains("the message does not have spam URLs"));
+    EXPECT_TRUE(m_traces.Contains("the message has spam URLs"));
+    EXPECT_TRUE(m_traces.Contains("[RTDA] Could not get from domain from blackbox"));
 }
 
 TEST_F(URLFilterTest, MissingListFiles) {
@@ -93,16 +93,13 @@ TEST_F(URLFilterTest, MissingListFiles) {
     ASSERT_EQ(Run(filter, *bad, asbb::kCheckUrls), 0);
     EXPECT_FALSE(bad->blackbox().Has(asbb::kUrlListed) ||
                  bad->blackbox().Has(asbb::kUrlMatchedKeys));
-    {
-        testing_support::LeveledTraces traces;
-        m_settings.Set("/eml/filter/url/filesbl", "missing.dat\tblack.dat");
-        ASSERT_EQ(filter->ApplySharedSettings(), 0) << HostError();
-        EXPECT_EQ(traces.Level("[url] Url blacklist File Not Found!"), 1);
+    m_settings.Set("/eml/filter/url/filesbl", "missing.dat\tblack.dat");
+    ASSERT_EQ(filter->ApplySharedSettings(), 0) << HostError();
+    EXPECT_EQ(m_traces.Level("[url] Url blacklist File Not Found!"), 1);
 
-        m_settings.Set("/eml/filter/url/filesbl", "missing.dat other.dat");
-        EXPECT_EQ(filter->ApplySharedSettings(), ascommon::kErrInternal);
-        EXPECT_EQ(HostError(), "ASException - MESSAGE: Problems loading the BL URLs");
-    }
+    m_settings.Set("/eml/filter/url/filesbl", "missing.dat other.dat");
+    EXPECT_EQ(filter->ApplySharedSettings(), ascommon::kErrInternal);
+    EXPECT_EQ(HostError(), "ASException - MESSAGE: Problems loading the BL URLs");
     m_settings.Set("/eml/filter/url/filesbl", "black.dat");
     m_settings.Set("/eml/filter/url/filewl", "missing-white.dat");  // no failure
     ASSERT_EQ(filter->ApplySharedSettings(), 0) << HostError();
@@ -112,10 +109,9 @@ TEST_F(URLFilterTest, MissingListFiles) {
 
     m_settings.Remove(host::WidenKey("/eml/global/GlobalTempPath").c_str());
     m_settings.Remove(host::WidenKey("/eml/filter/url/filewl").c_str());
-    testing_support::LeveledTraces traces;
     EXPECT_EQ(filter->ApplySharedSettings(), 0);
-    EXPECT_EQ(traces.Level("Module Eml URL Filter failed to apply shared settings with "
-                           "message: invalid EmlGlobalTempPath"),
+    EXPECT_EQ(m_traces.Level("Module Eml URL Filter failed to apply shared settings with "
+                             "message: invalid EmlGlobalTempPath"),
               1);
 }
 
@@ -146,13 +142,13 @@ TEST_F(URLFilterTest, ExtractOtherVerbsAndBrokenMessages) {
 
     auto other = host::MessageBuilder().TextPart("t", {"http://bad.com/"}).Build();
     ASSERT_EQ(Run(filter, *other, 5), 0);
-    EXPECT_TRUE(host::TraceContains("the command is unknown and could not be performed"));
+    EXPECT_TRUE(m_traces.Contains("the command is unknown and could not be performed"));
     EXPECT_FALSE(other->blackbox().Has(asbb::kUrlListed));
 
     host::BlackBoxStore io;
     EXPECT_EQ(filter->ProcessCommand(testing_support::kSession, 7, &io), 0);
     EXPECT_TRUE(
-        host::TraceContains("the release version of the URL filter does not support any commands"));
+        m_traces.Contains("the release version of the URL filter does not support any commands"));
 
     auto noTree = host::MessageBuilder().TextPart("t").WithoutPartsTree().Build();
     EXPECT_EQ(Run(filter, *noTree, asbb::kCheckUrls), ascommon::kErrInternal);
