@@ -5,26 +5,22 @@
 
 namespace {
 
-using testing_support::HostError;
-using testing_support::kSession;
-using testing_support::Verdicts;
+using namespace testing_support;  // NOLINT: the suite's own helpers
 
 const std::string kCommandFailed =
     "Module Eml Blacklist/Whitelist Filter failed to process command with message: ";
 
-class BWFilterTest : public testing_support::ModuleFixture {
+class BWFilterTest : public ModuleFixture {
   protected:
     void SetUp() override {
         ModuleFixture::SetUp();
         if (HasFatalFailure()) return;
-        filter = CreateFilter(testing_support::kBWFilter);
-        m_settings.Set("/eml/global/SharedLibsPathNew", testing_support::LibraryFolder());
+        filter = CreateFilter(kBWFilter);
+        m_settings.Set("/eml/global/SharedLibsPathNew", LibraryFolder());
         ASSERT_EQ(filter->ApplySharedSettings(), 0) << HostError();
         ASSERT_EQ(host::OpenSession(filter, kSession), 0) << HostError();
         m_traces.lines.clear();
     }
-
-    CAFilter* filter = nullptr;
 };
 
 TEST_F(BWFilterTest, LoadListsCountAndWriteThemOut) {
@@ -71,16 +67,11 @@ TEST_F(BWFilterTest, JudgeAddAndQueryAddresses) {
                "message: ASException - MESSAGE: " +
                error;
     };
-    struct Row {
-        uint32_t verb;
-        int32_t selector;  // 0: none; -1: no extra blackbox at all
-        const char* header;
-        const char *address, *to;  // the From address for verbs 0, 6 and 7; null: none
-        // white, black, same address, matched, added (see Verdicts); after a failure, the code
-        // and the host's error too
-        std::string want;
-    } rows[] = {
-        // clang-format off
+    // clang-format off
+    // selector 0: none, -1: no extra blackbox at all; address: the From address for verbs 0, 6
+    // and 7 (null: none); want: white, black, same address, matched, added (see Verdicts), and
+    // after a failure the code and the host's error too
+    struct { uint32_t verb; int32_t selector; const char *header, *address, *to; std::string want; } rows[] = {
         {judge, -1, "", "friend@good.com", "me@here.com", "1 0 - 'friend@good.com' -"},
         {judge, -1, "", "x@EVIL.org", "me@here.com", "0 1 - '*@evil.org' -"},
         {judge, -1, "", "SPAM@bad.com", nullptr, "0 1 - 'spam@bad.com' -"},
@@ -113,9 +104,9 @@ TEST_F(BWFilterTest, JudgeAddAndQueryAddresses) {
         {query, 0, "", "two@b.com", nullptr, "1 0 - 'two@b.com' -"},
         {query, 0, "", "upper@case.com", nullptr, "0 1 - 'upper@case.com' -"},
         {query, 0, "", "someone@else.com", nullptr, "0 0 - '' -"},
-        // clang-format on
     };
-    for (const Row& row : rows) {
+    // clang-format on
+    for (const auto& row : rows) {
         SCOPED_TRACE("row " + std::to_string(&row - rows));
         const bool fromVerb = row.verb == judge || row.verb == black || row.verb == white;
         host::MessageBuilder builder;
@@ -124,7 +115,7 @@ TEST_F(BWFilterTest, JudgeAddAndQueryAddresses) {
         if (row.to) builder.To({row.to});
         auto message = builder.Build();
         host::BlackBoxStore extra;
-        testing_support::FillExtra(extra, row.selector, "", row.header);
+        FillExtra(extra, row.selector, "", row.header);
         if (!fromVerb && row.address)
             extra.SetWideText(asbb::kAddress, host::WidenKey(row.address));
         const int32_t result = Run(filter, *message, row.verb, row.selector < 0 ? nullptr : &extra);
@@ -152,7 +143,7 @@ TEST_F(BWFilterTest, UnsupportedVerbsCommandsAndBadInput) {
         EXPECT_TRUE(m_traces.Contains("this command is not supported"));
     }
     host::BlackBoxStore empty, extra;
-    testing_support::FillExtra(extra, asbb::kWhiteList, "", "Reply-To");
+    FillExtra(extra, asbb::kWhiteList, "", "Reply-To");
     auto bare = host::MessageBuilder().WithoutHeaders().Build();  // no header map at all
     EXPECT_EQ(Run(filter, *bare, asbb::kAddHeader, &extra), ascommon::kErrInternal);
     EXPECT_NE(HostError().find("REPLY-TO does not exist or is not an address header[ code -400]"),
@@ -192,11 +183,11 @@ TEST_F(BWFilterTest, SharedSettingsAndLibraries) {
     EXPECT_EQ(m_traces.Level("Module Eml Blacklist/Whitelist Filter failed to apply shared "
                              "settings with message: ASException - MESSAGE: Could not get"),
               2);
-    m_settings.Set("/eml/global/SharedLibsPathNew", testing_support::LibraryFolder() + "/");
+    m_settings.Set("/eml/global/SharedLibsPathNew", LibraryFolder() + "/");
     EXPECT_EQ(filter->ApplySharedSettings(), 0) << HostError();
     EXPECT_TRUE(m_traces.Contains("Successfully loaded dynamic library"));
 
-    CAFilter* fresh = CreateFilter(testing_support::kBWFilter);
+    CAFilter* fresh = CreateFilter(kBWFilter);
     EXPECT_EQ(host::OpenSession(fresh, 5), ascommon::kErrInternal);  // no regex library yet
     EXPECT_EQ(m_traces.Level("could not initialize matching list."), 1);
     EXPECT_FALSE(fresh->m_sessions.lookup(5)->initialised);

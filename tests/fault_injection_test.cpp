@@ -142,9 +142,7 @@ class FaultInjectionTest : public ::testing::Test {
                 << expected[i].output;
         }
         const uint64_t total = after.back();
-        EXPECT_GT(total, minimum);
-        std::printf("[          ] %s: %llu allocations injected\n", scenario,
-                    static_cast<unsigned long long>(total));
+        EXPECT_GT(total, minimum) << scenario << ": too few allocations to inject";
         int runsAfterFailure = 0;
         for (uint64_t k = 1; k <= total && runsAfterFailure < 10; ++k) {
             const std::vector<Result> results = Run(k, nullptr);
@@ -293,23 +291,14 @@ TEST_F(FaultInjectionTest, URLFilter) {
 
 // The multipurpose filter: session switches, then each verb on a message that hits.
 TEST_F(FaultInjectionTest, MultipurposeFilter) {
-    for (const char* key : {"/eml/filter/multi/SexuallyExplicit", "/eml/filter/multi/AsianCharsets",
-                            "/eml/filter/multi/CyrilicCharsets"}) {
-        settings.SetInt(key, 1);
-    }
-    settings.SetInt("/eml/filter/multi/MaxFileSize", 100);
-    settings.SetInt("/eml/filter/multi/PercentOfAllowedAsianChars", 30);
-    settings.SetInt("/eml/filter/multi/PercentOfAllowedCyrillicChars", 30);
-    const char kGtube[] = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
-    const host::PartFields html = {nsEmlComponents::kBodyTextHtml,
-                                   "",
-                                   {{}, {}, false, "text/html", "koi8-r", true, {}, {}, {}},
-                                   {},
-                                   false};
+    testing_support::SwitchOnMultiTests(settings, 100, 30);
+    host::PartFields html;  // a charset declared in an HTML part's own headers
+    html.kind = nsEmlComponents::kBodyTextHtml;
+    html.headers = {{}, {}, false, "text/html", "koi8-r", true, {}, {}, {}};
     // clang-format off
     steps = {
         kOpen,
-        Entity("GTUBE", host::MessageBuilder().TextPart("plain").HtmlPart(kGtube), asbb::kTestGtube, {asbb::kGtube}),
+        Entity("GTUBE", host::MessageBuilder().TextPart("plain").HtmlPart(testing_support::kGtube), asbb::kTestGtube, {asbb::kGtube}),
         Entity("explicit", host::MessageBuilder().Subject("SEXUALLY-EXPLICIT: a subject long enough for the heap"),
                asbb::kTestSexuallyExplicit, {asbb::kSexuallyExplicit}),
         Entity("charsets", host::MessageBuilder().TextPart("plain").Part(html), asbb::kTestCharsets,

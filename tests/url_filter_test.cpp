@@ -9,20 +9,20 @@
 
 namespace {
 
-using testing_support::HostError;
-using testing_support::Verdicts;
+using namespace testing_support;  // NOLINT: the suite's own helpers
 
 const std::string kEntityFailed = "Module Eml URL Filter failed to process entity with message: ";
 
-class URLFilterTest : public testing_support::ModuleFixture {
+class URLFilterTest : public ModuleFixture {
   protected:
     void SetUp() override {
         ASSERT_TRUE(folder.ok());
         ModuleFixture::SetUp();
         if (HasFatalFailure()) return;
-        filter = CreateFilter(testing_support::kURLFilter);
+        filter = CreateFilter(kURLFilter);
         m_settings.Set("/eml/global/SharedDataPath", folder.path());
         m_settings.Set("/eml/global/GlobalTempPath", folder.path());
+        m_settings.Set("/eml/filter/url/filesbl", "black.dat");  // read once a test applies it
         // URL keys, sub-domains, domains. "mail.sub.org/both" and "bad.com/both" are listed
         // twice over, so that the key reported tells the order of the look-ups.
         testfiles::WriteListFile(folder / "black.dat",
@@ -31,27 +31,16 @@ class URLFilterTest : public testing_support::ModuleFixture {
                                   {"bad.com", "spam.co.uk", "a.b.tld", "b2.tld"}},
                                  folder.path());
         testfiles::WriteListFile(folder / "white.dat", {{}, {}, {"spam.co.uk"}}, folder.path());
-        ASSERT_EQ(host::OpenSession(filter, testing_support::kSession), 0);
+        ASSERT_EQ(host::OpenSession(filter, kSession), 0);
         m_traces.lines.clear();
     }
 
-    void TearDown() override {
-        ModuleFixture::TearDown();
-        EXPECT_TRUE(folder.Entries(testfiles::TempNameStart("qxas")).empty());  // no temp copy
-    }
-
-    void UseLists(const char* black, const char* white = nullptr) {
-        m_settings.Set("/eml/filter/url/filesbl", black);
-        if (white) m_settings.Set("/eml/filter/url/filewl", white);
-        ASSERT_EQ(filter->ApplySharedSettings(), 0) << HostError();
-    }
-
     testfiles::TempFolder folder;
-    CAFilter* filter = nullptr;
 };
 
 TEST_F(URLFilterTest, ListedKeysOfUrlsAndSender) {
-    UseLists("black.dat", "white.dat");
+    m_settings.Set("/eml/filter/url/filewl", "white.dat");
+    ASSERT_EQ(filter->ApplySharedSettings(), 0) << HostError();
     // clang-format off
     struct { std::vector<std::string> text, html; const char *sender, *matched; } rows[] = {
         // sender null: no sender domain; matched: the keys listed, "" for none
@@ -88,6 +77,7 @@ TEST_F(URLFilterTest, ListedKeysOfUrlsAndSender) {
 }
 
 TEST_F(URLFilterTest, MissingListFiles) {
+    m_settings.Remove(host::WidenKey("/eml/filter/url/filesbl").c_str());
     ASSERT_EQ(filter->ApplySharedSettings(), 0);  // no black list: nothing is judged
     auto bad = host::MessageBuilder().TextPart("x", {"http://bad.com/"}).Build();
     ASSERT_EQ(Run(filter, *bad, asbb::kCheckUrls), 0);
@@ -118,7 +108,7 @@ TEST_F(URLFilterTest, MissingListFiles) {
 // Verb 1 writes the keys without looking them up; other verbs and commands do nothing; broken
 // messages are refused.
 TEST_F(URLFilterTest, ExtractOtherVerbsAndBrokenMessages) {
-    UseLists("black.dat");
+    ASSERT_EQ(filter->ApplySharedSettings(), 0) << HostError();
     auto message = host::MessageBuilder()  // the keys come in the parts' order
                        .TextPart("t", {"http://www.bad.com/a/b?c=d"})
                        .HtmlPart("<a>", {"http://mail.example.co.uk:81/"})
@@ -129,7 +119,7 @@ TEST_F(URLFilterTest, ExtractOtherVerbsAndBrokenMessages) {
     extra.PutObject(asbb::kUrlKeyStream, asbb::kObject,
                     reinterpret_cast<ascommon::CBlackBoxObject*>(out.get()), false);
     ASSERT_EQ(Run(filter, *message, asbb::kExtractUrlKeys, &extra), 0) << HostError();
-    EXPECT_EQ(testing_support::ReadAll(out.get()),
+    EXPECT_EQ(ReadAll(out.get()),
               "bad.com\nbad.com\nbad.com/a/b?c=d\nexample.co.uk\nmail.example.co.uk\n"
               "mail.example.co.uk:81/\nz.tld\nz.tld\nz.tld/\n");
     EXPECT_EQ(Verdicts(message->blackbox(), {asbb::kUrlListed, asbb::kUrlMatchedKeys}),
@@ -146,7 +136,7 @@ TEST_F(URLFilterTest, ExtractOtherVerbsAndBrokenMessages) {
     EXPECT_FALSE(other->blackbox().Has(asbb::kUrlListed));
 
     host::BlackBoxStore io;
-    EXPECT_EQ(filter->ProcessCommand(testing_support::kSession, 7, &io), 0);
+    EXPECT_EQ(filter->ProcessCommand(kSession, 7, &io), 0);
     EXPECT_TRUE(
         m_traces.Contains("the release version of the URL filter does not support any commands"));
 
