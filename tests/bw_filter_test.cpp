@@ -5,7 +5,7 @@
 
 namespace {
 
-using namespace testing_support;  // NOLINT: the suite's own helpers
+using namespace testing_support;  // the suites' shared helpers
 
 const std::string kCommandFailed =
     "Module Eml Blacklist/Whitelist Filter failed to process command with message: ";

@@ -16,7 +16,7 @@
 
 namespace {
 
-using namespace testing_support;  // NOLINT: the suite's own helpers
+using namespace testing_support;  // the suites' shared helpers
 
 void QuietTrace(int32_t, const char*, ...) {}
 

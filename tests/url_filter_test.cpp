@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace testing_support;  // NOLINT: the suite's own helpers
+using namespace testing_support;  // the suites' shared helpers
 
 const std::string kEntityFailed = "Module Eml URL Filter failed to process entity with message: ";
 
