@@ -1,51 +1,27 @@
 // The black/white list filter through the factory-made module: list commands, the verbs that
 // judge, add and query addresses, statistics, shared settings and library loading, failures and
 // the levels of their traces. Concurrent judging while lists reload is in stress_test.
-#include <string>
-#include <vector>
-
 #include "test_support.h"
 
 namespace {
 
-using testing_support::HostError;
-using testing_support::kSession;
+using namespace testing_support;  // the suites' shared helpers
 
-const std::string kEntityFailed =
-    "Module Eml Blacklist/Whitelist Filter failed to process entity with message: ";
 const std::string kCommandFailed =
     "Module Eml Blacklist/Whitelist Filter failed to process command with message: ";
 
-class BWFilterTest : public testing_support::ModuleFixture {
+class BWFilterTest : public ModuleFixture {
   protected:
     void SetUp() override {
         ModuleFixture::SetUp();
         if (HasFatalFailure()) return;
-        filter = CreateFilter(testing_support::kBWFilter);
-        m_settings.Set("/eml/global/SharedLibsPathNew", testing_support::LibraryFolder());
+        filter = CreateFilter(kBWFilter);
+        m_settings.Set("/eml/global/SharedLibsPathNew", LibraryFolder());
         ASSERT_EQ(filter->ApplySharedSettings(), 0) << HostError();
         ASSERT_EQ(host::OpenSession(filter, kSession), 0) << HostError();
-        host::TakeTraces();
+        m_traces.lines.clear();
     }
-
-    // A verb with an extra blackbox (testing_support::FillExtra).
-    int32_t WithExtra(host::Message& message, uint32_t verb, int32_t selector, const char* address,
-                      const char* header = "") {
-        host::BlackBoxStore extra;
-        testing_support::FillExtra(extra, selector, address, header);
-        return Run(filter, message, verb, &extra);
-    }
-
-    CAFilter* filter = nullptr;
 };
-
-std::vector<std::u16string> Texts(host::WideTextList* list) {
-    std::vector<std::u16string> out;
-    for (uint64_t i = 0; list && i < list->size(); ++i) {
-        out.emplace_back(list->at(i).c_str(), list->at(i).length());
-    }
-    return out;
-}
 
 TEST_F(BWFilterTest, LoadListsCountAndWriteThemOut) {
     ASSERT_EQ(
@@ -53,229 +29,167 @@ TEST_F(BWFilterTest, LoadListsCountAndWriteThemOut) {
                   {u"Friend@Good.com"}),
         0)
         << HostError();
-    EXPECT_TRUE(host::TraceContains("element already present in the list"));
-    EXPECT_TRUE(
-        host::TraceContains("failed to compile a regular expression with the given string"));
-
+    EXPECT_TRUE(m_traces.Contains("element already present in the list"));
+    EXPECT_TRUE(m_traces.Contains("failed to compile a regular expression with the given string"));
     host::BlackBoxStore io, stats;
     ASSERT_EQ(filter->ProcessCommand(kSession, asbb::kReadListSizes, &io), 0);
-    EXPECT_EQ(io.IntValue(asbb::kBlackListSize, -1), 3);
-    EXPECT_EQ(io.IntValue(asbb::kWhiteListSize, -1), 1);
+    EXPECT_EQ(Verdicts(io, {asbb::kBlackListSize, asbb::kWhiteListSize}), "3 1");
+    EXPECT_EQ(filter->GetStatistics(kSession, nullptr), ascommon::kErrInvalidInput);
+    EXPECT_EQ(filter->GetStatistics(2, &stats), ascommon::kErrInvalidPointer);
+    EXPECT_EQ(m_traces.Level("NULL pointer passed as argument"), 2);
+    EXPECT_EQ(m_traces.Level("invalid reference to data structure"), 2);
     ASSERT_EQ(filter->GetStatistics(kSession, &stats), 0);
-    EXPECT_EQ(stats.IntValue(asbb::kStatBlackListSize, -1), 3);
-    EXPECT_EQ(stats.IntValue(asbb::kStatWhiteListSize, -1), 1);
+    EXPECT_EQ(Verdicts(stats, {asbb::kStatBlackListSize, asbb::kStatWhiteListSize}), "3 1");
 
     // Exact expressions first, then wildcards in order; all folded to lower case.
     ASSERT_EQ(filter->ProcessCommand(kSession, asbb::kReadLists, &io), 0);
-    EXPECT_EQ(Texts(io.List(asbb::kBlackListItems)),
-              (std::vector<std::u16string>{u"spam@bad.com", u"*@evil.org", u"a?c@x.com"}));
-    EXPECT_EQ(Texts(io.List(asbb::kWhiteListItems)),
-              std::vector<std::u16string>{u"friend@good.com"});
+    EXPECT_EQ(Verdicts(io, {asbb::kBlackListItems, asbb::kWhiteListItems}),
+              "[spam@bad.com,*@evil.org,a?c@x.com] [friend@good.com]");
 
     ASSERT_EQ(LoadLists(filter, {u"other@bad.com"}, {}), 0);  // a second load replaces both
     ASSERT_EQ(filter->ProcessCommand(kSession, asbb::kReadListSizes, &io), 0);
-    EXPECT_EQ(io.IntValue(asbb::kBlackListSize, -1), 1);
-    EXPECT_EQ(io.IntValue(asbb::kWhiteListSize, -1), 0);
+    EXPECT_EQ(Verdicts(io, {asbb::kBlackListSize, asbb::kWhiteListSize}), "1 0");
 }
 
-TEST_F(BWFilterTest, JudgeByFromAddress) {
+// Every verb in turn on one session: 0 judges the From address, 6 and 7 add it, 10 adds a
+// header's addresses, 11 one address, 12 looks one up (those with their extra blackbox).
+TEST_F(BWFilterTest, JudgeAddAndQueryAddresses) {
     ASSERT_EQ(LoadLists(filter, {u"spam@bad.com", u"*@evil.org", u"friend@good.com"},
                         {u"friend@good.com"}),
               0);
-    struct Row {
-        const char* from;  // null: no From header
-        const char* to;
-        int white, black, same;  // -1: not written
-        const char* matched;     // null: not looked at
-    } rows[] = {
-        {"friend@good.com", "me@here.com", 1, 0, -1, "friend@good.com"},
-        {"x@EVIL.org", "me@here.com", 0, 1, -1, "*@evil.org"},
-        {"SPAM@bad.com", nullptr, 0, 1, -1, "spam@bad.com"},
-        {"nobody@x.com", nullptr, 0, 0, -1, ""},
-        // writing to itself: never whitelisted, the black list decides
-        {"friend@good.com", "friend@good.com", 0, 1, 1, "friend@good.com"},
-        // the same address but for case is another address: the lists match without case
-        {"Friend@good.com", "friend@good.com", 1, 0, -1, "friend@good.com"},
-        {nullptr, "me@here.com", -1, -1, -1, nullptr},
+    const uint32_t judge = asbb::kJudge, black = asbb::kAddFromToBlack,
+                   white = asbb::kAddFromToWhite, header = asbb::kAddHeader,
+                   add = asbb::kAddAddress, query = asbb::kQueryAddress;
+    // A failed verb: its code, nothing written, and its message for the host.
+    auto E = [](const char* error) {
+        return std::to_string(ascommon::kErrInternal) +
+               " - - - - - Module Eml Blacklist/Whitelist Filter failed to process entity with "
+               "message: ASException - MESSAGE: " +
+               error;
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.from ? row.from : "(no From)");
+    // clang-format off
+    // selector 0: none, -1: no extra blackbox at all; address: the From address for verbs 0, 6
+    // and 7 (null: none); want: white, black, same address, matched, added (see Verdicts), and
+    // after a failure the code and the host's error too
+    struct { uint32_t verb; int32_t selector; const char *header, *address, *to; std::string want; } rows[] = {
+        {judge, -1, "", "friend@good.com", "me@here.com", "1 0 - 'friend@good.com' -"},
+        {judge, -1, "", "x@EVIL.org", "me@here.com", "0 1 - '*@evil.org' -"},
+        {judge, -1, "", "SPAM@bad.com", nullptr, "0 1 - 'spam@bad.com' -"},
+        {judge, -1, "", "nobody@x.com", nullptr, "0 0 - '' -"},
+        // writing to itself: never whitelisted, the black list decides
+        {judge, -1, "", "friend@good.com", "friend@good.com", "0 1 1 'friend@good.com' -"},
+        // the same address but for case is another address: the lists match without case
+        {judge, -1, "", "Friend@good.com", "friend@good.com", "1 0 - 'friend@good.com' -"},
+        {judge, -1, "", nullptr, "me@here.com", "- - - - -"},
+        {black, -1, "", "New@Sender.com", nullptr, "- - - - 'New@Sender.com'"},
+        {black, -1, "", "New@Sender.com", nullptr, "- - - - 'New@Sender.com'"},  // already there
+        {white, -1, "", "Other@Sender.com", nullptr, "- - - - 'Other@Sender.com'"},
+        {white, -1, "", nullptr, nullptr, "- - - - -"},
+        {header, asbb::kWhiteList, "reply-to", nullptr, nullptr, "- - - - -"},
+        {header, 2004, "Reply-To", nullptr, nullptr, E("list to insert addresses incorrectly specified")},  // neither list
+        {header, asbb::kWhiteList, "Cc", nullptr, nullptr, E("header with name CC does not exist or is not an address header[ code 0]")},
+        {header, asbb::kWhiteList, "Subject", nullptr, nullptr, E("header with name SUBJECT does not exist or is not an address header[ code -401]")},
+        {header, 0, "Reply-To", nullptr, nullptr, E("list to insert addrFromesses not specified")},
+        {header, asbb::kWhiteList, "", nullptr, nullptr, E("addrFromess header not specified")},
+        {header, -1, "", nullptr, nullptr, E("extra blackbox not present!")},
+        {add, asbb::kBlackList, "", "Upper@Case.COM", nullptr, "- - - - -"},
+        {add, asbb::kBlackList, "", "Upper@Case.COM", nullptr, "- - - - -"},  // again
+        {add, 7, "", "x@y.com", nullptr, E("list to insert addrFromess incorrectly specified")},
+        {add, 0, "", "x@y.com", nullptr, E("list to insert addrFromess not specified")},
+        {add, asbb::kBlackList, "", nullptr, nullptr, E("addrFromess to insert not specified")},
+        {query, 0, "", nullptr, nullptr, E("addrFromess to query not specified")},
+        {query, 0, "", "", nullptr, "0 0 - - -"},  // an empty address is looked at no further
+        {query, 0, "", "new@sender.com", nullptr, "0 1 - 'new@sender.com' -"},
+        {query, 0, "", "other@sender.com", nullptr, "1 0 - 'other@sender.com' -"},
+        {query, 0, "", "two@b.com", nullptr, "1 0 - 'two@b.com' -"},
+        {query, 0, "", "upper@case.com", nullptr, "0 1 - 'upper@case.com' -"},
+        {query, 0, "", "someone@else.com", nullptr, "0 0 - '' -"},
+    };
+    // clang-format on
+    for (const auto& row : rows) {
+        SCOPED_TRACE("row " + std::to_string(&row - rows));
+        const bool fromVerb = row.verb == judge || row.verb == black || row.verb == white;
         host::MessageBuilder builder;
-        if (row.from) builder.From({row.from});
+        builder.Subject("s").Addresses("Reply-To", {"one@a.com", "Two@B.com"});
+        if (fromVerb && row.address) builder.From({row.address});
         if (row.to) builder.To({row.to});
         auto message = builder.Build();
-        ASSERT_EQ(Run(filter, *message, asbb::kJudge), 0) << HostError();
-        EXPECT_EQ(message->blackbox().IntValue(asbb::kWhitelisted, -1), row.white);
-        EXPECT_EQ(message->blackbox().IntValue(asbb::kBlacklisted, -1), row.black);
-        EXPECT_EQ(message->blackbox().IntValue(asbb::kSameAddress, -1), row.same);
-        if (row.matched) {
-            EXPECT_EQ(message->blackbox().Text(asbb::kMatchedExpression), row.matched);
-        }
+        host::BlackBoxStore extra;
+        FillExtra(extra, row.selector, "", row.header);
+        if (!fromVerb && row.address)
+            extra.SetWideText(asbb::kAddress, host::WidenKey(row.address));
+        const int32_t result = Run(filter, *message, row.verb, row.selector < 0 ? nullptr : &extra);
+        std::string got = Verdicts(message->blackbox(),
+                                   {asbb::kWhitelisted, asbb::kBlacklisted, asbb::kSameAddress,
+                                    asbb::kMatchedExpression, asbb::kAddedAddress});
+        if (result != 0) got = std::to_string(result) + " " + got + " " + HostError();
+        EXPECT_EQ(got, row.want);
     }
-    EXPECT_TRUE(host::TraceContains("The addrFromess was  found in the WhiteList"));
-    EXPECT_TRUE(host::TraceContains("The addrFromess was not found in the BlackList"));
-    EXPECT_TRUE(host::TraceContains("could not obtain From Address"));
-}
-
-TEST_F(BWFilterTest, AddFromToEitherList) {
-    auto message = host::MessageBuilder().From({"New@Sender.com"}).Build();
-    auto judged = host::MessageBuilder().From({"new@sender.com"}).Build();
-    ASSERT_EQ(Run(filter, *message, asbb::kAddFromToBlack), 0) << HostError();
-    EXPECT_EQ(message->blackbox().Text(asbb::kAddedAddress), "New@Sender.com");
-    ASSERT_EQ(Run(filter, *message, asbb::kAddFromToBlack), 0);  // already present: still fine
-    ASSERT_EQ(Run(filter, *judged, asbb::kJudge), 0);
-    EXPECT_EQ(judged->blackbox().IntValue(asbb::kBlacklisted, -1), 1);
-
-    ASSERT_EQ(Run(filter, *message, asbb::kAddFromToWhite), 0);
-    ASSERT_EQ(Run(filter, *judged, asbb::kJudge), 0);
-    EXPECT_EQ(judged->blackbox().IntValue(asbb::kWhitelisted, -1), 1);
-    EXPECT_TRUE(host::TraceContains("adding New@Sender.com to black list"));
-    EXPECT_TRUE(host::TraceContains("adding New@Sender.com to white list"));
-
-    auto noFrom = host::MessageBuilder().Build();
-    ASSERT_EQ(Run(filter, *noFrom, asbb::kAddFromToWhite), 0);
-    EXPECT_FALSE(noFrom->blackbox().Has(asbb::kAddedAddress));
-}
-
-// Verbs 10 (a header's addresses), 11 (one address) and 12 (query) with their extra blackbox;
-// then the addresses added are looked up.
-TEST_F(BWFilterTest, AddAndQueryAddresses) {
-    auto message = host::MessageBuilder()
-                       .Subject("s")
-                       .Addresses("Reply-To", {"one@a.com", "Two@B.com"})
-                       .Build();
-    struct Row {
-        uint32_t verb;
-        int32_t selector;              // 0: none; -1: no extra blackbox at all
-        const char *header, *address;  // "": none
-        const char* error;             // "": success
-    } rows[] = {
-        {asbb::kAddHeader, asbb::kWhiteList, "reply-to", "", ""},
-        {asbb::kAddHeader, 2004, "Reply-To", "",  // neither list
-         "list to insert addresses incorrectly specified"},
-        {asbb::kAddHeader, asbb::kWhiteList, "Cc", "",
-         "header with name CC does not exist or is not an address "
-         "header[ code 0]"},
-        {asbb::kAddHeader, asbb::kWhiteList, "Subject", "",
-         "header with name SUBJECT does not exist or is not an address "
-         "header[ code -401]"},
-        {asbb::kAddHeader, 0, "Reply-To", "", "list to insert addrFromesses not specified"},
-        {asbb::kAddHeader, asbb::kWhiteList, "", "", "addrFromess header not specified"},
-        {asbb::kAddHeader, -1, "", "", "extra blackbox not present!"},
-        {asbb::kAddAddress, asbb::kBlackList, "", "Upper@Case.COM", ""},
-        {asbb::kAddAddress, asbb::kBlackList, "", "Upper@Case.COM", ""},  // again
-        {asbb::kAddAddress, 7, "", "x@y.com", "list to insert addrFromess incorrectly specified"},
-        {asbb::kAddAddress, 0, "", "x@y.com", "list to insert addrFromess not specified"},
-        {asbb::kAddAddress, asbb::kBlackList, "", "", "addrFromess to insert not specified"},
-        {asbb::kQueryAddress, 0, "", "", "addrFromess to query not specified"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::to_string(row.verb) + " " + row.error);
-        const int32_t result =
-            row.selector < 0 ? Run(filter, *message, row.verb)
-                             : WithExtra(*message, row.verb, row.selector, row.address, row.header);
-        if (*row.error == '\0') {
-            EXPECT_EQ(result, 0) << HostError();
-        } else {
-            EXPECT_EQ(result, ascommon::kErrInternal);
-            EXPECT_EQ(HostError(), kEntityFailed + "ASException - MESSAGE: " + row.error);
-        }
-    }
-    EXPECT_TRUE(host::TraceContains("adding Two@B.com from REPLY-TO header to White List"));
-    EXPECT_TRUE(
-        host::TraceContains("successfully added addrFromess (Upper@Case.COM) to the Black List"));
-
-    struct Query {
-        const char* address;
-        int white, black;
-        const char* matched;  // null: not written
-    } queries[] = {
-        {"two@b.com", 1, 0, "two@b.com"},
-        {"upper@case.com", 0, 1, "upper@case.com"},
-        {"someone@else.com", 0, 0, ""},
-        {"", 0, 0, nullptr},
-    };
-    for (const Query& query : queries) {
-        SCOPED_TRACE(query.address);
-        auto found = host::MessageBuilder().Build();
-        host::BlackBoxStore extra;  // an empty address is still given
-        extra.SetWideText(asbb::kAddress, host::WidenKey(query.address));
-        ASSERT_EQ(Run(filter, *found, asbb::kQueryAddress, &extra), 0) << HostError();
-        EXPECT_EQ(found->blackbox().IntValue(asbb::kWhitelisted, -1), query.white);
-        EXPECT_EQ(found->blackbox().IntValue(asbb::kBlacklisted, -1), query.black);
-        EXPECT_EQ(found->blackbox().Has(asbb::kMatchedExpression), query.matched != nullptr);
-        if (query.matched) {
-            EXPECT_EQ(found->blackbox().Text(asbb::kMatchedExpression), query.matched);
-        }
+    for (const char* text :
+         {"The addrFromess was  found in the WhiteList",
+          "The addrFromess was not found in the BlackList", "could not obtain From Address",
+          "adding New@Sender.com to black list", "adding Other@Sender.com to white list",
+          "adding Two@B.com from REPLY-TO header to White List",
+          "successfully added addrFromess (Upper@Case.COM) to the Black List"}) {
+        EXPECT_TRUE(m_traces.Contains(text)) << text;
     }
 }
 
 TEST_F(BWFilterTest, UnsupportedVerbsCommandsAndBadInput) {
     auto message = host::MessageBuilder().From({"a@b.com"}).Build();
     for (uint32_t verb : {3u, 13u}) {
-        host::TakeTraces();
+        m_traces.lines.clear();
         EXPECT_EQ(Run(filter, *message, verb), 0);
-        EXPECT_TRUE(host::TraceContains("this command is not supported"));
+        EXPECT_TRUE(m_traces.Contains("this command is not supported"));
     }
-    host::BlackBoxStore empty;
-    struct Row {
-        uint64_t session;
-        uint32_t command;
-        bool io;
-        int32_t result;
-        const char* text;  // the host's error, or a trace line when the command succeeds
-    } rows[] = {
+    host::BlackBoxStore empty, extra;
+    FillExtra(extra, asbb::kWhiteList, "", "Reply-To");
+    auto bare = host::MessageBuilder().WithoutHeaders().Build();  // no header map at all
+    EXPECT_EQ(Run(filter, *bare, asbb::kAddHeader, &extra), ascommon::kErrInternal);
+    EXPECT_NE(HostError().find("REPLY-TO does not exist or is not an address header[ code -400]"),
+              std::string::npos);
+    // clang-format off
+    struct { uint64_t session; uint32_t command; bool io; int32_t result; const char* text; } rows[] = {
+        // text: the host's error, or a trace line when the command succeeds
         {kSession, 42, true, 0, "this command is not supported"},
-        {kSession, asbb::kReadLists, false, 0,
-         "cannot output results because I/O blackbox pointer is NULL"},
-        {kSession, asbb::kLoadLists, false, ascommon::kErrInternal,
-         "ASBadPtrException - MESSAGE: I/O blackbox pointer is NULL"},
-        {kSession, asbb::kLoadLists, true, ascommon::kErrInternal,
-         "ASBadPtrException - MESSAGE: Invalid data obtained from blackbox"},
-        {99, asbb::kReadListSizes, true, ascommon::kErrInternal,
-         "ASBadPtrException - MESSAGE: Invalid data structure pointer received"},
+        {kSession, asbb::kReadLists, false, 0, "cannot output results because I/O blackbox pointer is NULL"},
+        {kSession, asbb::kLoadLists, false, ascommon::kErrInternal, "ASBadPtrException - MESSAGE: I/O blackbox pointer is NULL"},
+        {kSession, asbb::kLoadLists, true, ascommon::kErrInternal, "ASBadPtrException - MESSAGE: Invalid data obtained from blackbox"},
+        {99, asbb::kReadListSizes, true, ascommon::kErrInternal, "ASBadPtrException - MESSAGE: Invalid data structure pointer received"},
     };
-    for (const Row& row : rows) {
+    // clang-format on
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
-        host::TakeTraces();
+        m_traces.lines.clear();
         EXPECT_EQ(filter->ProcessCommand(row.session, row.command, row.io ? &empty : nullptr),
                   row.result);
-        if (row.result == 0) {
-            EXPECT_TRUE(host::TraceContains(row.text));
-        } else {
-            EXPECT_EQ(HostError(), kCommandFailed + row.text);
-        }
+        EXPECT_TRUE(row.result == 0 ? m_traces.Contains(row.text)
+                                    : HostError() == kCommandFailed + row.text)
+            << HostError();
     }
 }
 
-TEST_F(BWFilterTest, SharedSettingsLoadLibrariesOnlyWhenTheFolderChanges) {
+// Libraries load again only when their folder changes; a session opened before they ever
+// loaded cannot use its lists.
+TEST_F(BWFilterTest, SharedSettingsAndLibraries) {
     ASSERT_EQ(filter->ApplySharedSettings(), 0);
-    EXPECT_FALSE(host::TraceContains("Trying to load the lib"));  // same folder: nothing again
-
-    {
-        testing_support::LeveledTraces traces;
-        m_settings.Set("/eml/global/SharedLibsPathNew", "/no/such/folder");
-        EXPECT_EQ(filter->ApplySharedSettings(), ascommon::kErrInternal);
-        EXPECT_EQ(HostError(),
-                  "ASException - MESSAGE: Could not get a valid handle to Rexkit Library from "
-                  "path /no/such/folder");
-        EXPECT_EQ(traces.Level("could not initialize shared data structure"), 1);
-        EXPECT_EQ(traces.Level("Module Eml Blacklist/Whitelist Filter failed to apply shared "
-                               "settings with message: ASException - MESSAGE: Could not get"),
-                  2);
-    }
-    m_settings.Set("/eml/global/SharedLibsPathNew", testing_support::LibraryFolder() + "/");
+    EXPECT_FALSE(m_traces.Contains("Trying to load the lib"));  // same folder: nothing again
+    m_settings.Set("/eml/global/SharedLibsPathNew", "/no/such/folder");
+    EXPECT_EQ(filter->ApplySharedSettings(), ascommon::kErrInternal);
+    EXPECT_EQ(HostError(),
+              "ASException - MESSAGE: Could not get a valid handle to Rexkit Library from "
+              "path /no/such/folder");
+    EXPECT_EQ(m_traces.Level("could not initialize shared data structure"), 1);
+    EXPECT_EQ(m_traces.Level("Module Eml Blacklist/Whitelist Filter failed to apply shared "
+                             "settings with message: ASException - MESSAGE: Could not get"),
+              2);
+    m_settings.Set("/eml/global/SharedLibsPathNew", LibraryFolder() + "/");
     EXPECT_EQ(filter->ApplySharedSettings(), 0) << HostError();
-    EXPECT_TRUE(host::TraceContains("Successfully loaded dynamic library"));
-}
+    EXPECT_TRUE(m_traces.Contains("Successfully loaded dynamic library"));
 
-TEST_F(BWFilterTest, SessionBeforeSharedSettingsCannotUseItsLists) {
-    CAFilter* fresh = CreateFilter(testing_support::kBWFilter);
-    {
-        testing_support::LeveledTraces traces;
-        EXPECT_EQ(host::OpenSession(fresh, 5), ascommon::kErrInternal);  // no regex library yet
-        EXPECT_EQ(traces.Level("could not initialize matching list."), 1);
-    }
+    CAFilter* fresh = CreateFilter(kBWFilter);
+    EXPECT_EQ(host::OpenSession(fresh, 5), ascommon::kErrInternal);  // no regex library yet
+    EXPECT_EQ(m_traces.Level("could not initialize matching list."), 1);
     EXPECT_FALSE(fresh->m_sessions.lookup(5)->initialised);
     EXPECT_EQ(LoadLists(fresh, {u"a@b.com"}, {}, 5), ascommon::kErrInternal);
     EXPECT_EQ(HostError(), kCommandFailed +
