@@ -18,12 +18,12 @@ using ascommon::usstring;
 
 namespace {
 
-// Where the text lives, length/capacity, the bytes and any last error, e.g. "inline 3/4 abc" or
-// "heap 30/31 ... error -2"; "none" when uninitialised.
+// Where the text lives, length/capacity, the text up to its terminator and any last error, e.g.
+// "inline 3/4 abc" or "heap 30/31 ... error -2"; "none" when uninitialised.
 std::string State(const sstring& s) {
     if (!s.initialised()) return "none";
     return (s.is_inline() ? "inline " : "heap ") + std::to_string(s.length()) + "/" +
-           std::to_string(s.capacity()) + " " + std::string(s.c_str(), s.length()) +
+           std::to_string(s.capacity()) + " " + s.c_str() +
            (s.last_error() ? " error " + std::to_string(s.last_error()) : "");
 }
 
@@ -44,7 +44,8 @@ uint64_t AllocationsDuring(Work work) {
 }  // namespace
 
 // Texts under 24 bytes live inline, copies too; appending is exact, moves to the heap once the
-// text no longer fits, and keeps the content when the buffer cannot be had.
+// text no longer fits, and keeps the content when the buffer cannot be had. A fill over a longer
+// inline text ends the new one.
 TEST(SstringTest, InlineBufferAppendAndFailedAllocation) {
     for (size_t length : {0, 22, 23, 100}) {
         const std::string text(length, 'x');
@@ -63,7 +64,7 @@ TEST(SstringTest, InlineBufferAppendAndFailedAllocation) {
     EXPECT_EQ(State(s), "heap 23/24 01234567890123456789abc");
     s.append(s);  // appending itself
     EXPECT_EQ(State(s), "heap 46/47 01234567890123456789abc01234567890123456789abc");
-    sstring none, small("short");
+    sstring none, small("short text");
     none.append("xy", 2);    // appending to an uninitialised string assigns
     none.append(sstring());  // nothing from an uninitialised source
     none.append("", 0);
@@ -71,7 +72,7 @@ TEST(SstringTest, InlineBufferAppendAndFailedAllocation) {
     host::FailAllocationNumber(1);
     EXPECT_EQ(small.append(std::string(40, 'z').c_str(), 40), ascommon::kNoBuffer);
     host::FailAllocationNumber(0);
-    EXPECT_EQ(State(small), "inline 5/6 short error -2");
+    EXPECT_EQ(State(small), "inline 10/11 short text error -2");
     EXPECT_EQ(small.assign("", 0), 0);
     EXPECT_EQ(State(small), "inline 0/1 ");  // the error is cleared
     EXPECT_EQ(small.fill(5, 'a'), 0);
@@ -92,15 +93,17 @@ TEST(SstringTest, EmbeddedNulUninitialisedStateAndComparison) {
     EXPECT_EQ(std::string(copy.c_str(), copy.length()), bytes);
     EXPECT_EQ(s.assign(nullptr, 3), 0);
     target = none;
-    EXPECT_FALSE(s.initialised() || target.initialised() || sstring(none).initialised() ||
+    EXPECT_FALSE(s.initialised() || s.length() || target.initialised() ||
+                 sstring(none).initialised() ||
                  sstring(static_cast<const char*>(nullptr)).initialised());
-    EXPECT_EQ(State(sstring("")), "inline 0/1 ");
     // a, b (null: uninitialised), and which of a == b, a != b, a < b hold ('.' where not).
+    // clang-format off
     const char* const rows[][3] = {
-        {"abc", "abc", "=.."},     {"abc", "abd", ".!<"},   {"abd", "abc", ".!."},
+        {"abc", "abc", "=.."}, {"abc", "abd", ".!<"}, {"abd", "abc", ".!."},
         {"a", "\xff", ".!<"},  // unsigned byte comparison
         {nullptr, nullptr, "..."}, {nullptr, "abc", ".!<"}, {"abc", nullptr, ".!<"},
     };
+    // clang-format on
     auto holds = [](const sstring& a, const sstring& b) {
         return std::string{a == b ? '=' : '.', a != b ? '!' : '.', a < b ? '<' : '.'};
     };
@@ -155,8 +158,9 @@ TEST(StringHelpersTest, CaseSearchTokenizeAndHash) {
     EXPECT_EQ(ascommon::stristr(subject, "sexually-explicit"), subject + 4);
     EXPECT_EQ(ascommon::stristr(subject, ""), subject);
     EXPECT_STREQ(ascommon::stristr("aaab", "AAB"), "aab");
-    const char* const misses[][2] = {
-        {"", "a"}, {"", ""}, {nullptr, "a"}, {subject, nullptr}, {"abc", "abcd"}};
+    // The last: the end of the text must not match the byte 0xFF.
+    const char* const misses[][2] = {{"", "a"},          {"", ""},        {nullptr, "a"},
+                                     {subject, nullptr}, {"abc", "abcd"}, {"ab", "B\xFF"}};
     for (const auto& m : misses) EXPECT_EQ(ascommon::stristr(m[0], m[1]), nullptr) << m[0];
 
     char text[] = "  one\ttwo \n\nthree  ", *context = nullptr;
@@ -173,6 +177,7 @@ TEST(StringHelpersTest, CaseSearchTokenizeAndHash) {
     EXPECT_EQ(ascommon::hash_sstring(sstring("")) + ascommon::hash_sstring(sstring()), 0u);
 }
 
+// Copies take the source's capacity, also where it exceeds the length + 1.
 TEST(UsstringTest, AssignmentFillFindAndConversion) {
     usstring a, b;
     EXPECT_EQ(State(a), "none");
@@ -189,7 +194,9 @@ TEST(UsstringTest, AssignmentFillFindAndConversion) {
     EXPECT_EQ(b.fill(3, u'x'), 0);
     EXPECT_EQ(State(b), "3/4 xxx");
     EXPECT_EQ(b.fill(6, 0), 0);
-    EXPECT_EQ(State(b), "0/6 ");
+    usstring c;
+    c = b;
+    EXPECT_EQ(State(b) + ", " + State(c), "0/6 , 0/6 ");
 
     // Converting an uninitialised string traces and gives none; an unconvertible one throws.
     host::CaptureTraces(4);
