@@ -1,6 +1,7 @@
-// The binary streamer: typed round trips, the data file frame (header, digest, scrambling), the
-// refusal of damaged files, the operations' checks and messages, a failed close and the level of
-// its trace lines, and that failed opens (allocation failures included) leave no temporary file.
+// The binary streamer: typed round trips and the temporary copies readers keep, the data file
+// frame (header, digest, scrambling), the refusal of damaged files, the operations' checks and
+// messages, a failed close and the level of its trace lines, and that failed opens (allocation
+// failures included) leave no temporary file.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include "common/binstreamer.h"
 #include "host/host_hooks.h"
 #include "tests/temp_folder.h"
+#include "tests/test_support.h"
 
 using ascommon::CBinaryStreamer;
 using ascommon::sstring;
@@ -96,10 +98,8 @@ class BinStreamerTest : public ::testing::Test {
     testfiles::TempFolder m_data, m_temp;
 };
 
-// RFC 1321 test vectors, and the refusal of null arguments.
-TEST(ComputeCrcTest, Rfc1321VectorsAndNullArguments) {
-    EXPECT_EQ(Md5Of(Bytes()), (Bytes{0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04, 0xe9, 0x80,
-                                     0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e}));
+// An RFC 1321 test vector, and the refusal of null arguments.
+TEST(ComputeCrcTest, Rfc1321VectorAndNullArguments) {
     EXPECT_EQ(Md5Of(Bytes{'a', 'b', 'c'}), (Bytes{0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
                                                   0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72}));
     unsigned char digest[16];
@@ -109,8 +109,10 @@ TEST(ComputeCrcTest, Rfc1321VectorsAndNullArguments) {
 }
 
 // Every typed operation written and read back; then the failures of ReadString, which keep the
-// string as it was, and a read of a value cut short by the end of the file.
-TEST_F(BinStreamerTest, EveryTypedOperationRoundTrips) {
+// string as it was, and a read of a value cut short by the end of the file. A writer keeps no
+// temporary copy, each reader one until closed (closing twice does nothing); reading leaves the
+// file as it was; an uninitialised temp folder string means the current folder.
+TEST_F(BinStreamerTest, EveryTypedOperationRoundTripsAndTempCopies) {
     const std::string path = DataPath(), text = "a string longer than the inline buffer";
     const std::vector<uint16_t> u16s = {0, 0x1234, 0xFFFF};
     const std::vector<int16_t> i16s = {-32768, -1, 32767};
@@ -129,11 +131,14 @@ TEST_F(BinStreamerTest, EveryTypedOperationRoundTrips) {
                       static_cast<size_t>(w->Printf("%d-%s", 42, "x")), w->WriteBuffer("ab\0cd", 5),
                       w->WriteString(sstring(text.c_str())), w->WriteByte(1)}),
                   (std::vector<size_t>{1, 1, 1, 1, 1, 5, 6, 6, 12, 12, 0, 0, 38, 4, 5, 38, 1}));
+        EXPECT_TRUE(TempCopies().empty());
     }
-    auto r = Reader(path);
+    const Bytes before = testfiles::ReadAll(path);
+    auto r = Reader(path), second = Reader(path);
+    EXPECT_EQ(TempCopies().size(), 2u);
     EXPECT_EQ((std::vector<int64_t>{r->ReadUInt16(), r->ReadInt16(), r->ReadUInt32(),
-                                    r->ReadInt32(), r->ReadByte()}),
-              (std::vector<int64_t>{0xA55A, -2, 0x89ABCDEF, -123456789, 0xA7}));
+                                    r->ReadInt32(), r->ReadByte(), second->ReadUInt16()}),
+              (std::vector<int64_t>{0xA55A, -2, 0x89ABCDEF, -123456789, 0xA7, 0xA55A}));
     char raw[5];
     EXPECT_EQ(r->ReadBuffer(raw, 5), 5u);
     EXPECT_EQ(std::string(raw, 5), std::string("raw\0b", 5));
@@ -163,6 +168,18 @@ TEST_F(BinStreamerTest, EveryTypedOperationRoundTrips) {
     host::FailAllocationNumber(0);
     EXPECT_STREQ(read.c_str(), "42-x");
     EXPECT_EQ(MessageOf([&] { r->ReadUInt16(); }), Plain("cannot read from file"));  // 1 of 2 bytes
+    r->Close();
+    r->Close();
+    EXPECT_EQ(TempCopies().size(), 1u);
+    second.reset();  // the destructor closes
+    EXPECT_EQ(testfiles::ReadAll(path), before);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(testfiles::Native(m_temp.path()));
+    {
+        CBinaryStreamer inCurrent(sstring(path.c_str()), fmt::kModeRead, sstring(), 0);
+        EXPECT_EQ(TempCopies().size(), 1u);
+    }
+    std::filesystem::current_path(previous);
 }
 
 // The frame: digest of the payload, description, values A and B, the header value, payload. An
@@ -238,128 +255,82 @@ TEST_F(BinStreamerTest, FilesAndFoldersThatCannotBeUsed) {
                       deep = m_temp / std::string(252 - m_temp.path().size(), 'd');
     ASSERT_TRUE(std::filesystem::create_directory(testfiles::Native(deep)));
     for (const std::string& folder : {absent, deep}) {
+        const sstring name(source.c_str()), in(folder.c_str());
         for (const uint32_t mode : {fmt::kModeRead, fmt::kModeWrite}) {
-            EXPECT_EQ(MessageOf([&] {
-                          CBinaryStreamer(sstring(source.c_str()), mode, sstring(folder.c_str()),
-                                          0);
-                      }),
+            EXPECT_EQ(MessageOf([&] { CBinaryStreamer(name, mode, in, 0); }),
                       "ASFileException - MESSAGE: Could not create a temp filename in folder \"" +
                           folder + "\"");
         }
     }
 }
 
-// Every operation on an open reader, an open writer, a closed reader and a closed writer. The
-// mode and open checks come before the argument checks; "" marks a call that works (the round
-// trips cover those).
+// One operation of each kind on an open reader, an open writer, a closed reader and a closed
+// writer. The mode and open checks come before the argument checks; "" marks a call that works
+// (the round trips cover those). Scalar writes check no mode: a reader's write fails where the C
+// runtime refuses writes to a stream opened for reading (Linux; Windows' msvcrt buffers them).
 #define OP(...) [&](CBinaryStreamer& s) { s.__VA_ARGS__; }
-TEST_F(BinStreamerTest, ModeOpenAndArgumentChecksOfEveryOperation) {
-    // Slots 1 to 4 reach the file: a reader's write fails where the C runtime refuses writes to a
-    // stream opened for reading (Linux); Windows' msvcrt copies them into the read buffer.
+TEST_F(BinStreamerTest, ModeOpenAndArgumentChecksOfEachKindOfOperation) {
     const std::string path = SmallFile();
     std::FILE* stream = ascommon::OpenFile(path.c_str(), "rb");
-    ASSERT_TRUE(stream != nullptr && std::fgetc(stream) != EOF);
-    const bool readersRefuseWrites = std::fwrite("x", 1, 1, stream) != 1;
+    const bool refuses = std::fgetc(stream) != EOF && std::fwrite("x", 1, 1, stream) != 1;
     std::fclose(stream);
-    const std::string kReadOnly = Plain("wrong stream mode: read-only"),
-                      kWriteOnly = Plain("wrong stream mode: write-only"),
-                      kNoFile = Plain("invalid reference to file"),
-                      kNoFile2 = Plain(" invalid reference to file"),  // two blanks
-        kNoWrite2 = Plain(" Cannot write to file"), kBad = Plain("invalid argument string");
+    const std::string ro = Plain("wrong stream mode: read-only"),
+                      bad = Plain("invalid argument string"),
+                      wo = Plain("wrong stream mode: write-only"),
+                      gone = Plain("invalid reference to file"),
+                      gone2 = Plain(" invalid reference to file");  // two blanks
     const char* noFormat = nullptr;
     sstring text;
-    struct Group {
-        std::vector<std::function<void(CBinaryStreamer&)>> calls;
-        std::string outcomes[4];  // reader, writer, closed reader, closed writer
-    } groups[] = {
-        // Slots 1 to 4 check no mode.
-        {{OP(WriteUInt16(1)), OP(WriteInt16(1)), OP(WriteUInt32(1)), OP(WriteInt32(1))},
-         {readersRefuseWrites ? kNoWrite2 : "", "", kNoFile2, kNoFile2}},
-        {{OP(WriteByte(1)), OP(Printf("x"))}, {kReadOnly, "", kReadOnly, kNoFile}},
-        {{OP(WriteBuffer(nullptr, 1)), OP(WriteUInt16Array(nullptr, 0)),  // a zero count too
-          OP(WriteInt16Array(nullptr, 1)), OP(WriteUInt32Array(nullptr, 1)),
-          OP(WriteInt32Array(nullptr, 1)), OP(WriteString(sstring()))},
-         {kReadOnly, kBad, kReadOnly, kNoFile}},
-        {{OP(Printf(noFormat))}, {kReadOnly, Plain("invalid format string"), kReadOnly, kNoFile}},
-        {{OP(ReadUInt16()), OP(ReadInt16()), OP(ReadUInt32()), OP(ReadInt32()), OP(ReadByte()),
-          OP(ReadString(text, 1))},
-         {"", kWriteOnly, kNoFile, kWriteOnly}},
-        {{OP(ReadBuffer(nullptr, 1)), OP(ReadUInt16Array(nullptr, 1)),
-          OP(ReadInt16Array(nullptr, 1)), OP(ReadUInt32Array(nullptr, 1)),
-          OP(ReadInt32Array(nullptr, 1))},
-         {kBad, kWriteOnly, kNoFile, kWriteOnly}},
+    // clang-format off
+    const std::pair<std::function<void(CBinaryStreamer&)>, std::vector<std::string>> rows[] = {
+        {OP(WriteInt32(1)), {refuses ? Plain(" Cannot write to file") : "", "", gone2, gone2}},
+        {OP(WriteByte(1)), {ro, "", ro, gone}},
+        {OP(WriteBuffer(nullptr, 1)), {ro, bad, ro, gone}},
+        {OP(WriteInt16Array(nullptr, 0)), {ro, bad, ro, gone}},  // a zero count too
+        {OP(Printf(noFormat)), {ro, Plain("invalid format string"), ro, gone}},
+        {OP(ReadInt16()), {"", wo, gone, wo}},
+        {OP(ReadBuffer(nullptr, 1)), {bad, wo, gone, wo}},
+        {OP(ReadUInt32Array(nullptr, 1)), {bad, wo, gone, wo}},
+        {OP(ReadString(text, 1)), {"", wo, gone, wo}},
     };
+    // clang-format on
     std::unique_ptr<CBinaryStreamer> streamers[] = {Reader(path), Writer(DataPath("written.bin")),
                                                     Reader(path), Writer(DataPath("closed"))};
     streamers[2]->Close();
     streamers[3]->Close();
-    for (size_t g = 0; g < std::size(groups); ++g) {
-        for (size_t c = 0; c < groups[g].calls.size(); ++c) {
-            for (int s = 0; s < 4; ++s) {
-                if (groups[g].outcomes[s].empty()) continue;
-                EXPECT_EQ(MessageOf([&] { groups[g].calls[c](*streamers[s]); }),
-                          groups[g].outcomes[s])
-                    << "group " << g << " call " << c << " streamer " << s;
-            }
+    for (size_t r = 0; r < std::size(rows); ++r) {
+        for (int s = 0; s < 4; ++s) {
+            if (rows[r].second[s].empty()) continue;
+            EXPECT_EQ(MessageOf([&] { rows[r].first(*streamers[s]); }), rows[r].second[s])
+                << "row " << r << " streamer " << s;
         }
     }
-    EXPECT_TRUE(host::TraceContains("] - " + kNoFile2 + "\n"));  // traced with its message
+    EXPECT_TRUE(host::TraceContains("] - " + gone2 + "\n"));  // traced with its message
 }
 #undef OP
 
-// Each reader keeps a copy until closed (closing twice does nothing), a writer keeps none; an
-// uninitialised temp folder string means the current folder.
-TEST_F(BinStreamerTest, TempCopies) {
-    const std::string path = SmallFile();
-    const Bytes before = testfiles::ReadAll(path);
-    auto first = Reader(path), second = Reader(path);
-    EXPECT_EQ(TempCopies().size(), 2u);
-    EXPECT_TRUE(first->ReadInt32() == -2 && second->ReadInt32() == -2);
-    first->Close();
-    first->Close();
-    EXPECT_EQ(TempCopies().size(), 1u);
-    second.reset();  // the destructor closes
-    EXPECT_EQ(testfiles::ReadAll(path), before);
-    EXPECT_TRUE(Writer(path) && TempCopies().empty());
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(testfiles::Native(m_temp.path()));
-    {
-        CBinaryStreamer r(sstring(path.c_str()), fmt::kModeRead, sstring(), 0);
-        EXPECT_EQ(TempCopies().size(), 1u);
-    }
-    std::filesystem::current_path(previous);
-}
-
 // A close that fails (the digest pass can no longer reopen the file) throws once, closed all the
-// same; the destructor only traces it. Both lines are traced at level 1: kept from capture level 1
-// on, not at 0.
+// same; the destructor only traces it. Both are traced as errors, at level 1.
 TEST_F(BinStreamerTest, AFailedCloseIsReportedOnceAndTracedAtLevelOne) {
     const std::string path = DataPath(), expected = CannotOpen(path, ENOENT);
-    const std::string destructorLine = "Internal exception thrown when closing file [" + path +
-                                       "] with message: " + expected + "\n";
-    for (const int32_t level : {0, 1}) {
-        host::CaptureTraces(level);
-        host::TakeTraces();
-        {
-            auto w = Writer(path);
-            std::error_code error;
-            if (!std::filesystem::remove(testfiles::Native(path), error)) {
-                GTEST_SKIP() << "a file open for writing cannot be deleted here (Windows), so the "
-                                "digest pass cannot be made to fail: "
-                             << error.message();
-            }
-            EXPECT_EQ(MessageOf([&] { w->Close(); }), expected);
-            EXPECT_EQ(MessageOf([&] { w->Close(); }), "");
-        }
-        EXPECT_EQ(host::TraceContains("] - " + expected + "\n"), level == 1) << level;
-        EXPECT_FALSE(host::TraceContains("Internal exception thrown when closing file"));
-        host::TakeTraces();
-        {
-            auto w = Writer(path);
-            ASSERT_TRUE(std::filesystem::remove(testfiles::Native(path)));
-        }
-        EXPECT_EQ(host::TraceContains(destructorLine), level == 1) << level;
+    testing_support::LeveledTraces traces;
+    {
+        auto w = Writer(path);
+        std::error_code error;
+        if (!std::filesystem::remove(testfiles::Native(path), error))
+            GTEST_SKIP() << "an open file cannot be deleted here (Windows): " << error.message();
+        EXPECT_EQ(MessageOf([&] { w->Close(); }), expected);
+        EXPECT_EQ(MessageOf([&] { w->Close(); }), "");
     }
+    EXPECT_EQ(traces.Level("] - " + expected + "\n"), 1);
+    EXPECT_EQ(traces.Level("Internal exception thrown when closing file"), 0);
+    {
+        auto w = Writer(path);
+        ASSERT_TRUE(std::filesystem::remove(testfiles::Native(path)));
+    }
+    EXPECT_EQ(traces.Level("Internal exception thrown when closing file [" + path +
+                           "] with message: " + expected + "\n"),
+              1);
 }
 
 // Fails the 1st, 2nd, ... allocation of an open (and for a writer, its close) until one works:

