@@ -3,7 +3,6 @@
 // platform's separator; the helpers reach the files by their UTF-8 names on every platform.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -25,15 +24,10 @@ class TempFolder {
     TempFolder() {
         std::error_code error;
         const std::filesystem::path base = std::filesystem::temp_directory_path(error);
-        if (error) return;
         std::random_device random;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::filesystem::path folder =
-                base / ("molvex-files-" + std::to_string(random()));
-            if (std::filesystem::create_directory(folder, error)) {
-                m_path = folder.u8string();
-                return;
-            }
+        for (int attempt = 0; !error && attempt < 100 && m_path.empty(); ++attempt) {
+            const auto folder = base / ("molvex-files-" + std::to_string(random()));
+            if (std::filesystem::create_directory(folder, error)) m_path = folder.u8string();
         }
     }
     ~TempFolder() {
