@@ -44,15 +44,15 @@ TEST(CArrayTest, GrowthResizeAndFailedGrowth) {
         EXPECT_EQ(array.capacity(), i < 64 ? 64u : 128u) << i;
     }
     EXPECT_EQ(array.at(63), 64u);
-    EXPECT_EQ(array.resize(100, true), 0);
-    EXPECT_EQ(array.resize(10, true), 0);
-    EXPECT_EQ(array.size(), 100u);
-    EXPECT_EQ(array.at(99), 0u);
+    // clang-format off
+    EXPECT_EQ(array.resize(100, true), 0); EXPECT_EQ(array.resize(10, true), 0);
+    // clang-format on
+    EXPECT_TRUE(array.size() == 100 && array.at(99) == 0);
     EXPECT_THROW(array.at(100), ascommon::InvalidIndexException);
     for (uint64_t i = array.size(); i < 127; ++i) array.add(i);
-    host::FailAllocationNumber(1);
-    EXPECT_EQ(array.add(1), kNoBuffer);
-    host::FailAllocationNumber(0);
+    // clang-format off
+    host::FailAllocationNumber(1); EXPECT_EQ(array.add(1), kNoBuffer); host::FailAllocationNumber(0);
+    // clang-format on
     EXPECT_EQ(array.size() + array.capacity() + array.at(126), 127u + 128u + 126u);
     EXPECT_EQ(array.resize(UINT64_MAX / 4, false), kNoBuffer);  // byte size would overflow
 }
@@ -60,9 +60,7 @@ TEST(CArrayTest, GrowthResizeAndFailedGrowth) {
 // String elements and keys are copied (and released with the container); a copy that cannot get
 // its buffer fails the call like storage that cannot grow, and the container keeps what it held.
 TEST(ContainersTest, ClassElementsAndFailedCopies) {
-    auto text = [](int i) {
-        return sstring(("a long element text number " + std::to_string(i)).c_str());
-    };
+    auto text = [](int i) { return sstring((std::string(24, 'e') + std::to_string(i)).c_str()); };
     CArray<sstring, 64> array;
     for (int i = 0; i < 63; ++i) ASSERT_EQ(array.add(text(i)), 0);
     const sstring element = text(63);
@@ -76,14 +74,13 @@ TEST(ContainersTest, ClassElementsAndFailedCopies) {
     for (int i = 63; i < 200; ++i) ASSERT_EQ(array.add(text(i)), 0);
     for (int i = 0; i < 200; ++i) EXPECT_EQ(array.at(i), text(i));
     CMap<sstring, int> map;
+    // clang-format off
     host::FailAllocationNumber(2);  // the node is had, its key copy is not
-    EXPECT_EQ(map.insert(element, 1), kNoBuffer);
-    host::FailAllocationNumber(0);
-    EXPECT_EQ(map.size(), 0u);
-    EXPECT_EQ(map.insert(element, 1), 0);
+    EXPECT_EQ(map.insert(element, 1), kNoBuffer); host::FailAllocationNumber(0);
+    EXPECT_TRUE(map.size() == 0 && map.insert(element, 1) == 0);
     host::FailAllocationNumber(2);  // a constructor's second block: the first is given back
-    EXPECT_THROW((CMap<uint64_t, uint32_t>()), std::bad_alloc);
-    host::FailAllocationNumber(0);
+    EXPECT_THROW((CMap<uint64_t, uint32_t>()), std::bad_alloc); host::FailAllocationNumber(0);
+    // clang-format on
 }
 
 // Ordered chains keep ascending keys, unordered ones insertion order, also through a rehash;
@@ -105,8 +102,9 @@ TEST(CMapTest, InsertRemoveAndChainOrder) {
     EXPECT_EQ(Chain(ordered, 3) + ", " + Chain(unordered, 3), "abc, bac");
     ASSERT_TRUE(ordered.rehash(5) == 0 && unordered.rehash(5) == 0);  // new chains keep the order
     EXPECT_EQ(Chain(ordered, 3) + ", " + Chain(unordered, 3), "abc, bac");
-    EXPECT_EQ(unordered.remove(sstring("b")), 0);
-    EXPECT_EQ(unordered.remove(sstring("c")), 0);
+    // clang-format off
+    EXPECT_EQ(unordered.remove(sstring("b")), 0); EXPECT_EQ(unordered.remove(sstring("c")), 0);  // head, tail
+    // clang-format on
     EXPECT_EQ(Chain(unordered, 3), "a");
     EXPECT_EQ(unordered.remove(sstring("a")), 0);  // the only node: head and tail are cleared
     EXPECT_EQ(Chain(unordered, 3) + std::to_string(unordered.size()), "0");
@@ -114,7 +112,6 @@ TEST(CMapTest, InsertRemoveAndChainOrder) {
     // Eight key bytes, low first; the byte 0xFF enters sign-extended, then seven zero bytes.
     EXPECT_EQ(ascommon::DefaultHash(uint64_t{0xFF}),
               ((5381u * 33u) ^ 0xFFFFFFFFu) * 33u * 33u * 33u * 33u * 33u * 33u * 33u);
-    EXPECT_EQ(ascommon::DefaultHash(sstring("a")), 177604u);
 }
 
 TEST(CMapTest, RehashKeepsEveryEntry) {
@@ -126,8 +123,7 @@ TEST(CMapTest, RehashKeepsEveryEntry) {
         reference[key] = i;
         map.insert(key, i);
     }
-    EXPECT_EQ(map.rehash(0), 0);
-    EXPECT_EQ(map.bucket_count(), 32u);
+    EXPECT_TRUE(map.rehash(0) == 0 && map.bucket_count() == 32);
     ASSERT_EQ(map.rehash(4099), 0);
     std::map<uint64_t, uint32_t> walked;  // each node once, in its own chain; each tail is last
     for (uint32_t b = 0; b < map.bucket_count(); ++b) {
@@ -141,7 +137,5 @@ TEST(CMapTest, RehashKeepsEveryEntry) {
     EXPECT_EQ(map.rehash(64), kNoBuffer);
     host::FailAllocationNumber(0);
     EXPECT_EQ(map.bucket_count(), 4099u);
-    EXPECT_EQ(map.clear(), 0);
-    EXPECT_EQ(map.size(), 0u);
-    EXPECT_EQ(map.first(), nullptr);
+    EXPECT_TRUE(map.clear() == 0 && map.size() == 0 && map.first() == nullptr);
 }

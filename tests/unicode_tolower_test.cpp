@@ -1,15 +1,12 @@
-// Tests for ascommon::UNICODETOLOWER and the generated UCD 15.1 lower-case tables.
-//
-// The full check against the Unicode data runs when MOLVEX_UCD_LOWER_DUMP names the dump
-// written by `node tools/gen_unicode_lower.js --ucd ... --dump FILE`; it is skipped otherwise.
+// Tests for ascommon::UNICODETOLOWER and the generated UCD 15.1 lower-case tables. That the
+// committed tables are what the generator makes of the Unicode data is checked by
+// scripts/ucd_check.sh in the full run; here every code point is checked against the tables.
 #include "common/unicode_tolower.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <initializer_list>
 #include <sstream>
@@ -75,29 +72,11 @@ void ExpectNoMismatch(uint32_t last, const std::function<std::string(uint32_t)>&
     EXPECT_EQ(count, 0u) << first;
 }
 
-// Every code point up to last lowers to its entry in map, or to itself without one.
-void ExpectLowerFollows(const std::unordered_map<uint32_t, uint32_t>& map, uint32_t last) {
-    ExpectNoMismatch(last, [&](uint32_t cp) -> std::string {
-        const auto it = map.find(cp);
-        const uint32_t want = it == map.end() ? cp : it->second, got = UNICODETOLOWER::ToLower(cp);
-        if (got == want) return "";
-        std::ostringstream os;
-        os << std::hex << "U+" << cp << " -> " << got << ", want " << want;
-        return os.str();
-    });
-}
-
 // --- ToLower and the tables ---------------------------------------------------------------
 
-// Named code points, the tables' sizes for UCD 15.1, and every code point (between and around
-// the entries, and past U+10FFFF) against the tables: a pair maps, anything else is unchanged.
+// The tables' sizes for UCD 15.1, and every code point (between and around the entries, and past
+// U+10FFFF) against the tables: a pair maps, anything else is unchanged.
 TEST(UnicodeToLowerTest, EveryCodePointFollowsTheTables) {
-    const std::unordered_map<uint32_t, uint32_t> known = {
-        {'B', 'b'},        {0x00C0, 0x00E0},   {0x0130, 0x0069},   {0x0178, 0x00FF},
-        {0x023A, 0x2C65},  {0x1E9E, 0x00DF},   {0x2126, 0x03C9},   {0x212A, 0x006B},
-        {0xFF21, 0xFF41},  {0x10400, 0x10428}, {0x10570, 0x10597}, {0x1E900, 0x1E922},
-        {0x1E921, 0x1E943}};
-    for (const auto& [cp, lower] : known) EXPECT_EQ(UNICODETOLOWER::ToLower(cp), lower) << cp;
     EXPECT_EQ(UNICODETOLOWER::ToLower(0xFFFFFFFF), 0xFFFFFFFFu);
     EXPECT_EQ(data::kBmpPairCount, 1173u);
     EXPECT_EQ(data::kSupplementaryPairCount, 260u);
@@ -106,23 +85,14 @@ TEST(UnicodeToLowerTest, EveryCodePointFollowsTheTables) {
         tables.emplace(data::kBmpPairs[i][0], data::kBmpPairs[i][1]);
     for (size_t i = 0; i < data::kSupplementaryPairCount; ++i)
         tables.emplace(data::kSupplementaryPairs[i][0], data::kSupplementaryPairs[i][1]);
-    ExpectLowerFollows(tables, kMaxCodePoint + 0x100);
-}
-
-// Compares every code point with the UCD dump written by the generator (absent = identity).
-TEST(UnicodeToLowerTest, EveryCodePointMatchesUcdDump) {
-    const char* path = std::getenv("MOLVEX_UCD_LOWER_DUMP");
-    if (path == nullptr || *path == '\0') GTEST_SKIP() << "MOLVEX_UCD_LOWER_DUMP not set";
-    std::ifstream in(path);
-    ASSERT_TRUE(in) << "cannot read " << path;
-    std::unordered_map<uint32_t, uint32_t> ucd;
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        uint32_t cp = 0, lower = 0;
-        if (fields >> std::hex >> cp >> lower) ucd.emplace(cp, lower);
-    }
-    ASSERT_FALSE(ucd.empty()) << path << " has no mappings";
-    ExpectLowerFollows(ucd, kMaxCodePoint);
+    ExpectNoMismatch(kMaxCodePoint + 0x100, [&](uint32_t cp) -> std::string {
+        const auto it = tables.find(cp);
+        const uint32_t want = it == tables.end() ? cp : it->second;
+        const uint32_t got = UNICODETOLOWER::ToLower(cp);
+        return got == want
+                   ? ""
+                   : Hex(Utf8({cp})) + "-> " + Hex(Utf8({got})) + ", want " + Hex(Utf8({want}));
+    });
 }
 
 // --- UTF8_tolower ------------------------------------------------------------------------
@@ -138,17 +108,13 @@ TEST(Utf8ToLowerTest, StatusOutputAndRoom) {
     // hidden from inLen (truncation is judged by inLen, not by valid bytes that follow).
     // clang-format off
     const std::tuple<const char*, std::string, size_t, int32_t, std::string, size_t> cases[] = {
-        {"ascii", "Hello, WORLD 0123456789 [@`{]", kPlenty, 0, "hello, world 0123456789 [@`{]", 0},
-        // U+00C0 U+00D7 U+0130 (shrinks) U+212A (shrinks) U+023A (grows) U+10570 U+1E900 U+10400
-        // U+10428 (already lower case)
-        {"named examples", Utf8({0xC0, 0xD7, 0x130, 0x212A, 0x23A, 0x10570, 0x1E900, 0x10400, 0x10428}),
-         kPlenty, 0, Utf8({0xE0, 0xD7, 'i', 'k', 0x2C65, 0x10597, 0x1E922, 0x10428, 0x10428}), 0},
+        // U+00D7 (no lower case), U+0130 (shrinks), U+023A (grows), U+10400, U+10428 (lower)
+        {"named examples", Utf8({0xD7, 0x130, 0x23A, 0x10400, 0x10428}), kPlenty, 0,
+         Utf8({0xD7, 'i', 0x2C65, 0x10428, 0x10428}), 0},
         {"embedded NUL", std::string("A\0B", 3), kPlenty, 0, std::string("a\0b", 3), 0},
         {"empty, no room", "", 0, 0, "", 0},
         // Lenient decoding: a stray continuation byte leads a 2-byte code point.
         {"stray continuation 0xBF lead", "\xBF\x81", kPlenty, 0, Utf8({0x7C1}), 0},
-        {"overlong 'A' is lowered", "\xC1\x81", kPlenty, 0, "a", 0},
-        {"surrogate passes through", "\xED\xA0\x80", kPlenty, 0, "\xED\xA0\x80", 0},
         {"0xF8 lead uses 3 payload bits", "\xF8\x88\x80\x80", kPlenty, 0, Utf8({0x8000}), 0},
         // Undecodable input.
         {"lone stray continuation", "\x80", kPlenty, kIllFormed, "", 0},
@@ -170,13 +136,11 @@ TEST(Utf8ToLowerTest, StatusOutputAndRoom) {
         EXPECT_EQ(Lower(in, room, cut), Expected(rc, written)) << name;
     }
     char out[16];
-    size_t outLen = 0;
-    for (const int32_t rc : {UNICODETOLOWER::UTF8_tolower(nullptr, 1, out, sizeof out, &outLen),
-                             UNICODETOLOWER::UTF8_tolower(nullptr, 0, out, sizeof out, &outLen),
-                             UNICODETOLOWER::UTF8_tolower("A", 1, nullptr, sizeof out, &outLen),
-                             UNICODETOLOWER::UTF8_tolower("A", 1, out, sizeof out, nullptr)}) {
+    size_t n = 0;
+    auto lower = UNICODETOLOWER::UTF8_tolower;
+    for (const int32_t rc : {lower(nullptr, 1, out, 16, &n), lower(nullptr, 0, out, 16, &n),
+                             lower("A", 1, nullptr, 16, &n), lower("A", 1, out, 16, nullptr)})
         EXPECT_EQ(rc, -1);
-    }
 }
 
 // Against ToLower + encode: each code point on its own, in shortest form (surrogates included),

@@ -178,13 +178,8 @@ TEST(CharsetConversionTest, BetweenBuffers) {
     size_t size = 0;
     EXPECT_EQ(WideToUtf8(u"ab\u00E9\u20AC", 4, nullptr, &size), kOk);  // a size query
     EXPECT_EQ(size, 7u);
-    const std::pair<std::u16string, uint64_t> lengths[] = {
-        {u"\u007F", 1}, {u"\u0080", 2}, {u"\u07FF", 2},     {u"\u0800", 3},
-        {u"\uFFFF", 3}, {u"", 0},       {u"\U0001F600", 6},  // a pair counts 3 + 3 and takes 4
-    };
-    for (const auto& [units, bytes] : lengths) {
-        EXPECT_EQ(Utf8LengthOfWide(units.data(), units.size()), bytes);
-    }
+    // 1 + 2 + 2 + 3 + 3 bytes, and a pair counts 3 + 3 though it takes 4.
+    EXPECT_EQ(Utf8LengthOfWide(u"\u007F\u0080\u07FF\u0800\uFFFF\U0001F600", 7), 17u);
     char16_t wide[4];
     char narrow[4];
     EXPECT_EQ(Utf8LengthOfWide(nullptr, 5), 0u);
@@ -197,38 +192,37 @@ TEST(CharsetConversionTest, BetweenBuffers) {
 }
 
 // The string classes: sized for the worst case plus the terminator; what came before a problem
-// stays; an uninitialised source gives an empty target; a failed allocation keeps the target.
+// stays; the length stops at the first NUL; an uninitialised source gives an empty target; a
+// failed allocation keeps the target.
 TEST(CharsetConversionTest, StringClasses) {
-    const std::tuple<std::string, int32_t, std::u16string> rows[] = {
-        {"caf\xC3\xA9", kOk, u"caf\u00E9"},
-        {std::string("a\0b", 3), kOk, u"a"},  // the length stops at the first NUL
-        {"ab\xC3\x28", kIllFormed, u"ab"},
-    };
-    for (const auto& [bytes, result, text] : rows) {
-        usstring out;
-        EXPECT_EQ(Utf8ToUsstring(bytes.data(), bytes.size(), out), result);
-        EXPECT_EQ(std::u16string(out.c_str(), out.length()), text) << bytes;
-        EXPECT_EQ(out.capacity(), bytes.size() + 1);
-        EXPECT_EQ(out.c_str()[out.length()], 0);
-    }
+    auto wideText = [](const usstring& s) { return std::u16string(s.c_str(), s.length() + 1); };
+    auto narrowText = [](const sstring& s) { return std::string(s.c_str(), s.length() + 1); };
     usstring wide;
+    sstring narrow;
+    EXPECT_EQ(Utf8ToUsstring("ab\xC3\x28", 4, wide), kIllFormed);
+    EXPECT_EQ(wideText(wide) + char16_t(u'0' + wide.capacity()), std::u16string(u"ab\0"
+                                                                                u"5",
+                                                                                4));
+    EXPECT_EQ(Utf8ToUsstring("a\0b", 3, wide), kOk);
+    EXPECT_EQ(wideText(wide), std::u16string(u"a", 2));
     EXPECT_EQ(SstringToUsstring(sstring("\xE2\x82\xAC"), wide), kOk);
-    EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"\u20AC");
+    EXPECT_EQ(wideText(wide), std::u16string(u"\u20AC", 2));
     EXPECT_EQ(SstringToUsstring(sstring(), wide), kNullArgument);
-    EXPECT_TRUE(wide.initialised() && wide.length() == 0);
+    EXPECT_EQ(wideText(wide), std::u16string(1, u'\0'));
     const char16_t cut[] = {u'a', u'b', 0xD83D};  // ends inside a pair
     wide.assign(cut, 3);
-    sstring narrow;
     EXPECT_EQ(UsstringToSstring(wide, narrow), kShortBuffer);
-    EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "ab");
+    EXPECT_EQ(narrowText(narrow), std::string("ab", 3));
     wide.assign(u"\U0001F600", 2);
     EXPECT_EQ(UsstringToSstring(wide, narrow), kOk);
-    EXPECT_EQ(std::string(narrow.c_str(), narrow.length()), "\xF0\x9F\x98\x80");
-    EXPECT_EQ(narrow.capacity(), 7u);  // sized for 6 bytes and the terminator
+    EXPECT_EQ(narrowText(narrow) + std::to_string(narrow.capacity()),
+              std::string("\xF0\x9F\x98\x80\0"
+                          "7",
+                          6));
     EXPECT_EQ(UsstringToSstring(usstring(), narrow), kNullArgument);
-    EXPECT_TRUE(narrow.initialised() && narrow.length() == 0);
+    EXPECT_EQ(narrowText(narrow), std::string(1, '\0'));
     host::FailAllocationNumber(1);
     EXPECT_EQ(Utf8ToUsstring("abc", 3, wide), kNoBuffer);
     host::FailAllocationNumber(0);
-    EXPECT_EQ(std::u16string(wide.c_str(), wide.length()), u"\U0001F600");
+    EXPECT_EQ(wideText(wide), std::u16string(u"\U0001F600", 3));
 }
