@@ -37,9 +37,8 @@ TEST(ASErrnoTest, DefaultHooksKeepOneRecordPerThread) {
     DefaultSetErr(kErrInvalidInput, "main thread");
     std::thread other([] {
         EXPECT_EQ(DefaultGetErr()->GetNumber(), 0u);
-        DefaultSetErr(kErrMemory, "other thread");
-        DefaultSetErrMsg("changed %d", 2);
-        EXPECT_STREQ(DefaultGetErr()->GetText(), "changed 2");
+        DefaultSetErr(kErrMemory, "other %d", 2);
+        EXPECT_STREQ(DefaultGetErr()->GetText(), "other 2");
     });
     other.join();
     EXPECT_EQ(DefaultSetErr(kErrFatal, nullptr), kErrFatal);
@@ -72,11 +71,8 @@ TEST(ExceptionTest, CodesAndMessages) {
 // An AS_THROW traces the exception's text (source file base name and line) before it throws
 // it; trace lines pad the source name to 20 characters and keep longer ones whole.
 TEST(TraceTest, ThrowWritesTheExceptionLineThenThrowsTheSameText) {
-    const std::pair<const char*, const char*> names[] = {{nullptr, "[no file]"},
-                                                         {"bwfilter.cpp", "bwfilter.cpp"},
-                                                         {"as\\Molvex\\Molvex.cpp", "Molvex.cpp"},
-                                                         {"/src/as/Molvex.cpp", "Molvex.cpp"}};
-    for (const auto& [path, base] : names) EXPECT_STREQ(SourceBaseName(path), base);
+    // Base names after "/" (this file) and "\\" (the longer name) are read from the lines below.
+    EXPECT_STREQ(SourceBaseName(nullptr), "[no file]");
     host::CaptureTraces(4);
     host::TakeTraces();
     try {

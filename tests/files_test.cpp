@@ -1,7 +1,6 @@
 // The file utilities on UTF-8 paths, the unique temporary file service and CASFile.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <regex>
@@ -127,15 +126,12 @@ TEST_F(FilesTest, MakeTempFileName) {
               0);
 
     constexpr size_t kThreads = 8, kNamesEach = 150;
-    std::atomic<size_t> made{0};
     std::vector<std::thread> threads;
-    for (size_t t = 0; t < kThreads; ++t) {
+    for (size_t t = 0; t < kThreads; ++t)
         threads.emplace_back([&] {
-            for (size_t i = 0; i < kNamesEach; ++i) made += std::get<0>(MakeTemp(folder));
+            for (size_t i = 0; i < kNamesEach; ++i) MakeTemp(folder);
         });
-    }
     for (std::thread& thread : threads) thread.join();
-    EXPECT_EQ(made, kThreads * kNamesEach);
     EXPECT_EQ(m_folder.Entries(testfiles::TempNameStart("qxas")).size(), kThreads * kNamesEach + 3);
     const unsigned last = std::stoul(std::get<2>(MakeTemp(folder)).substr(start.size()), 0, 16);
     std::vector<std::string> taken;

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -37,27 +36,21 @@ std::string Utf8(std::initializer_list<uint32_t> cps) {
     return s;
 }
 
-std::string Hex(const std::string& s) {
-    std::ostringstream os;
-    for (char ch : s) os << std::hex << std::uppercase << (ch & 0xFF) << ' ';
-    return os.str();
-}
-
 // UTF8_tolower over `in` minus its last `cut` bytes with exactly `room` bytes of room, followed
-// by guard bytes: "<status> <bytes written, hex>", plus " overrun" when a guard byte changed.
+// by guard bytes: "<status> <bytes written>", plus " overrun" when a guard byte changed.
 std::string Lower(const std::string& in, size_t room, size_t cut = 0) {
     std::vector<char> buf(room + 16, '\x5A');
     size_t outLen = 0xBAD;
     const int32_t rc =
         UNICODETOLOWER::UTF8_tolower(in.data(), in.size() - cut, buf.data(), room, &outLen);
-    std::string result = std::to_string(rc) + " " +
-                         (outLen <= room ? Hex(std::string(buf.data(), outLen)) : "outLen?");
+    std::string result =
+        std::to_string(rc) + " " + (outLen <= room ? std::string(buf.data(), outLen) : "outLen?");
     if (std::count(buf.begin() + room, buf.end(), '\x5A') != 16) result += " overrun";
     return result;
 }
 
 std::string Expected(int32_t rc, const std::string& written) {
-    return std::to_string(rc) + " " + Hex(written);
+    return std::to_string(rc) + " " + written;
 }
 
 // Runs check over every code point up to last; check returns "" or a note on a mismatch. One
@@ -74,12 +67,10 @@ void ExpectNoMismatch(uint32_t last, const std::function<std::string(uint32_t)>&
 
 // --- ToLower and the tables ---------------------------------------------------------------
 
-// The tables' sizes for UCD 15.1, and every code point (between and around the entries, and past
-// U+10FFFF) against the tables: a pair maps, anything else is unchanged.
+// Every code point (between and around the entries, and past U+10FFFF) against the tables: a pair
+// maps, anything else is unchanged.
 TEST(UnicodeToLowerTest, EveryCodePointFollowsTheTables) {
     EXPECT_EQ(UNICODETOLOWER::ToLower(0xFFFFFFFF), 0xFFFFFFFFu);
-    EXPECT_EQ(data::kBmpPairCount, 1173u);
-    EXPECT_EQ(data::kSupplementaryPairCount, 260u);
     std::unordered_map<uint32_t, uint32_t> tables;
     for (size_t i = 0; i < data::kBmpPairCount; ++i)
         tables.emplace(data::kBmpPairs[i][0], data::kBmpPairs[i][1]);
@@ -87,11 +78,11 @@ TEST(UnicodeToLowerTest, EveryCodePointFollowsTheTables) {
         tables.emplace(data::kSupplementaryPairs[i][0], data::kSupplementaryPairs[i][1]);
     ExpectNoMismatch(kMaxCodePoint + 0x100, [&](uint32_t cp) -> std::string {
         const auto it = tables.find(cp);
-        const uint32_t want = it == tables.end() ? cp : it->second;
-        const uint32_t got = UNICODETOLOWER::ToLower(cp);
-        return got == want
-                   ? ""
-                   : Hex(Utf8({cp})) + "-> " + Hex(Utf8({got})) + ", want " + Hex(Utf8({want}));
+        const uint32_t want = it == tables.end() ? cp : it->second,
+                       got = UNICODETOLOWER::ToLower(cp);
+        return got == want ? ""
+                           : std::to_string(cp) + " -> " + std::to_string(got) + ", want " +
+                                 std::to_string(want);
     });
 }
 
@@ -120,8 +111,6 @@ TEST(Utf8ToLowerTest, StatusOutputAndRoom) {
         {"lone stray continuation", "\x80", kPlenty, kIllFormed, "", 0},
         {"bad 2nd byte of 3", "\xE2\x28\xA1", kPlenty, kIllFormed, "", 0},
         {"bad 4th byte of 4", "X\xF0\x9F\x98\x41", kPlenty, kIllFormed, "x", 0},
-        {"lead where continuation expected", "\xC3\xC3\x80", kPlenty, kIllFormed, "", 0},
-        {"error after multibyte", agrave + "\xE2", kPlenty, kIllFormed, Utf8({0xE0}), 0},
         {"bad sequence wins over no room", "\xC3", 0, kIllFormed, "", 0},
         {"cut 2-byte", "a\xC3\x80", kPlenty, kIllFormed, "a", 1},
         // Room.
@@ -150,7 +139,7 @@ TEST(Utf8ToLowerTest, MatchesToLowerPerCodePoint) {
     ExpectNoMismatch(kMaxCodePoint, [](uint32_t cp) -> std::string {
         const std::string got = Lower(Utf8({cp}), 4);
         const std::string want = Expected(0, Utf8({UNICODETOLOWER::ToLower(cp)}));
-        return got == want ? "" : Hex(Utf8({cp})) + ": " + got + ", want " + want;
+        return got == want ? "" : std::to_string(cp) + ": " + got + ", want " + want;
     });
 }
 
