@@ -128,11 +128,11 @@ TEST_F(BinStreamerTest, EveryTypedOperationRoundTripsAndTempCopies) {
                 readBack(&CBinaryStreamer::ReadInt16Array, i16s) &&
                 readBack(&CBinaryStreamer::ReadUInt32Array, u32s) &&
                 readBack(&CBinaryStreamer::ReadInt32Array, i32s));
-    sstring read("previous");
-    EXPECT_EQ(r->ReadString(read, 0), 0u);
-    EXPECT_STREQ(read.c_str(), "");
-    EXPECT_EQ(r->ReadString(read, 38), 38u);
-    EXPECT_EQ(read.c_str(), text);
+    sstring read("previous"), full;
+    // clang-format off
+    EXPECT_EQ(r->ReadString(read, 0), 0u); EXPECT_STREQ(read.c_str(), "");
+    EXPECT_EQ(r->ReadString(full, 38), 38u); EXPECT_EQ(full.c_str(), text);
+    // clang-format on
     EXPECT_EQ(r->ReadString(read, 4), 4u);
     EXPECT_EQ(MessageOf([&] { r->ReadString(read, 5); }),
               Plain("read string contains terminating characters!"));
@@ -146,17 +146,17 @@ TEST_F(BinStreamerTest, EveryTypedOperationRoundTripsAndTempCopies) {
     host::FailAllocationNumber(0);
     EXPECT_STREQ(read.c_str(), "42-x");
     EXPECT_EQ(MessageOf([&] { r->ReadUInt16(); }), Plain("cannot read from file"));  // 1 of 2 bytes
-    r->Close();
-    r->Close();
+    // clang-format off
+    r->Close(); r->Close();
+    // clang-format on
     EXPECT_EQ(TempCopies().size(), 1u);
     second.reset();  // the destructor closes
     EXPECT_EQ(testfiles::ReadAll(path), before);
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(testfiles::Native(m_temp.path()));
-    {
-        CBinaryStreamer inCurrent(sstring(path.c_str()), fmt::kModeRead, sstring(), 0);
-        EXPECT_EQ(TempCopies().size(), 1u);
-    }
+    // clang-format off
+    { CBinaryStreamer here(sstring(path.c_str()), fmt::kModeRead, sstring(), 0); EXPECT_EQ(TempCopies().size(), 1u); }
+    // clang-format on
     std::filesystem::current_path(previous);
 }
 

@@ -73,13 +73,14 @@ TEST(ExceptionTest, CodesAndMessages) {
 TEST(TraceTest, ThrowWritesTheExceptionLineThenThrowsTheSameText) {
     // Base names after "/" (this file) and "\\" (the longer name) are read from the lines below.
     EXPECT_STREQ(SourceBaseName(nullptr), "[no file]");
-    host::CaptureTraces(4);
-    host::TakeTraces();
+    // clang-format off
+    host::CaptureTraces(4); host::TakeTraces();
     try {
         AS_THROW(ASBadPtrException, "I/O blackbox pointer is NULL");
     } catch (const ASBadPtrException& e) {
         EXPECT_STREQ(e.what(), "ASBadPtrException - MESSAGE: I/O blackbox pointer is NULL");
     }
+    // clang-format on
     AS_TRACE(3, "a notice from a source file whose name is longer than twenty: %d", 5);
     AS_TRACE_FULL_AT(4, "dir\\a_source_name_longer_than_twenty.cpp", 7, AS_TRACE_PREFIX "x\n");
     const auto lines = host::TakeTraces();

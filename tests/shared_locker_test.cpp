@@ -41,6 +41,7 @@ TEST(SharedLockerTest, ReadersShareAndAWaitingWriterBlocksNewReaders) {
     std::atomic<int> readersIn{0};
     std::atomic<bool> releaseReaders{false}, writerIn{false}, writerDone{false}, lateIn{false};
     std::vector<std::thread> threads;
+    // clang-format off
     for (int i = 0; i < 2; ++i) {
         threads.emplace_back([&] {
             auto_locker hold(&locker, auto_locker::kReadOnly);
@@ -49,20 +50,17 @@ TEST(SharedLockerTest, ReadersShareAndAWaitingWriterBlocksNewReaders) {
         });
     }
     while (readersIn != 2) std::this_thread::yield();  // two readers at once
-    threads.emplace_back([&] {
+    threads.emplace_back([&] {  // the late reader must queue behind this writer
         auto_locker hold(&locker, auto_locker::kExclusive);
-        writerIn = true;
-        EXPECT_FALSE(lateIn.load());  // the late reader queued behind the writer
-        SettleBriefly();
-        writerDone = true;
+        writerIn = true; EXPECT_FALSE(lateIn.load()); SettleBriefly(); writerDone = true;
     });
     SettleBriefly();
     EXPECT_FALSE(writerIn.load());  // waits for both readers
     threads.emplace_back([&] {
         auto_locker hold(&locker, auto_locker::kReadOnly);
-        lateIn = true;
-        EXPECT_TRUE(writerDone.load());
+        lateIn = true; EXPECT_TRUE(writerDone.load());
     });
+    // clang-format on
     SettleBriefly();
     EXPECT_FALSE(lateIn.load());
     releaseReaders = true;

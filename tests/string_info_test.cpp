@@ -41,14 +41,14 @@ TEST(StringInfoParserTest, Queries) {
     };
     // clang-format on
     for (const auto& [text, letters, latin, withoutOther] : rows) {
-        SCOPED_TRACE(text);
         ascommon::sstring document;
         document.assign(text.data(), text.size());
         StringInfoParser parser;
-        EXPECT_TRUE(parser.initialize(document));
-        EXPECT_EQ(parser.GetGroupCount("Letter"), letters);
-        EXPECT_EQ(parser.GetScriptCount("Latin"), latin);
-        EXPECT_EQ(parser.GetTotalWithoutOther(), withoutOther);
+        EXPECT_TRUE(parser.initialize(document)) << text;
+        EXPECT_EQ(std::make_tuple(parser.GetGroupCount("Letter"), parser.GetScriptCount("Latin"),
+                                  parser.GetTotalWithoutOther()),
+                  std::make_tuple(letters, latin, withoutOther))
+            << text;
     }
 }
 
