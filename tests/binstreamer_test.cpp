@@ -281,15 +281,14 @@ TEST_F(BinStreamerTest, AFailedCloseIsReportedOnceAndTracedAtLevelOne) {
         EXPECT_EQ(MessageOf([&] { w->Close(); }), expected);
         EXPECT_EQ(MessageOf([&] { w->Close(); }), "");
     }
-    EXPECT_EQ(traces.Level("] - " + expected + "\n"), 1);
-    EXPECT_EQ(traces.Level("Internal exception thrown when closing file"), 0);
-    {
-        auto w = Writer(path);
-        ASSERT_TRUE(std::filesystem::remove(testfiles::Native(path)));
-    }
-    EXPECT_EQ(traces.Level("Internal exception thrown when closing file [" + path +
-                           "] with message: " + expected + "\n"),
-              1);
+    const std::string destructorLine =
+        "Internal exception thrown when closing file [" + path + "] with message: " + expected;
+    EXPECT_EQ(std::make_pair(traces.Level("] - " + expected + "\n"), traces.Level(destructorLine)),
+              std::make_pair(1, 0));
+    // clang-format off
+    { auto w = Writer(path); ASSERT_TRUE(std::filesystem::remove(testfiles::Native(path))); }
+    // clang-format on
+    EXPECT_EQ(traces.Level(destructorLine + "\n"), 1);
 }
 
 // Fails the 1st, 2nd, ... allocation of an open (and for a writer, its close) until one works:

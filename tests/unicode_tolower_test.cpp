@@ -49,10 +49,6 @@ std::string Lower(const std::string& in, size_t room, size_t cut = 0) {
     return result;
 }
 
-std::string Expected(int32_t rc, const std::string& written) {
-    return std::to_string(rc) + " " + written;
-}
-
 // Runs check over every code point up to last; check returns "" or a note on a mismatch. One
 // systematic fault reports its count and first ten notes, not a million lines.
 void ExpectNoMismatch(uint32_t last, const std::function<std::string(uint32_t)>& check) {
@@ -122,7 +118,7 @@ TEST(Utf8ToLowerTest, StatusOutputAndRoom) {
     };
     // clang-format on
     for (const auto& [name, in, room, rc, written, cut] : cases) {
-        EXPECT_EQ(Lower(in, room, cut), Expected(rc, written)) << name;
+        EXPECT_EQ(Lower(in, room, cut), std::to_string(rc) + " " + written) << name;
     }
     char out[16];
     size_t n = 0;
@@ -138,7 +134,7 @@ TEST(Utf8ToLowerTest, StatusOutputAndRoom) {
 TEST(Utf8ToLowerTest, MatchesToLowerPerCodePoint) {
     ExpectNoMismatch(kMaxCodePoint, [](uint32_t cp) -> std::string {
         const std::string got = Lower(Utf8({cp}), 4);
-        const std::string want = Expected(0, Utf8({UNICODETOLOWER::ToLower(cp)}));
+        const std::string want = "0 " + Utf8({UNICODETOLOWER::ToLower(cp)});
         return got == want ? "" : std::to_string(cp) + ": " + got + ", want " + want;
     });
 }
