@@ -36,16 +36,11 @@ Bytes Scrambled(Bytes bytes) {
 }
 
 // The message of the exception the call throws ("" when it throws none, "?" for a foreign one).
+// clang-format off
 std::string MessageOf(const std::function<void()>& call) {
-    try {
-        call();
-        return "";
-    } catch (const ascommon::ASException& e) {
-        return e.what();
-    } catch (...) {
-        return "?";
-    }
+    try { call(); return ""; } catch (const ascommon::ASException& e) { return e.what(); } catch (...) { return "?"; }
 }
+// clang-format on
 
 auto Plain = [](const std::string& text) { return "ASException - MESSAGE: " + text; };
 auto CannotOpen = [](const std::string& path, int error) {

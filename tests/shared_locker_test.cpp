@@ -22,16 +22,13 @@ namespace {
 const auto SettleBriefly = [] { std::this_thread::sleep_for(std::chrono::milliseconds(30)); };
 
 // The message of the ASInternalException the call throws ("" when it throws none).
+// clang-format off
 template <class Call>
 std::string InternalFailure(Call call) {
-    try {
-        call();
-    } catch (const ascommon::ASInternalException& e) {
-        EXPECT_EQ(e.GetCode(), 0);
-        return e.what();
-    }
+    try { call(); } catch (const ascommon::ASInternalException& e) { EXPECT_EQ(e.GetCode(), 0); return e.what(); }
     return "";
 }
+// clang-format on
 
 }  // namespace
 
