@@ -30,10 +30,9 @@ Bytes Md5Of(const Bytes& bytes, size_t from = 0) {
     return digest;
 }
 
-Bytes Scrambled(Bytes bytes) {
-    for (unsigned char& b : bytes) b ^= fmt::kScrambleMask;
-    return bytes;
-}
+// clang-format off
+Bytes Scrambled(Bytes bytes) { for (unsigned char& b : bytes) b ^= fmt::kScrambleMask; return bytes; }
+// clang-format on
 
 // The message of the exception the call throws ("" when it throws none, "?" for a foreign one).
 // clang-format off

@@ -20,9 +20,9 @@ namespace {
 constexpr int kCount = GlyphkitLib::kEntryPointCount;
 
 // folder + separator + the library's file name.
-std::string InFolder(const std::string& folder) {
-    return folder + platform::kPathSeparator + platform::kGlyphkitLibraryName;
-}
+// clang-format off
+std::string InFolder(const std::string& folder) { return folder + platform::kPathSeparator + platform::kGlyphkitLibraryName; }
+// clang-format on
 const std::string kNowhere = InFolder("/nonexistent");
 
 // Whether the stand-in is mapped in the process (without loading it).
