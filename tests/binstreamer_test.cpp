@@ -1,6 +1,7 @@
-// The binary streamer: typed round trips, the data file frame (header, digest, scrambling), the
-// refusal of damaged files, the operations' checks and messages, a failed close and the level of
-// its trace lines, and that failed opens (allocation failures included) leave no temporary file.
+// The binary streamer: typed round trips and the temporary copies readers keep, the data file
+// frame (header, digest, scrambling), the refusal of damaged files, the operations' checks and
+// messages, a failed close and the level of its trace lines, and that failed opens (allocation
+// failures included) leave no temporary file.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include "common/binstreamer.h"
 #include "host/host_hooks.h"
 #include "tests/temp_folder.h"
+#include "tests/test_support.h"
 
 using ascommon::CBinaryStreamer;
 using ascommon::sstring;
@@ -28,51 +30,40 @@ Bytes Md5Of(const Bytes& bytes, size_t from = 0) {
     return digest;
 }
 
-Bytes Scrambled(Bytes bytes) {
-    for (unsigned char& b : bytes) b ^= fmt::kScrambleMask;
-    return bytes;
-}
+// clang-format off
+Bytes Scrambled(Bytes bytes) { for (unsigned char& b : bytes) b ^= fmt::kScrambleMask; return bytes; }
+// clang-format on
 
 // The message of the exception the call throws ("" when it throws none, "?" for a foreign one).
+// clang-format off
 std::string MessageOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const ascommon::ASException& e) {
-        return e.what();
-    } catch (...) {
-        return "?";
-    }
-    return "";
+    try { call(); return ""; } catch (const ascommon::ASException& e) { return e.what(); } catch (...) { return "?"; }
 }
+// clang-format on
 
-std::string Plain(const std::string& text) {
-    return "ASException - MESSAGE: " + text;
-}
-
-std::string CannotOpen(const std::string& path, int error) {
+auto Plain = [](const std::string& text) { return "ASException - MESSAGE: " + text; };
+auto CannotOpen = [](const std::string& path, int error) {
     return "ASException - CODE: -551 MESSAGE: could not open " + path + ": " + std::strerror(error);
-}
+};
 
 class BinStreamerTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_data.ok() && m_temp.ok());
-        host::CaptureTraces(4);
-    }
+    // The streamers' temporary copies ("qxas" names) in the temp folder.
+    auto TempCopies() const { return m_temp.Entries(testfiles::TempNameStart("qxas")); }
+    // clang-format off
+    void SetUp() override { ASSERT_TRUE(m_data.ok() && m_temp.ok()); host::CaptureTraces(4); }
     void TearDown() override {
-        host::CaptureTraces(0);
-        host::TakeTraces();
+        host::CaptureTraces(0); host::TakeTraces();
         EXPECT_TRUE(TempCopies().empty()) << "temporary files left behind";
     }
-
     // Long names, so that the streamer's strings live on the heap.
-    std::string DataPath(const std::string& name = "urls-black-list-data.bin") const {
-        return m_data / name;
-    }
+    std::string DataPath(const std::string& name = "urls-black-list-data.bin") const { return m_data / name; }
+    // clang-format on
     std::unique_ptr<CBinaryStreamer> Open(const std::string& path, uint32_t mode,
-                                          uint32_t headerValue = 0) const {
-        return std::make_unique<CBinaryStreamer>(sstring(path.c_str()), mode,
-                                                 sstring(m_temp.path().c_str()), headerValue);
+                                          uint32_t headerValue = 0, std::string temp = "") const {
+        if (temp.empty()) temp = m_temp.path();
+        return std::make_unique<CBinaryStreamer>(sstring(path.c_str()), mode, sstring(temp.c_str()),
+                                                 headerValue);
     }
     auto Reader(const std::string& path) const { return Open(path, fmt::kModeRead); }
     auto Writer(const std::string& path) const { return Open(path, fmt::kModeWrite); }
@@ -80,37 +71,21 @@ class BinStreamerTest : public ::testing::Test {
     // A data file with a few values: 32-bit -2, 16-bit 0x1234, the string "ab", "9" by Printf.
     std::string SmallFile() const {
         const std::string path = DataPath();
-        auto writer = Open(path, fmt::kModeWrite, 0x01020304);
-        writer->WriteInt32(-2);
-        writer->WriteUInt16(0x1234);
-        writer->WriteString(sstring("ab"));
-        writer->Printf("%u", 9u);
+        auto w = Open(path, fmt::kModeWrite, 0x01020304);
+        // clang-format off
+        w->WriteInt32(-2); w->WriteUInt16(0x1234); w->WriteString(sstring("ab")); w->Printf("%u", 9u);
+        // clang-format on
         return path;  // the destructor finishes the file
-    }
-
-    // The streamers' temporary copies ("qxas" names) in the temp folder.
-    std::vector<std::string> TempCopies() const {
-        return m_temp.Entries(testfiles::TempNameStart("qxas"));
     }
 
     testfiles::TempFolder m_data, m_temp;
 };
 
-// RFC 1321 test vectors, and the refusal of null arguments.
-TEST(ComputeCrcTest, Rfc1321VectorsAndNullArguments) {
-    EXPECT_EQ(Md5Of(Bytes()), (Bytes{0xd4, 0x1d, 0x8c, 0xd9, 0x8f, 0x00, 0xb2, 0x04, 0xe9, 0x80,
-                                     0x09, 0x98, 0xec, 0xf8, 0x42, 0x7e}));
-    EXPECT_EQ(Md5Of(Bytes{'a', 'b', 'c'}), (Bytes{0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
-                                                  0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72}));
-    unsigned char digest[16];
-    const std::string refused = "ASBadPtrException - MESSAGE: Invalid parameters in ComputeCRC";
-    EXPECT_EQ(MessageOf([&] { ascommon::ComputeCRC(nullptr, 0, digest); }), refused);
-    EXPECT_EQ(MessageOf([&] { ascommon::ComputeCRC(digest, 1, nullptr); }), refused);
-}
-
 // Every typed operation written and read back; then the failures of ReadString, which keep the
-// string as it was, and a read of a value cut short by the end of the file.
-TEST_F(BinStreamerTest, EveryTypedOperationRoundTrips) {
+// string as it was, and a read of a value cut short by the end of the file. A writer keeps no
+// temporary copy, each reader one until closed (closing twice does nothing); reading leaves the
+// file as it was; an uninitialised temp folder string means the current folder.
+TEST_F(BinStreamerTest, EveryTypedOperationRoundTripsAndTempCopies) {
     const std::string path = DataPath(), text = "a string longer than the inline buffer";
     const std::vector<uint16_t> u16s = {0, 0x1234, 0xFFFF};
     const std::vector<int16_t> i16s = {-32768, -1, 32767};
@@ -129,57 +104,77 @@ TEST_F(BinStreamerTest, EveryTypedOperationRoundTrips) {
                       static_cast<size_t>(w->Printf("%d-%s", 42, "x")), w->WriteBuffer("ab\0cd", 5),
                       w->WriteString(sstring(text.c_str())), w->WriteByte(1)}),
                   (std::vector<size_t>{1, 1, 1, 1, 1, 5, 6, 6, 12, 12, 0, 0, 38, 4, 5, 38, 1}));
+        EXPECT_TRUE(TempCopies().empty());
     }
-    auto r = Reader(path);
+    const Bytes before = testfiles::ReadAll(path);
+    auto r = Reader(path), second = Reader(path);
+    EXPECT_EQ(TempCopies().size(), 2u);
     EXPECT_EQ((std::vector<int64_t>{r->ReadUInt16(), r->ReadInt16(), r->ReadUInt32(),
-                                    r->ReadInt32(), r->ReadByte()}),
-              (std::vector<int64_t>{0xA55A, -2, 0x89ABCDEF, -123456789, 0xA7}));
+                                    r->ReadInt32(), r->ReadByte(), second->ReadUInt16()}),
+              (std::vector<int64_t>{0xA55A, -2, 0x89ABCDEF, -123456789, 0xA7, 0xA55A}));
     char raw[5];
-    EXPECT_EQ(r->ReadBuffer(raw, 5), 5u);
-    EXPECT_EQ(std::string(raw, 5), std::string("raw\0b", 5));
-    std::vector<uint16_t> u16(3);
-    std::vector<int16_t> i16(3);
-    std::vector<uint32_t> u32(3);
-    std::vector<int32_t> i32(3);
-    EXPECT_EQ(
-        (std::vector<size_t>{r->ReadUInt16Array(u16.data(), 3), r->ReadInt16Array(i16.data(), 3),
-                             r->ReadUInt32Array(u32.data(), 3), r->ReadInt32Array(i32.data(), 3),
-                             r->ReadUInt32Array(u32.data(), 0)}),
-        (std::vector<size_t>{3, 3, 3, 3, 0}));
-    EXPECT_TRUE(u16 == u16s && i16 == i16s && u32 == u32s && i32 == i32s);
-    sstring read("previous");
-    EXPECT_EQ(r->ReadString(read, 0), 0u);
-    EXPECT_STREQ(read.c_str(), "");
-    EXPECT_EQ(r->ReadString(read, 38), 38u);
-    EXPECT_EQ(read.c_str(), text);
+    EXPECT_TRUE(r->ReadBuffer(raw, 5) == 5 && std::string(raw, 5) == std::string("raw\0b", 5));
+    auto readBack = [&](auto read, const auto& expected) {
+        std::decay_t<decltype(expected)> got(expected.size());
+        return (r.get()->*read)(got.data(), got.size()) == got.size() && got == expected;
+    };
+    EXPECT_TRUE(readBack(&CBinaryStreamer::ReadUInt16Array, u16s) &&
+                readBack(&CBinaryStreamer::ReadInt16Array, i16s) &&
+                readBack(&CBinaryStreamer::ReadUInt32Array, u32s) &&
+                readBack(&CBinaryStreamer::ReadInt32Array, i32s));
+    sstring read("previous"), full;
+    // clang-format off
+    EXPECT_EQ(r->ReadString(read, 0), 0u); EXPECT_STREQ(read.c_str(), "");
+    EXPECT_EQ(r->ReadString(full, 38), 38u); EXPECT_EQ(full.c_str(), text);
+    // clang-format on
     EXPECT_EQ(r->ReadString(read, 4), 4u);
     EXPECT_EQ(MessageOf([&] { r->ReadString(read, 5); }),
               Plain("read string contains terminating characters!"));
-    host::FailAllocationNumber(1);  // the temporary buffer: nothing is read
-    EXPECT_EQ(MessageOf([&] { r->ReadString(read, 38); }),
-              Plain("could not allocate temporary buffer"));
-    host::FailAllocationNumber(2);  // the string's own buffer, after the bytes were read
-    EXPECT_EQ(MessageOf([&] { r->ReadString(read, 38); }), Plain("problems duplicating string"));
+    // Failing the temporary buffer (nothing is read), then the string's own buffer (after).
+    for (const auto& [n, failure] :
+         {std::pair<int, const char*>{1, "could not allocate temporary buffer"},
+          {2, "problems duplicating string"}}) {
+        host::FailAllocationNumber(n);
+        EXPECT_EQ(MessageOf([&] { r->ReadString(read, 38); }), Plain(failure));
+    }
     host::FailAllocationNumber(0);
     EXPECT_STREQ(read.c_str(), "42-x");
     EXPECT_EQ(MessageOf([&] { r->ReadUInt16(); }), Plain("cannot read from file"));  // 1 of 2 bytes
+    // clang-format off
+    r->Close(); r->Close();
+    // clang-format on
+    EXPECT_EQ(TempCopies().size(), 1u);
+    second.reset();  // the destructor closes
+    EXPECT_EQ(testfiles::ReadAll(path), before);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(testfiles::Native(m_temp.path()));
+    // clang-format off
+    { CBinaryStreamer here(sstring(path.c_str()), fmt::kModeRead, sstring(), 0); EXPECT_EQ(TempCopies().size(), 1u); }
+    // clang-format on
+    std::filesystem::current_path(previous);
 }
 
-// The frame: digest of the payload, description, values A and B, the header value, payload. An
-// empty payload has its digest too, and reads as empty. Then every truncation and single changed
-// bytes: the digest (0-15) and the payload (128-136) are checked, the rest of the header is not;
-// a refused file leaves no temporary copy and traces why.
+// The digest (an RFC 1321 vector; null arguments refused). The frame: digest of the payload,
+// description, values A and B, the header value, payload. An empty payload has its digest too, and
+// reads as empty. Then every truncation and single changed bytes: the digest (0-15) and the payload
+// (128-136) are checked, the rest of the header is not; a refused file leaves no temporary copy and
+// traces why.
 TEST_F(BinStreamerTest, LayoutAndDamagedFiles) {
+    EXPECT_EQ(Md5Of(Bytes{'a', 'b', 'c'}), (Bytes{0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
+                                                  0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72}));
+    unsigned char digest[16];
+    const std::string refused = "ASBadPtrException - MESSAGE: Invalid parameters in ComputeCRC";
+    EXPECT_EQ(MessageOf([&] { ascommon::ComputeCRC(nullptr, 0, digest); }), refused);
+    EXPECT_EQ(MessageOf([&] { ascommon::ComputeCRC(digest, 1, nullptr); }), refused);
     const std::string path = SmallFile();
     const Bytes plain = Scrambled(testfiles::ReadAll(path));
     ASSERT_EQ(plain.size(), 128u + 9);
     EXPECT_EQ(Bytes(plain.begin(), plain.begin() + 16), Md5Of(plain, 128));
-    EXPECT_EQ(std::string(plain.begin() + 16, plain.begin() + 116),
-              std::string("File description should go here!") + std::string(68, '\0'));
-    EXPECT_EQ(
-        Bytes(plain.begin() + 116, plain.end()),
-        (Bytes{0,    0,    0,    0,    0,    0,    0,   0,   4,  3, 2, 1,  // A, B, header value
-               0xFE, 0xFF, 0xFF, 0xFF, 0x34, 0x12, 'a', 'b', '9'}));       // payload
+    // The description padded to 100 bytes, A and B (0), the header value, the payload.
+    EXPECT_EQ(std::string(plain.begin() + 16, plain.end()),
+              "File description should go here!" + std::string(76, '\0') +
+                  "\x04\x03\x02\x01\xFE\xFF\xFF\xFF\x34\x12"
+                  "ab9");
     const std::string empty = DataPath("empty.bin");
     Writer(empty)->Close();
     EXPECT_EQ(MessageOf([&] { Reader(empty)->ReadByte(); }), Plain("cannot read from file"));
@@ -204,18 +199,18 @@ TEST_F(BinStreamerTest, LayoutAndDamagedFiles) {
         rows.push_back({changed, offset < 16 || offset >= 128 ? crcMessage(changed) : ""});
     }
     for (size_t i = 0; i < rows.size(); ++i) {
-        testfiles::WriteAll(path, Scrambled(rows[i].first));
+        SCOPED_TRACE(i);
+        const auto& [file, failure] = rows[i];
+        testfiles::WriteAll(path, Scrambled(file));
         host::TakeTraces();
-        EXPECT_EQ(MessageOf([&] { EXPECT_EQ(Reader(path)->ReadInt32(), -2); }), rows[i].second)
-            << "row " << i;
-        EXPECT_TRUE(TempCopies().empty()) << "row " << i;
-        const std::string trace = "Exception [" + rows[i].second + "], removing streamer temp";
-        EXPECT_EQ(host::TraceContains(trace), !rows[i].second.empty()) << "row " << i;
+        EXPECT_EQ(MessageOf([&] { EXPECT_EQ(Reader(path)->ReadInt32(), -2); }), failure);
+        EXPECT_TRUE(TempCopies().empty());
+        EXPECT_EQ(host::TraceContains("Exception [" + failure + "], removing"), !failure.empty());
     }
 }
 
 // Missing and oversized files (the size limit checked by the scrambling pass: exactly the limit
-// passes), a writer that cannot make its file, and temp folders where no name fits 260 bytes.
+// passes), a writer that cannot make its file, and a temp folder where no name can be made.
 TEST_F(BinStreamerTest, FilesAndFoldersThatCannotBeUsed) {
     const std::string huge = DataPath("huge.bin"), missing = DataPath("missing.bin");
     testfiles::WriteAll(huge, {});
@@ -228,138 +223,66 @@ TEST_F(BinStreamerTest, FilesAndFoldersThatCannotBeUsed) {
     const std::string noFolder = DataPath("no/such.bin");
     EXPECT_EQ(MessageOf([&] { Writer(noFolder); }), CannotOpen(noFolder, ENOENT));
     const std::string source = DataPath("source.bin"), target = DataPath("target.bin");
-    auto scramble = [&] { ascommon::detail::ScrambleFile(source.c_str(), target.c_str(), 4096); };
-    testfiles::WriteAll(source, Bytes(4096));
-    EXPECT_EQ(MessageOf(scramble), "");
-    testfiles::WriteAll(source, Bytes(4097));
-    EXPECT_EQ(MessageOf(scramble),
-              kFile + "file [" + source + "]ize exceeds 50 MB. It is to large [4097 bytes]");
-    const std::string absent = m_temp / "missing",
-                      deep = m_temp / std::string(252 - m_temp.path().size(), 'd');
-    ASSERT_TRUE(std::filesystem::create_directory(testfiles::Native(deep)));
-    for (const std::string& folder : {absent, deep}) {
-        for (const uint32_t mode : {fmt::kModeRead, fmt::kModeWrite}) {
-            EXPECT_EQ(MessageOf([&] {
-                          CBinaryStreamer(sstring(source.c_str()), mode, sstring(folder.c_str()),
-                                          0);
-                      }),
-                      "ASFileException - MESSAGE: Could not create a temp filename in folder \"" +
-                          folder + "\"");
-        }
-    }
+    testfiles::WriteAll(source, Bytes(4096));  // exactly the limit
+    EXPECT_EQ(
+        MessageOf([&] { ascommon::detail::ScrambleFile(source.c_str(), target.c_str(), 4096); }),
+        "");
+    const std::string absent = m_temp / "missing";
+    EXPECT_EQ(
+        MessageOf([&] { Open(source, fmt::kModeWrite, 0, absent); }),
+        "ASFileException - MESSAGE: Could not create a temp filename in folder \"" + absent + "\"");
 }
 
-// Every operation on an open reader, an open writer, a closed reader and a closed writer. The
-// mode and open checks come before the argument checks; "" marks a call that works (the round
-// trips cover those).
+// Each check once: the mode checks, the open check (the scalar writes have their own, with two
+// blanks, and it is traced with its message), and the argument checks, which come after them.
 #define OP(...) [&](CBinaryStreamer& s) { s.__VA_ARGS__; }
-TEST_F(BinStreamerTest, ModeOpenAndArgumentChecksOfEveryOperation) {
-    // Slots 1 to 4 reach the file: a reader's write fails where the C runtime refuses writes to a
-    // stream opened for reading (Linux); Windows' msvcrt copies them into the read buffer.
+TEST_F(BinStreamerTest, ModeOpenAndArgumentChecks) {
     const std::string path = SmallFile();
-    std::FILE* stream = ascommon::OpenFile(path.c_str(), "rb");
-    ASSERT_TRUE(stream != nullptr && std::fgetc(stream) != EOF);
-    const bool readersRefuseWrites = std::fwrite("x", 1, 1, stream) != 1;
-    std::fclose(stream);
-    const std::string kReadOnly = Plain("wrong stream mode: read-only"),
-                      kWriteOnly = Plain("wrong stream mode: write-only"),
-                      kNoFile = Plain("invalid reference to file"),
-                      kNoFile2 = Plain(" invalid reference to file"),  // two blanks
-        kNoWrite2 = Plain(" Cannot write to file"), kBad = Plain("invalid argument string");
+    std::unique_ptr<CBinaryStreamer> reader = Reader(path), writer = Writer(DataPath("written")),
+                                     closed = Writer(DataPath("closed"));
+    closed->Close();
     const char* noFormat = nullptr;
-    sstring text;
-    struct Group {
-        std::vector<std::function<void(CBinaryStreamer&)>> calls;
-        std::string outcomes[4];  // reader, writer, closed reader, closed writer
-    } groups[] = {
-        // Slots 1 to 4 check no mode.
-        {{OP(WriteUInt16(1)), OP(WriteInt16(1)), OP(WriteUInt32(1)), OP(WriteInt32(1))},
-         {readersRefuseWrites ? kNoWrite2 : "", "", kNoFile2, kNoFile2}},
-        {{OP(WriteByte(1)), OP(Printf("x"))}, {kReadOnly, "", kReadOnly, kNoFile}},
-        {{OP(WriteBuffer(nullptr, 1)), OP(WriteUInt16Array(nullptr, 0)),  // a zero count too
-          OP(WriteInt16Array(nullptr, 1)), OP(WriteUInt32Array(nullptr, 1)),
-          OP(WriteInt32Array(nullptr, 1)), OP(WriteString(sstring()))},
-         {kReadOnly, kBad, kReadOnly, kNoFile}},
-        {{OP(Printf(noFormat))}, {kReadOnly, Plain("invalid format string"), kReadOnly, kNoFile}},
-        {{OP(ReadUInt16()), OP(ReadInt16()), OP(ReadUInt32()), OP(ReadInt32()), OP(ReadByte()),
-          OP(ReadString(text, 1))},
-         {"", kWriteOnly, kNoFile, kWriteOnly}},
-        {{OP(ReadBuffer(nullptr, 1)), OP(ReadUInt16Array(nullptr, 1)),
-          OP(ReadInt16Array(nullptr, 1)), OP(ReadUInt32Array(nullptr, 1)),
-          OP(ReadInt32Array(nullptr, 1))},
-         {kBad, kWriteOnly, kNoFile, kWriteOnly}},
+    // clang-format off
+    const std::tuple<std::function<void(CBinaryStreamer&)>, CBinaryStreamer*, std::string> rows[] = {
+        {OP(WriteUInt16Array(nullptr, 1)), reader.get(), "wrong stream mode: read-only"},
+        {OP(ReadBuffer(nullptr, 1)), writer.get(), "wrong stream mode: write-only"},
+        {OP(ReadInt16()), closed.get(), "wrong stream mode: write-only"},
+        {OP(WriteByte(1)), closed.get(), "invalid reference to file"},
+        {OP(WriteInt32(1)), closed.get(), " invalid reference to file"},
+        {OP(WriteBuffer(nullptr, 0)), writer.get(), "invalid argument string"},
+        {OP(ReadUInt32Array(nullptr, 1)), reader.get(), "invalid argument string"},
+        {OP(Printf(noFormat)), writer.get(), "invalid format string"},
     };
-    std::unique_ptr<CBinaryStreamer> streamers[] = {Reader(path), Writer(DataPath("written.bin")),
-                                                    Reader(path), Writer(DataPath("closed"))};
-    streamers[2]->Close();
-    streamers[3]->Close();
-    for (size_t g = 0; g < std::size(groups); ++g) {
-        for (size_t c = 0; c < groups[g].calls.size(); ++c) {
-            for (int s = 0; s < 4; ++s) {
-                if (groups[g].outcomes[s].empty()) continue;
-                EXPECT_EQ(MessageOf([&] { groups[g].calls[c](*streamers[s]); }),
-                          groups[g].outcomes[s])
-                    << "group " << g << " call " << c << " streamer " << s;
-            }
-        }
-    }
-    EXPECT_TRUE(host::TraceContains("] - " + kNoFile2 + "\n"));  // traced with its message
+    // clang-format on
+    for (const auto& [call, streamer, message] : rows)
+        EXPECT_EQ(MessageOf([&] { call(*streamer); }), Plain(message));
+    EXPECT_TRUE(host::TraceContains("] - " + Plain(" invalid reference to file") + "\n"));
+    reader->Close();
+    EXPECT_EQ(MessageOf([&] { reader->ReadByte(); }), Plain("invalid reference to file"));
 }
 #undef OP
 
-// Each reader keeps a copy until closed (closing twice does nothing), a writer keeps none; an
-// uninitialised temp folder string means the current folder.
-TEST_F(BinStreamerTest, TempCopies) {
-    const std::string path = SmallFile();
-    const Bytes before = testfiles::ReadAll(path);
-    auto first = Reader(path), second = Reader(path);
-    EXPECT_EQ(TempCopies().size(), 2u);
-    EXPECT_TRUE(first->ReadInt32() == -2 && second->ReadInt32() == -2);
-    first->Close();
-    first->Close();
-    EXPECT_EQ(TempCopies().size(), 1u);
-    second.reset();  // the destructor closes
-    EXPECT_EQ(testfiles::ReadAll(path), before);
-    EXPECT_TRUE(Writer(path) && TempCopies().empty());
-    const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(testfiles::Native(m_temp.path()));
-    {
-        CBinaryStreamer r(sstring(path.c_str()), fmt::kModeRead, sstring(), 0);
-        EXPECT_EQ(TempCopies().size(), 1u);
-    }
-    std::filesystem::current_path(previous);
-}
-
 // A close that fails (the digest pass can no longer reopen the file) throws once, closed all the
-// same; the destructor only traces it. Both lines are traced at level 1: kept from capture level 1
-// on, not at 0.
+// same; the destructor only traces it. Both are traced as errors, at level 1.
 TEST_F(BinStreamerTest, AFailedCloseIsReportedOnceAndTracedAtLevelOne) {
     const std::string path = DataPath(), expected = CannotOpen(path, ENOENT);
-    const std::string destructorLine = "Internal exception thrown when closing file [" + path +
-                                       "] with message: " + expected + "\n";
-    for (const int32_t level : {0, 1}) {
-        host::CaptureTraces(level);
-        host::TakeTraces();
-        {
-            auto w = Writer(path);
-            std::error_code error;
-            if (!std::filesystem::remove(testfiles::Native(path), error)) {
-                GTEST_SKIP() << "a file open for writing cannot be deleted here (Windows), so the "
-                                "digest pass cannot be made to fail: "
-                             << error.message();
-            }
-            EXPECT_EQ(MessageOf([&] { w->Close(); }), expected);
-            EXPECT_EQ(MessageOf([&] { w->Close(); }), "");
-        }
-        EXPECT_EQ(host::TraceContains("] - " + expected + "\n"), level == 1) << level;
-        EXPECT_FALSE(host::TraceContains("Internal exception thrown when closing file"));
-        host::TakeTraces();
-        {
-            auto w = Writer(path);
-            ASSERT_TRUE(std::filesystem::remove(testfiles::Native(path)));
-        }
-        EXPECT_EQ(host::TraceContains(destructorLine), level == 1) << level;
+    testing_support::LeveledTraces traces;
+    {
+        auto w = Writer(path);
+        std::error_code error;
+        if (!std::filesystem::remove(testfiles::Native(path), error))
+            GTEST_SKIP() << "an open file cannot be deleted here (Windows): " << error.message();
+        EXPECT_EQ(MessageOf([&] { w->Close(); }), expected);
+        EXPECT_EQ(MessageOf([&] { w->Close(); }), "");
     }
+    const std::string destructorLine =
+        "Internal exception thrown when closing file [" + path + "] with message: " + expected;
+    EXPECT_EQ(std::make_pair(traces.Level("] - " + expected + "\n"), traces.Level(destructorLine)),
+              std::make_pair(1, 0));
+    // clang-format off
+    { auto w = Writer(path); ASSERT_TRUE(std::filesystem::remove(testfiles::Native(path))); }
+    // clang-format on
+    EXPECT_EQ(traces.Level(destructorLine + "\n"), 1);
 }
 
 // Fails the 1st, 2nd, ... allocation of an open (and for a writer, its close) until one works:
@@ -379,8 +302,8 @@ TEST_F(BinStreamerTest, FailedAllocationsLeaveNothingBehind) {
                 s.Close();
             });
             host::FailAllocationNumber(0);
-            EXPECT_NE(failure, "?") << mode << " " << n;  // only the module's exceptions
-            EXPECT_TRUE(TempCopies().empty()) << mode << " " << n;
+            // Only the module's exceptions, and no temporary file left.
+            EXPECT_TRUE(failure != "?" && TempCopies().empty()) << mode << " " << n << failure;
         } while (!failure.empty() && n < 64);
         EXPECT_EQ(failure, "") << mode;
         // At least names, temp name, whole-file buffers and file object fail before one works.

@@ -3,7 +3,6 @@
 // platform's separator; the helpers reach the files by their UTF-8 names on every platform.
 #pragma once
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,24 +15,19 @@
 
 namespace testfiles {
 
-inline std::filesystem::path Native(const std::string& path) {
-    return std::filesystem::u8path(path);
-}
+// clang-format off
+inline std::filesystem::path Native(const std::string& path) { return std::filesystem::u8path(path); }
+// clang-format on
 
 class TempFolder {
   public:
     TempFolder() {
         std::error_code error;
         const std::filesystem::path base = std::filesystem::temp_directory_path(error);
-        if (error) return;
         std::random_device random;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::filesystem::path folder =
-                base / ("molvex-files-" + std::to_string(random()));
-            if (std::filesystem::create_directory(folder, error)) {
-                m_path = folder.u8string();
-                return;
-            }
+        for (int attempt = 0; !error && attempt < 100 && m_path.empty(); ++attempt) {
+            const auto folder = base / ("molvex-files-" + std::to_string(random()));
+            if (std::filesystem::create_directory(folder, error)) m_path = folder.u8string();
         }
     }
     ~TempFolder() {
@@ -66,26 +60,19 @@ class TempFolder {
 
 // How the names of the unique temporary file service start for a prefix (Windows keeps only
 // its first characters).
-inline std::string TempNameStart(const std::string& prefix) {
-    return prefix.substr(0, platform::kTempPrefixKept);
-}
+// clang-format off
+inline std::string TempNameStart(const std::string& prefix) { return prefix.substr(0, platform::kTempPrefixKept); }
+// clang-format on
 
+// Whole files: read, written (replacing any content), and whether a path exists.
+// clang-format off
 inline std::vector<unsigned char> ReadAll(const std::string& path) {
     std::ifstream in(Native(path), std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-inline void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(Native(path), std::ios::binary | std::ios::trunc) << text;
-}
-
-inline void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes) {
-    WriteFile(path, std::string(bytes.begin(), bytes.end()));
-}
-
-inline bool Exists(const std::string& path) {
-    std::error_code ignored;
-    return std::filesystem::exists(Native(path), ignored);
-}
+inline void WriteFile(const std::string& path, const std::string& text) { std::ofstream(Native(path), std::ios::binary) << text; }
+inline void WriteAll(const std::string& path, const std::vector<unsigned char>& bytes) { WriteFile(path, {bytes.begin(), bytes.end()}); }
+inline bool Exists(const std::string& path) { std::error_code ignored; return std::filesystem::exists(Native(path), ignored); }
+// clang-format on
 
 }  // namespace testfiles
