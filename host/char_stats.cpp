@@ -451,7 +451,13 @@ constexpr int kOtherGroup = kScriptGroupCount - 1;
 
 // The four groups the filter adds up as Asian: "CentralAsian" to "EastAsian".
 bool IsAsianGroup(int group) {
-    return std::strstr(kGroupNames[group], "Asian") != nullptr;
+    static const auto asian = [] {
+        std::array<bool, kScriptGroupCount> table{};
+        for (int g = 0; g < kScriptGroupCount; ++g)
+            table[g] = std::strstr(kGroupNames[g], "Asian") != nullptr;
+        return table;
+    }();
+    return asian[group];
 }
 
 }  // namespace

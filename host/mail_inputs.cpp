@@ -221,9 +221,14 @@ bool MailReader::Open(const std::string& path, uint64_t limit, std::string* erro
 }
 
 bool MailReader::Fill(std::string* error) {
-    constexpr size_t kBlock = 1 << 20;
-    m_block.resize(kBlock);
-    const size_t n = std::fread(&m_block[0], 1, kBlock, m_file);
+    // A block of up to 1 MiB, no larger than the rest of a file of known size (and one byte
+    // more, to see its end): resizing zero-fills, which would cost a whole block per message.
+    constexpr uint64_t kBlock = 1 << 20;
+    const uint64_t rest = m_fileSize > m_read ? m_fileSize - m_read + 1 : 1;
+    const size_t block = static_cast<size_t>(m_fileSize > 0 && rest < kBlock ? rest : kBlock);
+    m_block.resize(block);
+    const size_t n = std::fread(&m_block[0], 1, block, m_file);
+    m_read += n;
     m_block.resize(n);
     if (n == 0) {
         if (std::ferror(m_file)) {

@@ -101,7 +101,8 @@ class MailReader {
     std::FILE* m_file = nullptr;
     bool m_ownsFile = true;
     uint64_t m_limit = 0;
-    uint64_t m_fileSize = 0;
+    uint64_t m_fileSize = 0;  // 0 when unknown (standard input)
+    uint64_t m_read = 0;
     std::string m_block;
     bool m_atEnd = false;
     bool m_single = false;  // the one message of a plain file was handed out

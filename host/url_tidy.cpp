@@ -15,13 +15,29 @@ constexpr size_t kMaxEmbedded = 16;  // embedded URLs taken from one URL
 
 // The host of a URL as FillParsedURL reads it: after "scheme://" and any "user@", up to the
 // first "/", "?" or "#".
+// The first "/", "?" or "#" from `from` on, or the URL's size.
+size_t Separator(const std::string& url, size_t from) {
+    for (size_t p = from; p < url.size(); ++p) {
+        if (url[p] == '/' || url[p] == '?' || url[p] == '#') return p;
+    }
+    return url.size();
+}
+
 void FindHost(const std::string& url, size_t* start, size_t* end) {
-    const size_t scheme = url.find("://");
-    *start = scheme != npos && scheme < url.find_first_of("/?#") ? scheme + 3 : 0;
-    *end = url.find_first_of("/?#", *start);
-    if (*end == npos) *end = url.size();
-    const size_t at = *end ? url.rfind('@', *end - 1) : npos;
-    if (at != npos && at >= *start) *start = at + 1;
+    size_t separator = Separator(url, 0);
+    *start = 0;
+    if (separator > 0 && url[separator] == '/' && url[separator - 1] == ':' &&
+        separator + 1 < url.size() && url[separator + 1] == '/') {
+        *start = separator + 2;  // the first separator is the one of "scheme://"
+        separator = Separator(url, *start);
+    }
+    *end = separator;
+    for (size_t p = *end; p-- > *start;) {
+        if (url[p] == '@') {
+            *start = p + 1;
+            break;
+        }
+    }
 }
 
 // The length of the space at url[p]: ASCII blanks and controls, NBSP and the other Unicode
