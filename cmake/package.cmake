@@ -6,17 +6,18 @@ set(CPACK_PACKAGE_NAME molvex)
 set(CPACK_PACKAGE_VENDOR "Molvex developers")
 set(CPACK_PACKAGE_CONTACT "Molvex developers <maintainers@molvex.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "antispam filter module for e-mail, with scanner and milter")
-set(CPACK_PACKAGE_DESCRIPTION "Molvex judges e-mail messages with three filters (sender black and
-white lists, a URL black list, and tests of the message's contents and character sets).
-This package holds the filter module libmolvex.so, the molvex-scan scanner, the molvex-milter
-daemon for Postfix and Sendmail, molvex-urldb for URL list files, molvex-info, and the headers
-and host library for programs that load the module.")
+set(CPACK_PACKAGE_DESCRIPTION "Molvex judges e-mail messages with three filters: sender black and white
+lists, a URL black list, and tests of the contents and character sets.
+This package holds the filter module libmolvex.so, the molvex-scan scanner,
+the molvex-milter daemon for Postfix and Sendmail with its systemd unit,
+molvex-urldb for URL list files, molvex-info, and the headers and host
+library for programs that load the module.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_PREFIX}/${MOLVEX_INSTALL_MODULEDIR})
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, init-system-helpers")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "postfix | sendmail")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_SOURCE_DIR}/packaging/debian/conffiles
@@ -25,6 +26,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_SOURCE_DIR}/packaging/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/packaging/debian/strip.cmake)
 set(CPACK_GENERATOR DEB)
 
 # Debian's documentation files: the copyright and the compressed changelog.

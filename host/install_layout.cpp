@@ -47,6 +47,15 @@ std::string FirstLine(const std::string& path) {
     return line;
 }
 
+// `relative` (whose leading ../ go up from `folder`) appended to `folder`.
+std::string Join(std::string folder, std::string relative) {
+    while (relative.compare(0, 3, "../") == 0 && folder != "/" && folder != ".") {
+        folder = Parent(folder);
+        relative.erase(0, 3);
+    }
+    return folder + (folder == "/" ? "" : "/") + relative;
+}
+
 const char* Environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value ? value : nullptr;
@@ -58,10 +67,10 @@ InstallLayout LayoutOf(const std::string& executable) {
     InstallLayout layout{kModuleName, "", "", "unknown"};
     if (executable.empty()) return layout;
     const std::string bin = Parent(executable);
-    const std::string installedModule = bin + "/" MOLVEX_MODULE_FROM_BIN "/" + kModuleName;
+    const std::string installedModule = Join(bin, MOLVEX_MODULE_FROM_BIN) + "/" + kModuleName;
     if (Exists(installedModule)) {
-        layout = {installedModule, bin + "/" MOLVEX_DATA_FROM_BIN,
-                  bin + "/" MOLVEX_DATA_FROM_BIN "/lists", "installed"};
+        const std::string data = Join(bin, MOLVEX_DATA_FROM_BIN);
+        layout = {installedModule, data, data + "/lists", "installed"};
         return layout;
     }
     // Tools sit at the top of the build tree, test and benchmark programs one folder down.

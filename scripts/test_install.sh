@@ -10,11 +10,18 @@ cd "$(dirname "$0")/.."
 src=$PWD
 bdir=$src/build-install
 work=$(mktemp -d)
-trap 'rm -rf "$work" "$bdir" "$bdir.away"' EXIT
+trap '[ -n "${MOLVEX_KEEP_WORK:-}" ] || rm -rf "$work"; rm -rf "$bdir" "$bdir.away"' EXIT
 fail() { echo "test_install: $*" >&2; exit 1; }
 
 echo "== install: building $bdir (prefix /usr)"
 rm -rf "$bdir" "$bdir.away"
+# Debian's build flags (hardening, no build path in the debug information) when dpkg has them.
+if command -v dpkg-buildflags >/dev/null; then
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  export CFLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+  export CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+  export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
+fi
 cmake -S . -B "$bdir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
   -DMOLVEX_BUILD_TESTS=OFF -DMOLVEX_BUILD_BENCH=OFF -DMOLVEX_WERROR=ON \
   -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON >/dev/null
@@ -59,8 +66,9 @@ for prefix in "$stage/usr" "$root/usr"; do
     --foreground || fail "molvex-milter --check-config"
 done
 # The environment overrides the layout.
-MOLVEX_DATA_DIR=$work/none "$root/usr/bin/molvex-scan" --print-config 2>&1 |
-  grep -q "$work/none" || fail "MOLVEX_DATA_DIR is not used"
+cp -r "$root/usr/share/molvex" "$work/data"
+MOLVEX_DATA_DIR=$work/data "$root/usr/bin/molvex-scan" --print-config |
+  grep -qx "# data folder: $work/data" || fail "MOLVEX_DATA_DIR is not used"
 
 echo "== systemd unit"
 unit=$root/lib/systemd/system/molvex-milter.service
@@ -76,7 +84,7 @@ fi
 
 echo "== lintian"
 if command -v lintian >/dev/null; then
-  lintian --suppress-tags-from-file "$src/packaging/debian/lintian-overrides.txt" "$deb" ||
+  lintian "$deb" ||
     fail "lintian reports problems"
   echo "lintian: clean"
 else
@@ -87,5 +95,11 @@ echo "== example host against the staging tree"
 cmake -S examples/host -B "$work/example" -DCMAKE_PREFIX_PATH="$stage/usr" >/dev/null
 cmake --build "$work/example" >/dev/null
 "$work/example/example-host" | grep "^Molvex "
-pkg-config --with-path="$stage/usr/lib/pkgconfig" --cflags --libs molvex-host
+pc=$(find "$stage" -name molvex-host.pc)
+[ -n "$pc" ] || fail "molvex-host.pc is not installed"
+# The same host built with the flags of molvex-host.pc.
+g++ -std=c++17 -o "$work/example-pc" examples/host/example_host.cpp \
+  -DEXAMPLE_MODULE="\"$stage/usr/lib/molvex/libmolvex.so\"" \
+  $(pkg-config --with-path="$(dirname "$pc")" --cflags --libs molvex-host)
+"$work/example-pc" | grep "^Molvex "
 echo "test_install: all passed"
