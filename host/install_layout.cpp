@@ -47,13 +47,26 @@ std::string FirstLine(const std::string& path) {
     return line;
 }
 
-// `relative` (whose leading ../ go up from `folder`) appended to `folder`.
-std::string Join(std::string folder, std::string relative) {
-    while (relative.compare(0, 3, "../") == 0 && folder != "/" && folder != ".") {
-        folder = Parent(folder);
-        relative.erase(0, 3);
+// `name` inside `folder`, joined with this platform's separator.
+std::string In(const std::string& folder, const std::string& name) {
+    const bool ends = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+    return ends ? folder + name : folder + platform::kPathSeparator + name;
+}
+
+// `folder` followed by the /-separated `relative`, whose .. parts go up.
+std::string Join(std::string folder, const std::string& relative) {
+    for (size_t start = 0; start <= relative.size();) {
+        size_t end = relative.find('/', start);
+        if (end == std::string::npos) end = relative.size();
+        const std::string part = relative.substr(start, end - start);
+        if (part == "..") {
+            folder = Parent(folder);
+        } else if (!part.empty() && part != ".") {
+            folder = In(folder, part);
+        }
+        start = end + 1;
     }
-    return folder + (folder == "/" ? "" : "/") + relative;
+    return folder;
 }
 
 const char* Environment(const char* name) {
@@ -67,17 +80,17 @@ InstallLayout LayoutOf(const std::string& executable) {
     InstallLayout layout{kModuleName, "", "", "unknown"};
     if (executable.empty()) return layout;
     const std::string bin = Parent(executable);
-    const std::string installedModule = Join(bin, MOLVEX_MODULE_FROM_BIN) + "/" + kModuleName;
+    const std::string installedModule = In(Join(bin, MOLVEX_MODULE_FROM_BIN), kModuleName);
     if (Exists(installedModule)) {
         const std::string data = Join(bin, MOLVEX_DATA_FROM_BIN);
-        layout = {installedModule, data, data + "/lists", "installed"};
+        layout = {installedModule, data, In(data, "lists"), "installed"};
         return layout;
     }
     // Tools sit at the top of the build tree, test and benchmark programs one folder down.
     for (const std::string& folder : {bin, Parent(bin)}) {
-        const std::string source = FirstLine(folder + "/" + kSourceMarker);
+        const std::string source = FirstLine(In(folder, kSourceMarker));
         if (source.empty()) continue;
-        layout = {folder + "/" + kModuleName, folder + "/samples", source + "/samples/lists",
+        layout = {In(folder, kModuleName), In(folder, "samples"), Join(source, "samples/lists"),
                   "build tree"};
         return layout;
     }
@@ -93,7 +106,7 @@ InstallLayout FindInstallLayout() {
     if (module) layout.module = module;
     if (data) {
         layout.data = data;
-        layout.lists = layout.data + "/lists";
+        layout.lists = In(layout.data, "lists");
     }
     if (module || data) layout.origin += "+environment";
     return layout;

@@ -39,6 +39,8 @@ grep -qx /etc/molvex/molvex.conf "$work/control/conffiles" || fail "molvex.conf 
 root=$work/root
 dpkg-deb -x "$deb" "$root"
 
+if grep -rl -e "$src" "$root"; then fail "the package names the source or build tree"; fi
+
 # From here on nothing of the build tree is reachable.
 mv "$bdir" "$bdir.away"
 
