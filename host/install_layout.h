@@ -22,7 +22,7 @@ struct InstallLayout {
 // The layout of the running executable, with the environment's overrides applied.
 InstallLayout FindInstallLayout();
 
-// The layout `executable` would have, without the environment (for tests of the rules above).
+// The layout of the program at `executable`, without the environment's overrides.
 InstallLayout LayoutOf(const std::string& executable);
 
 }  // namespace host
