@@ -46,6 +46,11 @@ void CloseLibrary(void* library);
 void LibraryError(char* out, size_t size);
 bool LibraryLoaded(const char* path);
 
+// The UTF-8 path of the running program's executable (/proc/self/exe, GetModuleFileNameW), for
+// hosts that find their module and data relative to themselves. Its length, or 0 when it cannot
+// be had or does not fit into out[0, capacity) with its terminator.
+size_t ExecutablePath(char* out, size_t capacity);
+
 #if defined(_WIN32)
 // The path separator of this platform's file names.
 constexpr char kPathSeparator = '\\';

@@ -126,6 +126,14 @@ bool LibraryLoaded(const char* path) {
     return library != nullptr;
 }
 
+size_t ExecutablePath(char* out, size_t capacity) {
+    if (out == nullptr || capacity == 0) return 0;
+    const ssize_t length = readlink("/proc/self/exe", out, capacity);
+    if (length <= 0 || static_cast<size_t>(length) >= capacity) return 0;
+    out[length] = '\0';
+    return static_cast<size_t>(length);
+}
+
 WideFormatArg WideForFormat(const char16_t*, const char* utf8) {
     return utf8 != nullptr ? utf8 : "";
 }

@@ -200,6 +200,22 @@ bool LibraryLoaded(const char* path) {
     return widePath.get() != nullptr && GetModuleHandleW(widePath.get()) != nullptr;
 }
 
+size_t ExecutablePath(char* out, size_t capacity) {
+    if (out == nullptr || capacity == 0) return 0;
+    wchar_t wide[32768];
+    const DWORD units = GetModuleFileNameW(nullptr, wide, sizeof wide / sizeof wide[0]);
+    if (units == 0 || units >= sizeof wide / sizeof wide[0]) return 0;
+    const char16_t* source = reinterpret_cast<const char16_t*>(wide);
+    uint8_t* target = reinterpret_cast<uint8_t*>(out);
+    // One byte stays for the terminator; a name cut short fails.
+    if (ascommon::ConvertUTF16toUTF8(&source, source + units, &target, target + capacity - 1) !=
+        ascommon::kConversionOK) {
+        return 0;
+    }
+    *target = '\0';
+    return static_cast<size_t>(reinterpret_cast<char*>(target) - out);
+}
+
 WideFormatArg WideForFormat(const char16_t* wide, const char*) {
     return wide != nullptr ? reinterpret_cast<const wchar_t*>(wide) : L"";
 }

@@ -1,9 +1,8 @@
 // ModuleLibrary and the session helpers.
 #include "host/module_host.h"
 
-#include <cstdlib>
-
 #include "common/platform.h"
+#include "host/install_layout.h"
 
 namespace host {
 
@@ -42,14 +41,7 @@ void ModuleLibrary::Close() {
 }
 
 std::string DefaultModulePath() {
-    if (const char* path = std::getenv("MOLVEX_LIBRARY")) {
-        if (*path) return path;
-    }
-#ifdef MOLVEX_LIBRARY_PATH
-    return MOLVEX_LIBRARY_PATH;
-#else
-    return "libmolvex.so";
-#endif
+    return FindInstallLayout().module;
 }
 
 int32_t OpenSession(CAModule* module, uint64_t session) {

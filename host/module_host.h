@@ -32,7 +32,8 @@ class ModuleLibrary {
     std::string m_error;
 };
 
-// The module built with this tree (set at build time), or $MOLVEX_LIBRARY when that is set.
+// $MOLVEX_LIBRARY, else the module of the installed or build tree the program runs from
+// (install_layout.h).
 std::string DefaultModulePath();
 
 // Creates the session data, adds the entry to the module's session map and applies the session

@@ -4,7 +4,7 @@
 # Arguments replace the sample folder, e.g.: scripts/run.sh -j 2 --json ~/Maildir
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --scan
 cmake --preset default >/dev/null
 cmake --build --preset default --target molvex-scan
 if [ "$#" -eq 0 ]; then set -- samples; fi

@@ -1,21 +1,38 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and tests need, when any is missing. Safe to run again.
+# Installs the Debian packages the build needs, when any is missing. Safe to run again.
+#   scripts/setup.sh --scan   what building the module and the tools takes (scripts/run.sh)
+#   scripts/setup.sh [--all]  that and everything the tests take: benchmarks, the milter's Postfix
+#                             test, clang for the fuzzers, the Windows toolchain and Wine, the
+#                             package checks (scripts/test.sh)
 set -euo pipefail
+
+mode=${1:---all}
+case "$mode" in
+  --scan | --all) ;;
+  *) echo "usage: scripts/setup.sh [--scan | --all]" >&2; exit 2 ;;
+esac
 
 packages=(
   build-essential cmake pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev libjsoncpp-dev
-  libpcre2-dev
-  libssl-dev libmd-dev
+  libgtest-dev libgmock-dev libjsoncpp-dev
+  libpcre2-dev libssl-dev
   libgmime-3.0-dev libxml2-dev libicu-dev
-  # the public suffix list that host/public_suffix_table.cpp is made from (its staleness check)
-  publicsuffix
-  # molvex-milter and its end-to-end test with a private Postfix instance (and smtp-sink/-source)
-  libmilter-dev postfix
-  binutils clang lld libclang-rt-14-dev
-  # the Windows build: cross compiler, Wine to run its tests, GoogleTest's sources
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest
+  libmilter-dev
 )
+if [ "$mode" = --all ]; then
+  packages+=(
+    libbenchmark-dev libmd-dev
+    # the public suffix list that host/public_suffix_table.cpp is made from (its staleness check)
+    publicsuffix
+    # the end-to-end test of molvex-milter with a private Postfix instance (and smtp-sink/-source)
+    postfix
+    binutils clang lld libclang-rt-14-dev
+    # the Windows build: cross compiler, Wine to run its tests, GoogleTest's sources
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 googletest
+    # the package test (scripts/test_install.sh): the Debian package check and systemd-analyze
+    lintian systemd
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,7 @@
 # then the Windows build with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --all
 
 scripts/public_suffix_check.sh
 dump=$(scripts/ucd_check.sh)
@@ -17,6 +17,9 @@ for preset in default asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+
+echo "== installed tree and Debian package"
+scripts/test_install.sh
 
 echo "== tsan build (multi-threaded tests)"
 cmake --preset tsan -DMOLVEX_WERROR=ON >/dev/null

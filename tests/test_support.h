@@ -26,7 +26,7 @@ enum FilterIndex : uint64_t { kBWFilter = 0, kURLFilter = 1, kMultiFilter = 2 };
 // The folder of the module under test, where the companion libraries are built too.
 inline std::string LibraryFolder() {
     const std::string path = host::DefaultModulePath();
-    return path.substr(0, path.find_last_of('/'));
+    return path.substr(0, path.find_last_of("/\\"));
 }
 
 // The message the host's error hooks hold for this thread.

@@ -22,7 +22,7 @@ const char kUsage[] =
     "usage: molvex-info [--library PATH] [--level N]\n"
     "Loads the module as a host does, prints its version and module types, creates one module\n"
     "of each type and releases them, printing the module's trace lines.\n"
-    "  -l, --library PATH  the module (default: the one built with this tool)\n"
+    "  -l, --library PATH  the module (default: the one installed or built with this tool)\n"
     "  -L, --level N       trace lines up to level N, 0 to 4 (default 4)\n"
     "  -h, --help          this text\n"
     "      --version       the version\n";

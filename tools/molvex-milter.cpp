@@ -30,11 +30,8 @@
 #include <thread>
 
 #include "host/cli.h"
+#include "host/install_layout.h"
 #include "host/milter_session.h"
-
-#ifndef MOLVEX_SAMPLE_DATA_DIR
-#define MOLVEX_SAMPLE_DATA_DIR "."
-#endif
 
 // libmilter's own signal thread waits for SIGHUP, SIGTERM and SIGINT with sigwait and stops the
 // daemon on any of them. SIGHUP is ours (reload): this definition, which libmilter binds to in
@@ -59,10 +56,10 @@ const char kUsage[] =
     "usage: molvex-milter [options]\n"
     "Scans the messages an MTA hands over the milter protocol with libmilter and applies the\n"
     "decision policy: X-Molvex header fields, quarantine, rejection or acceptance.\n"
-    "  -c, --config FILE    \"key = value\" configuration (molvex-scan --print-defaults)\n"
+    "  -c, --config FILE    \"key = value\" configuration, in the format of molvex-scan\n"
     "  -s, --socket SPEC    listen on unix:PATH or inet:PORT@ADDRESS (default: the\n"
     "                       configuration's /molvex/milter/Socket)\n"
-    "      --library PATH   the module (default: the one built with this tool)\n"
+    "      --library PATH   the module (default: the one installed or built with this tool)\n"
     "      --check-config   load the configuration, the module and the lists, then exit\n"
     "  -f, --foreground     stay in the foreground and log to standard error\n"
     "  -p, --pid-file FILE  write the process id to FILE\n"
@@ -103,7 +100,7 @@ int Usage(const std::string& problem) {
 
 std::shared_ptr<host::MilterState> Load(bool open, std::string* error) {
     return host::LoadMilterState(g_options.configFile, g_options.libraryPath,
-                                 MOLVEX_SAMPLE_DATA_DIR, open, error);
+                                 host::FindInstallLayout().data, open, error);
 }
 
 // One SMTP connection: the message in progress, the state it is scanned with, its place in

@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "host/cli.h"
+#include "host/install_layout.h"
 #include "host/mail_inputs.h"
 #include "host/policy.h"
 #include "host/scan_config.h"
@@ -37,13 +38,6 @@
 #include "host/scan_setup.h"
 #include "host/scanner.h"
 #include "host/settings_registry.h"
-
-#ifndef MOLVEX_SAMPLE_DATA_DIR
-#define MOLVEX_SAMPLE_DATA_DIR "."
-#endif
-#ifndef MOLVEX_SAMPLE_LISTS_DIR
-#define MOLVEX_SAMPLE_LISTS_DIR "."
-#endif
 
 namespace {
 
@@ -66,7 +60,8 @@ const char kUsage[] =
     "      --url-whitelist FILE  URL white-list data file\n"
     "      --allow-bad-lists   scan without a URL list that does not load, instead of failing\n"
     "      --max-message-size SIZE  read at most SIZE bytes of a message (K, M, G; default 64M)\n"
-    "      --library PATH      the module (default: the one built with this tool)\n"
+    "      --library PATH      the module (default: the one installed or built with this\n"
+    "                          tool; environment: MOLVEX_LIBRARY, MOLVEX_DATA_DIR)\n"
     "      --print-config      print the effective configuration and lists, then exit\n"
     "      --print-defaults[=conf|markdown]  every setting with its default, as a\n"
     "                          configuration file or as the reference table; then exit\n"
@@ -114,6 +109,8 @@ struct Options {
     uint64_t maxMessageSize = 0;
     std::string tempFolder;
     std::string dataFolder;
+    host::InstallLayout layout = host::FindInstallLayout();
+    bool sampleLists = false;  // the bundled sample sender lists are used
 };
 
 // One message to scan, or an input that failed before scanning.
@@ -568,7 +565,7 @@ using host::EffectiveSetting;
 // options. Records where each value came from.
 bool BuildSettings(Options* o, std::string* error) {
     host::ScanConfig& c = o->config;
-    if (c.libraryPath.empty()) c.libraryPath = host::DefaultModulePath();
+    if (c.libraryPath.empty()) c.libraryPath = o->layout.module;
     host::SettingList settings;
     auto add = [&](const std::string& key, const std::string& value, const std::string& source) {
         settings.emplace_back(key, value);
@@ -584,8 +581,7 @@ bool BuildSettings(Options* o, std::string* error) {
         add(o->overrides[i].first, o->overrides[i].second, o->overrideSources[i]);
     }
     // Folders left empty are the host's to fill in.
-    for (const std::string& key :
-         host::FillHostFolders(&settings, c.libraryPath, MOLVEX_SAMPLE_DATA_DIR))
+    for (const std::string& key : host::FillHostFolders(&settings, c.libraryPath, o->layout.data))
         o->sources[key] = "built-in";
     // URL lists given by path: the module reads names inside one data folder.
     if (!o->urlBlacklists.empty() || !o->urlWhitelist.empty()) {
@@ -623,9 +619,10 @@ bool LoadSenderLists(Options* o, std::string* error) {
     std::string black = o->blacklistFile, white = o->whitelistFile;
     if (black.empty()) black = EffectiveSetting(c.settings, "/molvex/lists/SenderBlacklist");
     if (white.empty()) white = EffectiveSetting(c.settings, "/molvex/lists/SenderWhitelist");
-    if (o->configFile.empty() && black.empty() && white.empty()) {
-        black = MOLVEX_SAMPLE_LISTS_DIR "/blacklist.txt";
-        white = MOLVEX_SAMPLE_LISTS_DIR "/whitelist.txt";
+    if (o->configFile.empty() && black.empty() && white.empty() && !o->layout.lists.empty()) {
+        black = o->layout.lists + "/blacklist.txt";
+        white = o->layout.lists + "/whitelist.txt";
+        o->sampleLists = true;
     }
     o->sources["sender black list"] = black;
     o->sources["sender white list"] = white;
@@ -646,8 +643,12 @@ bool CheckUrlLists(Options* o, std::string* report, std::string* error) {
 }
 
 void PrintConfig(const Options& o, const std::string& lists) {
-    std::printf("# module: %s\n# data folder: %s\n# temporary folder: %s\n",
-                o.config.libraryPath.c_str(), o.dataFolder.c_str(), o.tempFolder.c_str());
+    std::printf("# layout: %s\n# module: %s\n# companions folder: %s\n# data folder: %s\n",
+                o.layout.origin.c_str(), o.config.libraryPath.c_str(),
+                EffectiveSetting(o.config.settings, "/eml/global/SharedLibsPathNew").c_str(),
+                o.dataFolder.c_str());
+    std::printf("# temporary folder: %s\n", o.tempFolder.c_str());
+    if (o.sampleLists) std::printf("# sample lists folder: %s\n", o.layout.lists.c_str());
     for (const char* list : {"sender black list", "sender white list"}) {
         const auto it = o.sources.find(list);
         const std::string file = it == o.sources.end() ? "" : it->second;
