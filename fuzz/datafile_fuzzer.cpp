@@ -44,16 +44,14 @@ void ReadEverything(const sstring& file, const sstring& folder) {
         uint32_t words[16];
         uint16_t halves[32];
         sstring text;
+        // clang-format off
         const std::function<void(size_t)> reads[] = {
-            [&](size_t) { in.ReadUInt16(); },
-            [&](size_t) { in.ReadInt32(); },
-            [&](size_t n) { in.ReadBuffer(buffer, n); },
-            [&](size_t n) {
-                FUZZ_CHECK(in.ReadString(text, n) == n && text.length() == n, "ReadString %zu", n);
-            },
+            [&](size_t) { in.ReadUInt16(); }, [&](size_t) { in.ReadInt32(); }, [&](size_t n) { in.ReadBuffer(buffer, n); },
+            [&](size_t n) { FUZZ_CHECK(in.ReadString(text, n) == n && text.length() == n, "ReadString %zu", n); },
             [&](size_t n) { in.ReadUInt32Array(words, n % 16); },
             [&](size_t n) { in.ReadInt16Array(reinterpret_cast<int16_t*>(halves), n); },
             [&](size_t n) { in.ReadUInt16Array(halves, n); }};
+        // clang-format on
         for (uint8_t op = in.ReadByte(); (op & 7) != 7; op = in.ReadByte()) reads[op & 7](op >> 3);
         in.Close();
     } catch (const ascommon::AException&) {

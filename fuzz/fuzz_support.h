@@ -13,15 +13,11 @@
 
 #include "common/sstring.h"
 
-#define FUZZ_CHECK(condition, ...)                                       \
-    do {                                                                 \
-        if (!(condition)) {                                              \
-            std::fprintf(stderr, "fuzz check failed: %s: ", #condition); \
-            std::fprintf(stderr, __VA_ARGS__);                           \
-            std::fputc('\n', stderr);                                    \
-            std::abort();                                                \
-        }                                                                \
-    } while (0)
+// Checks a condition; when it fails, prints it and the printf-style message, then aborts.
+#define FUZZ_CHECK(condition, ...)                                               \
+    ((condition) ? void()                                                        \
+                 : (std::fprintf(stderr, "fuzz check failed: %s: ", #condition), \
+                    std::fprintf(stderr, __VA_ARGS__), std::fputc('\n', stderr), std::abort()))
 
 namespace fuzz {
 

@@ -1,5 +1,6 @@
-// Tests of the mail parser: header decoding, body conversion to UTF-8, the parts list of nested
-// and broken MIME, addresses and hostile input. What the samples reach (the common charsets,
+// Tests of the mail parser: header decoding, body conversion to UTF-8, charsets of real mail
+// (labels iconv lacks, HTML <meta>, detection from the bytes), the parts list of nested and
+// broken MIME, addresses and hostile input. What the samples reach (the common charsets,
 // base64 and soft line breaks) is checked end to end by scan_e2e_test; parsing on several
 // threads through the scanner (scan_host_test).
 #include "host/mail_parser.h"
@@ -100,6 +101,61 @@ TEST(MailParser, BodyConversion) {
     ParsedMail unknown = Parse("Content-Type: text/plain; charset=x-foo\n\nok");
     EXPECT_TRUE(HasDefect(unknown, "unknown charset x-foo in part 1"));
     EXPECT_EQ("x-foo", unknown.root.contentCharset.value_or(""));
+}
+
+std::string Encode(const char* utf8, const char* charset) {
+    gsize written = 0;
+    gchar* bytes = g_convert(utf8, -1, charset, "UTF-8", nullptr, &written, nullptr);
+    EXPECT_NE(bytes, nullptr) << charset;
+    const std::string out(bytes ? bytes : "", written);
+    g_free(bytes);
+    return out;
+}
+
+// Bodies behind labels iconv lacks, that only an HTML <meta> gives (also over a wrong or bogus
+// label), or whose bytes the declared us-ascii does not fit; the part's charsets line says why.
+TEST(MailParser, RealMailCharsets) {
+    const char *big5 = "您好，我們公司提供最優惠的價格，歡迎來電諮詢。本公司專業代開各類發票",
+               *gb = "您好，我们公司提供最优惠的价格，欢迎来电咨询。本公司专业代开各类发票",
+               *ko = "안녕하세요 특별한 혜택을 드립니다 지금 바로 클릭하세요",
+               *ja = "こんにちは、今日は特別なお知らせがあります。今すぐクリック",
+               *th = "สวัสดีครับ โปรโมชั่นพิเศษสำหรับคุณวันนี้เท่านั้น คลิกที่นี่เพื่อรับส่วนลด";
+    // Content-Type, HTML <head> content (null: a bare body), charset of the bytes, text, charsets
+    // line
+    // clang-format off
+    const std::tuple<const char*, const char*, const char*, const char*, const char*> rows[] = {
+        {"text/plain; charset=CHINESEBIG5", nullptr, "BIG5", big5, "cp950 (alias of"},
+        {"text/plain; charset=ks_c_5601-1987", nullptr, "CP949", ko, "cp949 (alias of"},
+        {"text/plain; charset=GB2312_CHARSET", nullptr, "GB2312", gb, "gbk (alias of"},
+        {"text/plain; charset=x-sjis", nullptr, "SHIFT_JIS", ja, "cp932 (alias of"},
+        {"text/html", "<meta charset=\"big5\">", "BIG5", big5, "big5 (meta)"},
+        {"text/html; charset=bogus", "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=gb2312\">", "GB2312", gb, "gb2312 (meta)"},
+        {"text/html; charset=us-ascii", "<meta charset=\"big5\">", "BIG5", big5, "big5 (meta)"},
+        {"text/plain; charset=us-ascii", nullptr, "BIG5", big5, "cp950 (detected, "},
+        {"text/plain; charset=us-ascii", nullptr, "TIS-620", th, "cp874 (detected by its"},
+        {"text/plain", nullptr, "SHIFT_JIS", ja, "cp932 (detected, "},
+        {"text/plain; charset=gb2312", nullptr, "GB2312", gb, "gb2312 (declared)"},
+        {"text/plain", nullptr, "LATIN1", "café crème", "utf-8/windows-1252 (default)"},
+        {"text/plain; charset=utf-8", nullptr, "UTF-8", th, "utf-8 (declared)"}};
+    // clang-format on
+    for (const auto& [type, meta, encodeAs, text, charset] : rows) {
+        std::string body = Encode(text, encodeAs);
+        if (meta) body = "<html><head>" + std::string(meta) + "</head><body>" + body;
+        const ParsedMail mail = Parse(std::string("From: a@b.example\r\nContent-Type: ") + type +
+                                      "\r\nContent-Transfer-Encoding: 8bit\r\n\r\n" + body);
+        ASSERT_EQ(mail.parts.size(), 1u) << type;
+        EXPECT_NE(mail.parts[0].text.find(text), std::string::npos) << type;
+        ASSERT_EQ(mail.charsets.size(), 1u) << type;
+        EXPECT_NE(mail.charsets[0].find(charset), std::string::npos) << mail.charsets[0];
+    }
+    // An invalid Content-Type is plain text in us-ascii, with a defect noted.
+    for (const char* type : {"text; charset=us-ascii", "<html>", "text/"}) {
+        const ParsedMail mail = Parse("Content-Type: " + std::string(type) + "\n\nGTUBE\n");
+        ASSERT_EQ(mail.parts.size(), 1u);
+        EXPECT_EQ(mail.parts[0].kind, kBodyTextPlain) << type;
+        EXPECT_EQ(mail.root.mediaType + mail.parts[0].text, "text/plainGTUBE\n") << type;
+        EXPECT_TRUE(HasDefect(mail, "Content-Type in part 1")) << type;
+    }
 }
 
 const char kNested[] =

@@ -161,11 +161,10 @@ TEST_F(MatchingListTest, InitNeedsBothHandles) {
     EXPECT_EQ(Thrown([&] { fresh.Match("abc", matched); }),
               "the matching list was not properly initialized");
     EXPECT_STREQ(matched.c_str(), "unchanged");
-    for (const auto& [glyphs, rex] :
-         {std::make_pair<ascommon::GlyphkitLib*, ascommon::RexkitLib*>(nullptr, nullptr),
-          {&unicode, nullptr},
-          {nullptr, regex}}) {
-        EXPECT_EQ(Thrown([&] { fresh.Init(glyphs, rex); }),
+    using Handles = std::pair<ascommon::GlyphkitLib*, ascommon::RexkitLib*>;
+    for (const Handles& h :
+         {Handles(nullptr, nullptr), Handles(&unicode, nullptr), Handles(nullptr, regex)}) {
+        EXPECT_EQ(Thrown([&] { fresh.Init(h.first, h.second); }),
                   "invalid handles passed for init routine");
         EXPECT_EQ(fresh.Add("abc", kExact), CMatchingList::kNotInitialised);  // still unusable
     }
@@ -263,15 +262,14 @@ TEST_F(MatchingListTest, ExactMapGrowsBeforeTenPerBucket) {
 
 TEST_F(MatchingListTest, FailedAllocations) {
     // kind, expressions held, kNoMemory answers, a line traced on the way
+    // Exact: the folded copy, the node and its key; with 321 held also both bucket arrays of the
+    // growth. Wildcard: the folded copy and the element's copy; with 63 held the add grows the
+    // array, so also the new storage and the copies of the 63.
+    // clang-format off
     const std::tuple<int32_t, int, int, std::string> rows[] = {
-        // The folded copy, the node and the node's copy of the key.
-        {kExact, 5, 3, ""},
-        // 321 held: also both bucket arrays of the growth.
-        {kExact, 321, 5, "CMatchingList::Add(..) - Could not resize map array"},
-        {kWildcard, 5, 2, ""},  // the folded copy and the element's copy
-        // 63 held: the add grows the array, so also the new storage and the copies of the 63.
-        {kWildcard, 63, 1 + 1 + 63 + 1, ""},
-    };
+        {kExact, 5, 3, ""}, {kExact, 321, 5, "CMatchingList::Add(..) - Could not resize map array"},
+        {kWildcard, 5, 2, ""}, {kWildcard, 63, 1 + 1 + 63 + 1, ""}};
+    // clang-format on
     for (const auto& [kind, held, failures, trace] : rows) {
         host::TakeTraces();
         EXPECT_EQ(CheckEveryFailure(kind, held), failures) << held;

@@ -143,14 +143,15 @@ class RexkitCompanionTest : public ::testing::Test {
         return out;
     }
 
+    // The record's entry points, typed as the companion declares them.
     RexkitLib* lib = LoadRexkitLib(sstring(REXKIT_COMPANION_DIR));
     const RexkitLib e = lib ? *lib : RexkitLib{};
-    decltype(&NewRegEx) newRegEx = reinterpret_cast<decltype(&NewRegEx)>(e.NewRegEx);
-    decltype(&NewRegEx) newFastRegEx = reinterpret_cast<decltype(&NewFastRegEx)>(e.NewFastRegEx);
-    decltype(&DeleteRegEx) deleteRegEx = reinterpret_cast<decltype(&DeleteRegEx)>(e.DeleteRegEx);
-    decltype(&MakeBuffMap) makeBuffMap = reinterpret_cast<decltype(&MakeBuffMap)>(e.MakeBuffMap);
-    decltype(&DeleteBuffMap) deleteBuffMap =
-        reinterpret_cast<decltype(&DeleteBuffMap)>(e.DeleteBuffMap);
+    // clang-format off
+    decltype(&NewRegEx) newRegEx = (decltype(&NewRegEx))e.NewRegEx, newFastRegEx = (decltype(&NewFastRegEx))e.NewFastRegEx;
+    decltype(&DeleteRegEx) deleteRegEx = (decltype(&DeleteRegEx))e.DeleteRegEx;
+    decltype(&MakeBuffMap) makeBuffMap = (decltype(&MakeBuffMap))e.MakeBuffMap;
+    decltype(&DeleteBuffMap) deleteBuffMap = (decltype(&DeleteBuffMap))e.DeleteBuffMap;
+    // clang-format on
 };
 
 }  // namespace
@@ -190,12 +191,11 @@ TEST_F(RexkitCompanionTest, MatchMapsAgreeInterpretedAndCompiled) {
 // calls, an empty subject, and deleting nothing.
 TEST_F(RexkitCompanionTest, BadPatternsAndArguments) {
     // pattern, flags, error, error offset
+    // clang-format off
     const std::tuple<const char*, uint32_t, int32_t, size_t> rows[] = {
-        {"a(b", 0, RX_BAD_PATTERN, 3},
-        {"ab)", 0, RX_BAD_PATTERN, 2},
-        {"\xC3(", RX_UTF8, RX_BAD_PATTERN, 0},
-        {nullptr, 0, RX_BAD_ARGUMENT, 0},
-        {"a", 0x100, RX_BAD_ARGUMENT, 0}};
+        {"a(b", 0, RX_BAD_PATTERN, 3}, {"ab)", 0, RX_BAD_PATTERN, 2}, {"\xC3(", RX_UTF8, RX_BAD_PATTERN, 0},
+        {nullptr, 0, RX_BAD_ARGUMENT, 0}, {"a", 0x100, RX_BAD_ARGUMENT, 0}};
+    // clang-format on
     for (auto compile : {newRegEx, newFastRegEx}) {
         for (const auto& [pattern, flags, expectedError, expectedOffset] : rows) {
             int32_t error = 0;

@@ -4,12 +4,8 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <map>
-#include <sstream>
 #include <string>
 #include <tuple>
 

@@ -1,7 +1,8 @@
 // URL finding in text and HTML: where URLs start and end, which hosts count, how the URL texts
 // read as host records (host, offset, path, query and fragment lengths, kind), attribute and
 // text URLs in document order, the visible text, and hostile bodies (many URLs, deep nesting,
-// attribute floods, NUL bytes and invalid UTF-8).
+// attribute floods, NUL bytes and invalid UTF-8); then URLs the way mail clients read real mail:
+// host case, redirect targets, junk around hosts, file names that look like hosts, scripts.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -85,7 +86,8 @@ TEST(UrlFinderTest, TextUrlsStartAndEndWhereAReaderSeesThem) {
 }
 
 // The one URL found in a text (or, starting with "<", an HTML body) read as a host record: the
-// user part is no host, a bad or short dotted quad is a name, all after "#" is fragment.
+// user part is no host, a bad or short dotted quad is a name, all after "#" is fragment. Host
+// names know no case: the record carries the host in lower case, the rest of the URL as written.
 TEST(UrlFinderTest, FoundUrlsGiveTheRightHostRecord) {
     using namespace nsEmlComponents;
     // input, host offset, host, path, query and fragment lengths, host kind
@@ -103,7 +105,10 @@ TEST(UrlFinderTest, FoundUrlsGiveTheRightHostRecord) {
         {"ftp://[::1]:21/a", 6, "[::1]:21", 2, 0, 0, kHostIPv6},
         {"http://a.tld#/x?y", 7, "a.tld", 0, 0, 5, kHostName},
         {"<a href='//cdn.example.com/x'>", 0, "cdn.example.com", 2, 0, 0, kHostName},
-        {"<a href='HTTPS:\\\\evil.com\\p'>", 8, "evil.com", 2, 0, 0, kHostName}};
+        {"<a href='HTTPS:\\\\evil.com\\p'>", 8, "evil.com", 2, 0, 0, kHostName},
+        {"http://ADS.Listed-Host.example/X?Q=A#F", 7, "ads.listed-host.example", 2, 4, 2, kHostName},
+        {"www.Listed-URL.example/Promo", 0, "www.listed-url.example", 6, 0, 0, kHostName},
+        {"HTTP://User@ПРИМЕР.РФ:8080/Путь", 12, "пример.рф:8080", 9, 0, 0, kHostName}};
     // clang-format on
     for (const Row& row : rows) {
         const std::string& input = std::get<0>(row);
@@ -111,9 +116,13 @@ TEST(UrlFinderTest, FoundUrlsGiveTheRightHostRecord) {
         ASSERT_EQ(urls.size(), 1u) << input;
         ParsedURL r;
         host::FillParsedURL(urls[0], &r);
-        EXPECT_EQ(Row(input, r.m_hostOffset, std::string(r.m_host.c_str(), r.m_host.length()),
-                      r.m_pathLength, r.m_queryLength, r.m_fragmentLength, r.m_hostKind),
+        const std::string host(r.m_host.c_str(), r.m_host.length());
+        EXPECT_EQ(Row(input, r.m_hostOffset, host, r.m_pathLength, r.m_queryLength,
+                      r.m_fragmentLength, r.m_hostKind),
                   row);
+        EXPECT_EQ(std::string(r.m_url.c_str(), r.m_url.length()),
+                  urls[0].substr(0, r.m_hostOffset) + host +
+                      urls[0].substr(r.m_hostOffset + host.size()));
     }
 }
 
@@ -145,7 +154,7 @@ TEST(UrlFinderTest, HtmlAttributeUrls) {
 
 // A link left open across paragraphs counts once; a second body tag keeps its URL. Inline
 // markup inside a URL joins it; a block element ends it. Hidden: script and style text (markup
-// at their start too), template text but not links.
+// at their start too), template text but not links, Office conditional markers.
 TEST(UrlFinderTest, HtmlUrlsComeInDocumentOrder) {
     // clang-format off
     const Case cases[] = {
@@ -161,9 +170,11 @@ TEST(UrlFinderTest, HtmlUrlsComeInDocumentOrder) {
     std::string visible = "kept:";
     Html(
         "<meta charset=koi8-r><title>T</title><style>p{}</style><script>s(\xFF)</script><body>"
-        "<p>один <b>two</b></p><div>three</div>four<br>five <noscript>six</noscript></body></html>",
+        "<p>один <b>two</b></p><div>three</div>four<br>five <noscript>six</noscript><p><![if "
+        "!supportLists]>"
+        "1.<![endif]>Item</p><p><![IF gte vml 1]>x<![ENDIF]></p></body></html>",
         &visible);
-    EXPECT_EQ(visible, "kept:T один two three four five six ");
+    EXPECT_EQ(visible, "kept:T один two three four five six 1.Item x ");
     EXPECT_TRUE(Html("").empty());
 }
 
@@ -199,4 +210,41 @@ TEST(UrlFinderTest, HostileBodiesLoseNoUrl) {
     EXPECT_EQ(Html(Repeat(junk, 1000) + "<a href='x" + std::string(100000, 'a')).size(), 2000u);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(Text(Repeat(junk, 1000)).size(), 2000u);
+}
+
+// Text rows, and HTML rows (starting with "<"), as real mail writes them. Redirect targets are
+// URLs of their own, encoded once or twice; junk after a host (entities, underscores, Cyrillic)
+// is dropped; a URL broken by a quoted-printable soft line end or a quote prefix is joined again,
+// but not a short line or a new sentence; file names, code and address local parts are no hosts,
+// listed top-level labels and public suffixes are; scripts and handlers navigate.
+TEST(UrlFinderTest, RealMailUrls) {
+    // clang-format off
+    const Case cases[] = {
+        {"http://redir.example/*http://198.51.100.7/", "http://redir.example/*http://198.51.100.7/ http://198.51.100.7/"},
+        {"http://r.example/go?target=http://spam.example/&id=1", "http://r.example/go?target=http://spam.example/&id=1 http://spam.example/"},
+        {"<a href='http://r.example/?URL=https%3A%2F%2Fspam.example%2Fp&x=1'>", "http://r.example/?URL=https%3A%2F%2Fspam.example%2Fp&x=1 https://spam.example/p"},
+        {"http://a.example/?u=https%253A%252F%252Fb.example%252F%253Fv%253Dhttp%25253A%25252F%25252Fc.example",
+         "http://a.example/?u=https%253A%252F%252Fb.example%252F%253Fv%253Dhttp%25253A%25252F%25252Fc.example https://b.example/?v=http%3A%2F%2Fc.example http://c.example"},
+        {"www.r.example/l?to=www.spam.example", "www.r.example/l?to=www.spam.example www.spam.example"},
+        {"http://plain.example/a?b=c&d=http", "http://plain.example/a?b=c&d=http"},
+        {"<a href='http://sol.no&nbsp;slovakia'>", "http://sol.no"},
+        {"<a href='http://underscored.example___/x'>", "http://underscored.example/x"},
+        {"see www.underscored.example___ here", "www.underscored.example"},
+        {"<a href='http://example.com.Подробнее'>", "http://example.com"},
+        {"<img src='http://www.\n    example.com/i.gif'>", "http://www.example.com/i.gif"},
+        {"Click here: http://www.example.com/some/very/long/path/that/is/cut/here/bro=\nken/x.html and more", "http://www.example.com/some/very/long/path/that/is/cut/here/broken/x.html"},
+        {"> see http://www.example.com/a/very/long/path/that/the/quote/br\n> oke/it.html\n> Thanks", "http://www.example.com/a/very/long/path/that/the/quote/broke/it.html"},
+        {"> http://a.example/x\n> y/z", "http://a.example/x"},
+        {"> see http://www.example.com/a/very/long/path/that/the/quote/br/\n> Thanks, Bob", "http://www.example.com/a/very/long/path/that/the/quote/br/"},
+        {"sendmail.cf local.cf Mail.app update.ml PURPOSE.BEST setup.py run.sh a.zip config.h.in Debian.NEWS os.name f.read john.dev@example.com co.uk", ""},
+        {"example.com EXAMPLE.NET shop.example.xyz example.co.uk mail.post.tele.dk", "example.com EXAMPLE.NET shop.example.xyz example.co.uk mail.post.tele.dk"},
+        {"zeroday.cloud/x setup.py/y bit.ly/z", "zeroday.cloud/x setup.py/y bit.ly/z"},
+        {"<script>window.location = 'http://loc.example/a';</script>", "http://loc.example/a"},
+        {"<script>var w = window.open(\"https://open.example/\", '_blank');</script>", "https://open.example/"},
+        {"<body onload=\"location.href='http://onload.example'\">", "http://onload.example"},
+        {"<a href=\"javascript:window.open('www.js.example/p')\">", "www.js.example/p"},
+        {"<object codebase='http://codebase.example/x.cab'></object>", "http://codebase.example/x.cab"}};
+    // clang-format on
+    for (const Case& c : cases)
+        EXPECT_EQ(c.input[0] == '<' ? Html(c.input) : Text(c.input), c.Expected()) << c.input;
 }
