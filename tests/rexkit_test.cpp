@@ -44,6 +44,33 @@ std::vector<std::string> Traced(Fn fn) {
 
 const std::string kSeparator(1, platform::kPathSeparator);
 
+class RexkitCompanionTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_NE(lib, nullptr); }
+    ~RexkitCompanionTest() override { ReleaseRexkitLib(lib); }
+
+    // The match offsets of regex in subject, or {-error} when no map is made.
+    std::vector<long> Matches(const RxRegex* regex, const std::string& subject) {
+        int32_t error = 1;
+        RxBuffMap* map = makeBuffMap(regex, subject.data(), subject.size(), &error);
+        if (map == nullptr) return {-static_cast<long>(error)};
+        EXPECT_EQ(error, RX_OK);
+        std::vector<long> out(map->offsets, map->offsets + 2 * map->count);
+        deleteBuffMap(map);
+        return out;
+    }
+
+    // The record's entry points, typed as the companion declares them.
+    RexkitLib* lib = LoadRexkitLib(sstring(REXKIT_COMPANION_DIR));
+    const RexkitLib e = lib ? *lib : RexkitLib{};
+    // clang-format off
+    decltype(&NewRegEx) newRegEx = (decltype(&NewRegEx))e.NewRegEx, newFastRegEx = (decltype(&NewFastRegEx))e.NewFastRegEx;
+    decltype(&DeleteRegEx) deleteRegEx = (decltype(&DeleteRegEx))e.DeleteRegEx;
+    decltype(&MakeBuffMap) makeBuffMap = (decltype(&MakeBuffMap))e.MakeBuffMap;
+    decltype(&DeleteBuffMap) deleteBuffMap = (decltype(&DeleteBuffMap))e.DeleteBuffMap;
+    // clang-format on
+};
+
 }  // namespace
 
 // Loads from each folder: the lines traced are "Trying to load the lib <path>" and then what
@@ -70,31 +97,22 @@ TEST(RexkitLibTest, LoadsFromFoldersAndRefusesIncompleteLibraries) {
         const std::string error = LoaderError(path, lacking < 0 ? nullptr : entries[lacking]);
         const bool loads = lacking == 5 || (lacking < 0 && base == dir);
         std::vector<std::string> lines = {"Trying to load the lib " + path};
-        if (lacking == 5) {
-            lines.push_back(
-                "WARNING: rexkit.dll/librexkit.so cannot load compiled regexes . "
-                "The error was: " +
-                error);
-        } else if (lacking >= 0) {
-            lines.push_back(
-                "WARNING: invalid Regex DLL library ! The product will run, but with "
-                "a lot less functionality.");
-            lines.push_back(std::string("WARNING: could not obtain functor ") + entries[lacking] +
-                            ". The error was: " + error);
-        } else {
-            lines.push_back(loads ? "rexkit.dll/librexkit.so can load compiled regexes "
-                                  : "WARNING: cannot load the regex library (" + path +
-                                        "): " + error);
-        }
+        // clang-format off
+        if (lacking == 5)
+            lines.push_back("WARNING: rexkit.dll/librexkit.so cannot load compiled regexes . The error was: " + error);
+        else if (lacking >= 0)
+            lines.insert(lines.end(), {"WARNING: invalid Regex DLL library ! The product will run, but with a lot less functionality.",
+                                       std::string("WARNING: could not obtain functor ") + entries[lacking] + ". The error was: " + error});
+        else
+            lines.push_back(loads ? "rexkit.dll/librexkit.so can load compiled regexes " : "WARNING: cannot load the regex library (" + path + "): " + error);
+        // clang-format on
         ASSERT_FALSE(lacking >= 0 && error.empty());  // the stand-in does lack the export
         RexkitLib* record = nullptr;
         EXPECT_EQ(Traced([&] { record = LoadRexkitLib(sstring(folder.c_str())); }), lines);
         ASSERT_EQ(record != nullptr, loads);
         for (int i = 0; record != nullptr && i < 5; ++i)
             EXPECT_EQ((&record->NewRegEx)[i], platform::LibrarySymbol(record->module, entries[i]));
-        if (record != nullptr) {
-            EXPECT_TRUE(Traced([&] { ReleaseRexkitLib(record); }).empty());
-        }
+        if (record != nullptr) EXPECT_TRUE(Traced([&] { ReleaseRexkitLib(record); }).empty());
         EXPECT_FALSE(platform::LibraryLoaded(path.c_str()));
     }
 }
@@ -124,37 +142,6 @@ TEST(RexkitLibTest, NullFolderFailedAllocationsAndReleaseOfNothing) {
 }
 
 // ---- The companion's own functions, through a loaded record --------------------------------
-
-namespace {
-
-class RexkitCompanionTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_NE(lib, nullptr); }
-    ~RexkitCompanionTest() override { ReleaseRexkitLib(lib); }
-
-    // The match offsets of regex in subject, or {-error} when no map is made.
-    std::vector<long> Matches(const RxRegex* regex, const std::string& subject) {
-        int32_t error = 1;
-        RxBuffMap* map = makeBuffMap(regex, subject.data(), subject.size(), &error);
-        if (map == nullptr) return {-static_cast<long>(error)};
-        EXPECT_EQ(error, RX_OK);
-        std::vector<long> out(map->offsets, map->offsets + 2 * map->count);
-        deleteBuffMap(map);
-        return out;
-    }
-
-    // The record's entry points, typed as the companion declares them.
-    RexkitLib* lib = LoadRexkitLib(sstring(REXKIT_COMPANION_DIR));
-    const RexkitLib e = lib ? *lib : RexkitLib{};
-    // clang-format off
-    decltype(&NewRegEx) newRegEx = (decltype(&NewRegEx))e.NewRegEx, newFastRegEx = (decltype(&NewFastRegEx))e.NewFastRegEx;
-    decltype(&DeleteRegEx) deleteRegEx = (decltype(&DeleteRegEx))e.DeleteRegEx;
-    decltype(&MakeBuffMap) makeBuffMap = (decltype(&MakeBuffMap))e.MakeBuffMap;
-    decltype(&DeleteBuffMap) deleteBuffMap = (decltype(&DeleteBuffMap))e.DeleteBuffMap;
-    // clang-format on
-};
-
-}  // namespace
 
 // x*: empty, then non-empty, then empty at the end; |b: non-empty where the empty one was; an
 // empty match steps a whole character in UTF-8 mode; ill-formed bytes just never match; the
