@@ -58,13 +58,13 @@ TEST(URLDBToolTest, BuildInfoCheck) {
                 " bad.com sub.bad.net ok.co.uk mail.sub.org host.example listed.com/Exact/Path "
                 "other.net http://WWW.bad.com/x http://listed.com/Exact/Path?q");
     EXPECT_EQ(check.status, 0) << check.output;
-    EXPECT_EQ(check.output,
-              "bad.com: domains\nsub.bad.net: domains\nok.co.uk: domains\nmail.sub.org: "
-              "sub-domains\nhost.example: "
-              "sub-domains\nlisted.com/Exact/Path: URLs\nother.net: not listed\n"
-              "http://WWW.bad.com/x: domain bad.com listed; sub-domain bad.com not listed; URL "
-              "bad.com/x not listed\nhttp://listed.com/Exact/Path?q: domain listed.com not listed; "
-              "sub-domain listed.com not listed; URL listed.com/Exact/Path?q not listed\n");
+    EXPECT_EQ(
+        check.output,
+        "bad.com: domains\nsub.bad.net: domains\nok.co.uk: domains\nmail.sub.org: sub-domains\n"
+        "host.example: sub-domains\nlisted.com/Exact/Path: URLs\nother.net: not listed\n"
+        "http://WWW.bad.com/x: domain bad.com listed; sub-domain bad.com not listed; URL "
+        "bad.com/x not listed\nhttp://listed.com/Exact/Path?q: domain listed.com not listed; "
+        "sub-domain listed.com not listed; URL listed.com/Exact/Path?q not listed\n");
 }
 
 TEST(URLDBToolTest, ErrorsExitNonZero) {
@@ -74,22 +74,19 @@ TEST(URLDBToolTest, ErrorsExitNonZero) {
     // Outputs that are not replaced: a link (unless followed) and a FIFO stay as they are.
     ASSERT_EQ(symlink("a.dat", (folder / "link.dat").c_str()), 0);
     ASSERT_EQ(mkfifo((folder / "fifo.dat").c_str(), 0600), 0);
-    struct Row {
-        std::string arguments;
-        const char* message;
-    } rows[] = {
-        {"info " + folder / "missing.dat", "no such file"},
-        {"check " + folder / "missing.dat" + " a.com", "no such file"},
+    // clang-format off
+    const std::pair<std::string, const char*> rows[] = {
+        {"info " + folder / "missing.dat", "no such file"}, {"check " + folder / "missing.dat" + " a.com", "no such file"},
         {"build --domains " + folder / "missing.txt" + " -o " + folder / "x.dat", "cannot read"},
-        {"build -o " + folder / "x.dat", "needs at least one of"},
-        {"frobnicate", "bad use of frobnicate"},
+        {"build -o " + folder / "x.dat", "needs at least one of"}, {"frobnicate", "bad use of frobnicate"},
         {"build --domains " + folder / "d.txt" + " -o " + folder / "link.dat", "symbolic link"},
-        {"build --domains " + folder / "d.txt" + " -o " + folder / "fifo.dat", "not a regular"},
-    };
-    for (const Row& row : rows) {
-        Result result = RunTool(row.arguments);
-        EXPECT_NE(result.status, 0) << row.arguments;
-        EXPECT_NE(result.output.find(row.message), std::string::npos) << result.output;
+        {"build --domains " + folder / "d.txt" + " -o " + folder / "fifo.dat", "not a regular"}};
+    // clang-format on
+    for (const auto& [arguments, message] : rows) {
+        const Result result = RunTool(arguments);
+        EXPECT_TRUE(result.status != 0 && result.output.find(message) != std::string::npos)
+            << arguments << "\n"
+            << result.output;
     }
     EXPECT_FALSE(testfiles::Exists(folder / "x.dat"));
     EXPECT_FALSE(testfiles::Exists(folder / "a.dat"));  // the link was not written through
