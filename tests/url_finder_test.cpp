@@ -193,6 +193,11 @@ TEST(UrlFinderTest, HostileBodiesLoseNoUrl) {
     ASSERT_EQ(many.size(), 100000u);
     EXPECT_EQ(many.back(), "http://h99999.com/x");
 
+    // Long runs that look like a start: each gives what a short one gives.
+    EXPECT_TRUE(Text(std::string(5 << 20, 'w')).empty());
+    EXPECT_EQ(Text(Repeat("www.", 1 << 18)).size(), 1u);
+    EXPECT_EQ(Text("http://x.com/" + std::string(1 << 20, ')')), Urls{"http://x.com/"});
+
     // Deep nesting, or end tags that close nothing under 255 open elements: no link lost.
     const Urls deep = Html(Repeat("<div><a href=http://d.com>", 20000) + "http://bottom.com");
     ASSERT_EQ(deep.size(), 20001u);
