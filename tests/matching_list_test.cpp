@@ -36,10 +36,9 @@ std::string Address(int i) {
 // "|expression" for each wildcard in order.
 std::string Snapshot(const CMatchingList& list) {
     std::multiset<std::string> exact;
-    for (uint32_t b = 0; b < list.Exact().bucket_count(); ++b) {
+    for (uint32_t b = 0; b < list.Exact().bucket_count(); ++b)
         for (auto* n = list.Exact().head(b); n; n = n->next)
             exact.insert(Text(n->key) + "=" + std::to_string(n->value));
-    }
     std::string content;
     for (const std::string& e : exact) content += e + " ";
     for (uint64_t i = 0; i < list.Wildcards().size(); ++i)
