@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "common/sstring.h"
 
@@ -36,11 +37,7 @@ class Input {
         m_at = std::min(end + 1, m_bytes.size());
         return bytes;
     }
-    std::string Rest() {
-        const size_t at = m_at;
-        m_at = m_bytes.size();
-        return m_bytes.substr(at);
-    }
+    std::string Rest() { return m_bytes.substr(std::exchange(m_at, m_bytes.size())); }
 
   private:
     std::string m_bytes;

@@ -35,8 +35,7 @@ TEST(MailInputsTest, SplitMbox) {
         for (std::string_view m : host::SplitMbox(data)) got.emplace_back(m);
         EXPECT_EQ(got, messages) << data;
     }
-    EXPECT_TRUE(host::LooksLikeMbox("From x"));
-    EXPECT_FALSE(host::LooksLikeMbox("From: x"));
+    EXPECT_TRUE(host::LooksLikeMbox("From x") && !host::LooksLikeMbox("From: x"));
 }
 
 // Inputs in name order, hidden files and unfinished Maildir messages left out; then the
