@@ -77,7 +77,9 @@ class RexkitCompanionTest : public ::testing::Test {
 // the outcome calls for; a record holds the library's own exports; after the release nothing
 // stays loaded. A trailing separator is dropped once. A stand-in lacking one of the five entry
 // points is unloaded again; one lacking only the compiled-regex probe still loads.
-TEST(RexkitLibTest, LoadsFromFoldersAndRefusesIncompleteLibraries) {
+// Null, with no trace line: a null folder, or a load that runs out of memory (the record, then
+// the path). Releasing nothing is only traced, and a record not from the loader is not freed.
+TEST(RexkitLibTest, LoadsFromFoldersAndRefusesWhatItCannotLoad) {
     const char* const entries[] = {"NewRegEx",    "NewFastRegEx",  "DeleteRegEx",
                                    "MakeBuffMap", "DeleteBuffMap", "InitCompiledExists"};
     const std::string dir = REXKIT_COMPANION_DIR, none = "/nonexistent",
@@ -115,11 +117,6 @@ TEST(RexkitLibTest, LoadsFromFoldersAndRefusesIncompleteLibraries) {
         EXPECT_TRUE(record == nullptr || Traced([&] { ReleaseRexkitLib(record); }).empty());
         EXPECT_FALSE(platform::LibraryLoaded(path.c_str()));
     }
-}
-
-// Null, with no trace line: a null folder, or a load that runs out of memory (the record, then
-// the path). Releasing nothing is only traced, and a record not from the loader is not freed.
-TEST(RexkitLibTest, NullFolderFailedAllocationsAndReleaseOfNothing) {
     RexkitLib* record = nullptr;
     EXPECT_TRUE(Traced([&] { record = LoadRexkitLib(sstring()); }).empty());
     // A folder long enough that the path needs a buffer of its own.

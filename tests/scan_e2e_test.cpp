@@ -15,7 +15,6 @@
 
 namespace {
 
-using testfiles::TempFolder;
 using testfiles::WriteFile;
 using testing_support::ByFile;
 using testing_support::Sample;
@@ -26,7 +25,7 @@ const auto Scan = testing_support::RunScan;
 // hit, every other one is written as a miss. 03 has a quoted-printable HTML part; 14 names no
 // Cyrillic charset; 09 hits by its sender's domain. Then the list expression that matched, the URL
 // keys that hit and the number of URLs found in text and HTML parts. Three threads write the same.
-TEST(ScanEndToEnd, SamplesGiveTheirVerdicts) {
+TEST(ScanEndToEnd, SamplesGiveTheirVerdictsAndSettingsOverride) {
     const ScanRun run = Scan("--json " + std::string(MOLVEX_SAMPLES));
     ASSERT_EQ(run.status, 0) << run.err;
     const auto results = ByFile(run.out);
@@ -71,9 +70,6 @@ TEST(ScanEndToEnd, SamplesGiveTheirVerdicts) {
     }
     EXPECT_NE(run.err.find("scanned 17 messages (0 errors)"), std::string::npos) << run.err;
     EXPECT_EQ(Scan("--json -j 3 " + std::string(MOLVEX_SAMPLES)).out, run.out);  // input order
-}
-
-TEST(ScanEndToEnd, SettingsOverrideAndUsageErrors) {
     // --set comes last: with no size limit the oversized test writes nothing.
     const ScanRun unlimited =
         Scan("--set /eml/filter/multi/MaxFileSize=0 " + Sample("12-oversized.eml"));
@@ -88,7 +84,7 @@ TEST(ScanEndToEnd, SettingsOverrideAndUsageErrors) {
 }
 
 TEST(ScanEndToEnd, BadInputIsReportedAndTheScanGoesOn) {
-    TempFolder folder;
+    testfiles::TempFolder folder;
     const std::string dir = folder.path(), url = "http://www.cheap-pills.example/\n";
     WriteFile(dir + "/a-garbage.eml", std::string("\x00\x01\xff\xfe\x00", 5) + "\x89PNG");
     WriteFile(dir + "/b-empty.eml", "");

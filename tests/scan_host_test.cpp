@@ -15,8 +15,6 @@
 
 namespace {
 
-using testfiles::TempFolder;
-
 TEST(MailInputsTest, SplitMbox) {
     // A "From " line that follows text rather than a blank line is body text; an envelope line
     // alone is nothing, one with a line end an empty message. (Plain splitting and ">From" lines:
@@ -41,7 +39,7 @@ TEST(MailInputsTest, SplitMbox) {
 // Inputs in name order, hidden files and unfinished Maildir messages left out; then the
 // settings and list files.
 TEST(MailInputsTest, CollectInputsSettingsAndListFiles) {
-    TempFolder folder;
+    testfiles::TempFolder folder;
     for (const char* name : {"b.eml", "a.mbox", "notes.txt", ".hidden.eml", "sub/c.eml",
                              "Maildir/cur/1700000000.x:2,S", "Maildir/tmp/partial"}) {
         const std::string path = folder / name;
