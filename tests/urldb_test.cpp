@@ -26,8 +26,8 @@ class URLDBTest : public ::testing::Test {
         host::TakeTraces();
     }
 
-    sstring Write(const std::string& name, const ListEntries& spec) {
-        testfiles::WriteListFile(folder / name, spec, folder.path());
+    sstring Write(const std::string& name, const ListEntries& entries) {
+        testfiles::WriteListFile(folder / name, entries, folder.path());
         return Path(name);
     }
     sstring Path(const std::string& name) const { return sstring((folder / name).c_str()); }
