@@ -10,18 +10,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "common/sstring.h"
 
-#define FUZZ_CHECK(condition, ...)                                       \
-    do {                                                                 \
-        if (!(condition)) {                                              \
-            std::fprintf(stderr, "fuzz check failed: %s: ", #condition); \
-            std::fprintf(stderr, __VA_ARGS__);                           \
-            std::fputc('\n', stderr);                                    \
-            std::abort();                                                \
-        }                                                                \
-    } while (0)
+// Checks a condition; when it fails, prints it and the printf-style message, then aborts.
+#define FUZZ_CHECK(condition, ...)                                               \
+    ((condition) ? void()                                                        \
+                 : (std::fprintf(stderr, "fuzz check failed: %s: ", #condition), \
+                    std::fprintf(stderr, __VA_ARGS__), std::fputc('\n', stderr), std::abort()))
 
 namespace fuzz {
 
@@ -40,11 +37,7 @@ class Input {
         m_at = std::min(end + 1, m_bytes.size());
         return bytes;
     }
-    std::string Rest() {
-        const size_t at = m_at;
-        m_at = m_bytes.size();
-        return m_bytes.substr(at);
-    }
+    std::string Rest() { return m_bytes.substr(std::exchange(m_at, m_bytes.size())); }
 
   private:
     std::string m_bytes;

@@ -33,12 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(
                 found == !want.empty() && fuzz::Text(matched) == (found ? want : "(unchanged)"),
                 "Match gave %d, the model \"%s\"", found, want.c_str());
-        } else if (op == 'c') {
-            list.ClearExact();
-            model.exact.clear();
-        } else if (op == 'C') {
-            list.ClearWildcard();
-            model.wildcards.clear();
+        } else if (op == 'c' || op == 'C') {
+            op == 'c' ? list.ClearExact() : list.ClearWildcard();
+            op == 'c' ? model.exact.clear() : model.wildcards.clear();
         }
         FUZZ_CHECK(list.ExactCount() == model.exact.size() &&
                        list.WildcardCount() == model.wildcards.size(),

@@ -51,21 +51,16 @@ std::vector<int32_t> Ask(const std::string& document, bool* initialised) {
 // values that count 0: a word, null, an array, an object.
 std::string Value(fuzz::Input& input, int32_t* count) {
     const uint8_t kind = input.Byte() % 8;
-    uint64_t bits = static_cast<uint64_t>(input.Byte()) << 56;  // the far ends and the middle
-    bits |= static_cast<uint64_t>(input.Byte()) << 24;
-    bits |= input.Byte();
-    const int64_t number = static_cast<int64_t>(bits);
+    const uint64_t high = input.Byte(), middle = input.Byte();  // the far ends and the middle
+    const int64_t number = static_cast<int64_t>(high << 56 | middle << 24 | input.Byte());
     char fraction[64];
     std::snprintf(fraction, sizeof fraction, "%.6Lf", static_cast<long double>(number) / 1024);
+    // clang-format off
     const std::pair<std::string, int32_t> values[] = {
-        {std::to_string(number), Clamp(number)},
-        {fraction, Clamp(std::trunc(std::strtod(fraction, nullptr)))},
-        {number & 1 ? "true" : "false", number & 1},
-        {"\" " + std::to_string(number) + "abc\"", Clamp(number)},
-        {"\"words\"", 0},
-        {"null", 0},
-        {"[1, 2]", 0},
-        {"{\"x\": 3}", 0}};
+        {std::to_string(number), Clamp(number)}, {fraction, Clamp(std::trunc(std::strtod(fraction, nullptr)))},
+        {number & 1 ? "true" : "false", number & 1}, {"\" " + std::to_string(number) + "abc\"", Clamp(number)},
+        {"\"words\"", 0}, {"null", 0}, {"[1, 2]", 0}, {"{\"x\": 3}", 0}};
+    // clang-format on
     *count = values[kind].second;
     return values[kind].first;
 }

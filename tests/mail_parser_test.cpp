@@ -1,5 +1,6 @@
-// Tests of the mail parser: header decoding, body conversion to UTF-8, the parts list of nested
-// and broken MIME, addresses and hostile input. What the samples reach (the common charsets,
+// Tests of the mail parser: header decoding, body conversion to UTF-8, charsets of real mail
+// (labels iconv lacks, HTML <meta>, detection from the bytes), the parts list of nested and
+// broken MIME, addresses and hostile input. What the samples reach (the common charsets,
 // base64 and soft line breaks) is checked end to end by scan_e2e_test; parsing on several
 // threads through the scanner (scan_host_test).
 #include "host/mail_parser.h"
@@ -66,36 +67,83 @@ TEST(MailParser, SubjectDecoding) {
     EXPECT_FALSE(Parse("From: a@b\n\nx").root.hasSubject);
 }
 
+std::string Encode(const char* utf8, const char* charset) {
+    gsize written = 0;
+    gchar* bytes = g_convert(utf8, -1, charset, "UTF-8", nullptr, &written, nullptr);
+    EXPECT_NE(bytes, nullptr) << charset;
+    const std::string out(bytes ? bytes : "", written);
+    g_free(bytes);
+    return out;
+}
+
 // Without a charset a part reads as Windows-1252, and so does ISO-8859-1; a stray byte in UTF-8
 // text is read as Windows-1252 too; NUL becomes a space; an unknown charset gives replacement
 // characters; bytes that change come after and between runs longer than eight bytes;
-// attachments keep no text.
+// attachments keep no text. Real mail: labels iconv lacks, a charset only an HTML <meta> gives
+// (also over a wrong or bogus label), bytes the declared us-ascii does not fit; the part's
+// charsets line says why. An invalid Content-Type is plain text in us-ascii, with a defect noted.
 TEST(MailParser, BodyConversion) {
+    const char *big5 = "您好，我們公司提供最優惠的價格，歡迎來電諮詢。本公司專業代開各類發票",
+               *gb = "您好，我们公司提供最优惠的价格，欢迎来电咨询。本公司专业代开各类发票",
+               *ko = "안녕하세요 특별한 혜택을 드립니다 지금 바로 클릭하세요",
+               *ja = "こんにちは、今日は特別なお知らせがあります。今すぐクリック",
+               *th = "สวัสดีครับ โปรโมชั่นพิเศษสำหรับคุณวันนี้เท่านั้น คลิกที่นี่เพื่อรับส่วนลด";
+    const std::string big5Meta = "<html><head><meta charset=\"big5\"></head><body>",
+                      gbMeta =
+                          "<html><head><META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; "
+                          "charset=gb2312\"></head><body>";
     // clang-format off
     const std::string runs = std::string("0123456789\x92" "abcdefgh\xff", 20) + '\0' + "\xc3\xa9";
-    // Content-Type, Content-Transfer-Encoding, body, text
-    const std::tuple<const char*, const char*, std::string, std::string> rows[] = {
-        {"text/plain; charset=utf-8", "quoted-printable", "caf=C3=A9 =\nau lait", "café au lait"},
-        {"text/plain", "x-uuencode", "begin 644 a\n#86)C\n`\nend\n", "abc"},
-        {"text/plain", "8bit", "caf\xe9", "café"},
-        {"text/plain; charset=utf-8", "8bit", "it\x92s \xe2\x9c\x93", "it’s ✓"},
-        {"text/plain; charset=iso-8859-1", "8bit", "\x80 5", "€ 5"},
-        {"text/plain", "8bit", std::string("a\0b", 3), "a b"},
-        {"text/plain; charset=x-foo", "8bit", "ok\xff", "ok\xEF\xBF\xBD"},
-        {"text/plain; charset=utf-8", "8bit", runs, "0123456789’abcdefghÿ é"},
-        {"text/plain; charset=windows-1252", "8bit", std::string("\x93q\xe9\0", 4), "“qé "},
-        {"text/calendar; charset=utf-8", "7bit", "BEGIN:VCALENDAR", "BEGIN:VCALENDAR"},
-        {"application/pdf", "base64", "JVBERi0=", ""},
+    // Content-Type, Content-Transfer-Encoding, body, text, the start of the charsets line
+    const std::tuple<const char*, const char*, std::string, std::string, const char*> rows[] = {
+        {"text/plain; charset=utf-8", "quoted-printable", "caf=C3=A9 =\nau lait", "café au lait", "utf-8 (declared)"},
+        {"text/plain", "x-uuencode", "begin 644 a\n#86)C\n`\nend\n", "abc", "utf-8 (default)"},
+        {"text/plain", "8bit", "caf\xe9", "café", "utf-8/windows-1252 (default)"},
+        {"text/plain; charset=utf-8", "8bit", "it\x92s \xe2\x9c\x93", "it’s ✓", "utf-8 (declared)"},
+        {"text/plain; charset=iso-8859-1", "8bit", "\x80 5", "€ 5", "iso-8859-1 (declared)"},
+        {"text/plain", "8bit", std::string("a\0b", 3), "a b", "utf-8 (default)"},
+        {"text/plain; charset=x-foo", "8bit", "ok\xff", "ok\xEF\xBF\xBD", "utf-8 (unknown charset x-foo)"},
+        {"text/plain; charset=utf-8", "8bit", runs, "0123456789’abcdefghÿ é", "utf-8 (declared)"},
+        {"text/plain; charset=windows-1252", "8bit", std::string("\x93q\xe9\0", 4), "“qé ", "windows-1252 (declared)"},
+        {"text/calendar; charset=utf-8", "7bit", "BEGIN:VCALENDAR", "BEGIN:VCALENDAR", "utf-8 (declared)"},
+        {"application/pdf", "base64", "JVBERi0=", "", ""},
         // An invalid code unit costs one unit, not one byte: the rest stays aligned.
-        {"text/plain; charset=utf-16le", "base64", "ANhoAGkA", "\xEF\xBF\xBDhi"},
-        {"text/plain; charset=utf-32le", "base64", "AAARAG8AAABrAAAA", "\xEF\xBF\xBDok"}};
+        {"text/plain; charset=utf-16le", "base64", "ANhoAGkA", "\xEF\xBF\xBDhi", "utf-16le (declared; 1 bytes do not fit)"},
+        {"text/plain; charset=utf-32le", "base64", "AAARAG8AAABrAAAA", "\xEF\xBF\xBDok", "utf-32le (declared; 1 bytes do not fit)"},
+        {"text/plain; charset=CHINESEBIG5", "8bit", Encode(big5, "BIG5"), big5, "cp950 (alias of"},
+        {"text/plain; charset=ks_c_5601-1987", "8bit", Encode(ko, "CP949"), ko, "cp949 (alias of"},
+        {"text/plain; charset=GB2312_CHARSET", "8bit", Encode(gb, "GB2312"), gb, "gbk (alias of"},
+        {"text/plain; charset=x-sjis", "8bit", Encode(ja, "SHIFT_JIS"), ja, "cp932 (alias of"},
+        {"text/html", "8bit", big5Meta + Encode(big5, "BIG5"), big5Meta + big5, "big5 (meta)"},
+        {"text/html; charset=bogus", "8bit", gbMeta + Encode(gb, "GB2312"), gbMeta + gb, "gb2312 (meta)"},
+        {"text/html; charset=us-ascii", "8bit", big5Meta + Encode(big5, "BIG5"), big5Meta + big5, "big5 (meta)"},
+        {"text/plain; charset=us-ascii", "8bit", Encode(big5, "BIG5"), big5, "cp950 (detected, "},
+        {"text/plain; charset=us-ascii", "8bit", Encode(th, "TIS-620"), th, "cp874 (detected by its"},
+        {"text/plain", "8bit", Encode(ja, "SHIFT_JIS"), ja, "cp932 (detected, "},
+        {"text/plain; charset=gb2312", "8bit", Encode(gb, "GB2312"), gb, "gb2312 (declared)"},
+        {"text/plain", "8bit", "caf\xe9 cr\xe8me", "café crème", "utf-8/windows-1252 (default)"},
+        {"text/plain; charset=utf-8", "8bit", th, th, "utf-8 (declared)"},
+        {"text; charset=us-ascii", "7bit", "GTUBE", "GTUBE", "us-ascii (declared)"},
+        {"<html>", "7bit", "GTUBE", "GTUBE", "us-ascii (declared)"},
+        {"text/", "7bit", "GTUBE", "GTUBE", "us-ascii (declared)"}};
     // clang-format on
-    for (const auto& [type, encoding, body, text] : rows) {
+    for (const auto& [type, encoding, body, text, charsets] : rows) {
         ParsedMail mail = Parse(std::string("From: a@b.c\nContent-Type: ") + type +
                                 "\nContent-Transfer-Encoding: " + encoding + "\n\n" + body);
         ASSERT_EQ(1u, mail.parts.size()) << type;
         EXPECT_EQ(text, mail.parts[0].text) << type << " " << encoding;
+        std::string lines;
+        for (const std::string& line : mail.charsets) lines += line + "|";
+        EXPECT_TRUE(*charsets ? lines.rfind(std::string("part 1: ") + charsets, 0) == 0
+                              : lines.empty())
+            << type << ": " << lines;
         ExpectCleanText(mail);
+    }
+    for (const char* type : {"text; charset=us-ascii", "<html>", "text/"}) {
+        const ParsedMail mail = Parse("Content-Type: " + std::string(type) + "\n\nx");
+        EXPECT_EQ(mail.root.mediaType, "text/plain") << type;
+        EXPECT_TRUE(mail.parts[0].kind == kBodyTextPlain &&
+                    HasDefect(mail, "Content-Type in part 1"));
     }
     ParsedMail unknown = Parse("Content-Type: text/plain; charset=x-foo\n\nok");
     EXPECT_TRUE(HasDefect(unknown, "unknown charset x-foo in part 1"));
@@ -103,7 +151,9 @@ TEST(MailParser, BodyConversion) {
 }
 
 const char kNested[] =
-    "From: \"Big Shop\" <Offers@Mail.Example.COM>\nSubject: outer\n"
+    "FROM: =?utf-8?Q?J=C3=B6rg?= <Joerg@EXAMPLE.org>, second@other.net\nSubject: outer\n"
+    "To: Team: \"A, B\" <a@x.org>, b@x.org;, c@x.org\nto: d@x.org\nReply-To: <r@x.org>\n"
+    "CC: undisclosed-recipients:;\n"
     "X-Mailer: =?utf-8?Q?M=C3=BCller?=\nX-Folded:  a  b\r\n\tc  \r\nMIME-Version: 1.0\n"
     "Content-Type: multipart/mixed; boundary=\"outer\"\n\npreamble\n"
     "--outer\nContent-Type: multipart/alternative; boundary=inner\n\n"
@@ -115,11 +165,12 @@ const char kNested[] =
     "--outer--\n";
 
 // The parts in document order with their kinds and texts (a boundary's newline is not text), the
-// enclosed message's own Subject, and the other root headers: decoded, unfolded with inner blanks
-// kept, in order, nothing represented elsewhere repeated.
+// enclosed message's own Subject, the addresses (groups flattened, both To lines counted), and
+// the other root headers: decoded, unfolded with inner blanks kept, in order, nothing represented
+// elsewhere repeated; the one defect is the repeated To. No From: no sender domain.
 TEST(MailParser, NestedStructure) {
     ParsedMail mail = Parse(kNested);
-    EXPECT_EQ("multipart/mixed outer mail.example.com",
+    EXPECT_EQ("multipart/mixed outer example.org",
               mail.root.mediaType + " " + mail.root.subject + " " + mail.senderDomain);
     // kind, media type and charset (an enclosed message: its Subject), text
     typedef std::vector<std::tuple<uint32_t, std::string, std::string>> Parts;
@@ -138,26 +189,16 @@ TEST(MailParser, NestedStructure) {
         parts.emplace_back(p.kind, h.mediaType + " " + more, p.text);
     }
     EXPECT_EQ(expected, parts);
-    EXPECT_TRUE(mail.defects.empty()) << mail.defects.front();
+    EXPECT_EQ(mail.defects, std::vector<std::string>{"conflicting repeated header to"});
     const std::vector<std::pair<std::string, std::string>> others = {
         {"X-Mailer", "Müller"}, {"X-Folded", "a  b\tc"}, {"MIME-Version", "1.0"}};
     EXPECT_EQ(others, mail.root.others);
-}
-
-// Groups are flattened and both To lines count.
-TEST(MailParser, Addresses) {
-    ParsedMail mail = Parse(
-        "FROM: =?utf-8?Q?J=C3=B6rg?= <Joerg@EXAMPLE.org>, second@other.net\n"
-        "To: Team: \"A, B\" <a@x.org>, b@x.org;, c@x.org\nto: d@x.org\n"
-        "Reply-To: <r@x.org>\nCC: undisclosed-recipients:;\n\n");
-    const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
-        {"From", {"Joerg@EXAMPLE.org", "second@other.net"}},
-        {"To", {"a@x.org", "b@x.org", "c@x.org", "d@x.org"}},
-        {"Reply-To", {"r@x.org"}},
-        {"Cc", {}}};
-    EXPECT_EQ(expected, mail.root.addresses);
-    EXPECT_EQ("example.org", mail.senderDomain);
-    EXPECT_TRUE(mail.root.others.empty());
+    // clang-format off
+    const std::vector<std::pair<std::string, std::vector<std::string>>> addresses = {
+        {"From", {"Joerg@EXAMPLE.org", "second@other.net"}}, {"To", {"a@x.org", "b@x.org", "c@x.org", "d@x.org"}},
+        {"Reply-To", {"r@x.org"}}, {"Cc", {}}};
+    // clang-format on
+    EXPECT_EQ(addresses, mail.root.addresses);
     EXPECT_EQ("", Parse("To: a@b.c\n\n").senderDomain);
 }
 

@@ -44,13 +44,42 @@ std::vector<std::string> Traced(Fn fn) {
 
 const std::string kSeparator(1, platform::kPathSeparator);
 
+class RexkitCompanionTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_NE(lib, nullptr); }
+    ~RexkitCompanionTest() override { ReleaseRexkitLib(lib); }
+
+    // The match offsets of regex in subject, or {-error} when no map is made.
+    std::vector<long> Matches(const RxRegex* regex, const std::string& subject) {
+        int32_t error = 1;
+        RxBuffMap* map = makeBuffMap(regex, subject.data(), subject.size(), &error);
+        if (map == nullptr) return {-static_cast<long>(error)};
+        EXPECT_EQ(error, RX_OK);
+        std::vector<long> out(map->offsets, map->offsets + 2 * map->count);
+        deleteBuffMap(map);
+        return out;
+    }
+
+    // The record's entry points, typed as the companion declares them.
+    RexkitLib* lib = LoadRexkitLib(sstring(REXKIT_COMPANION_DIR));
+    const RexkitLib e = lib ? *lib : RexkitLib{};
+    // clang-format off
+    decltype(&NewRegEx) newRegEx = (decltype(&NewRegEx))e.NewRegEx, newFastRegEx = (decltype(&NewFastRegEx))e.NewFastRegEx;
+    decltype(&DeleteRegEx) deleteRegEx = (decltype(&DeleteRegEx))e.DeleteRegEx;
+    decltype(&MakeBuffMap) makeBuffMap = (decltype(&MakeBuffMap))e.MakeBuffMap;
+    decltype(&DeleteBuffMap) deleteBuffMap = (decltype(&DeleteBuffMap))e.DeleteBuffMap;
+    // clang-format on
+};
+
 }  // namespace
 
 // Loads from each folder: the lines traced are "Trying to load the lib <path>" and then what
 // the outcome calls for; a record holds the library's own exports; after the release nothing
 // stays loaded. A trailing separator is dropped once. A stand-in lacking one of the five entry
 // points is unloaded again; one lacking only the compiled-regex probe still loads.
-TEST(RexkitLibTest, LoadsFromFoldersAndRefusesIncompleteLibraries) {
+// Null, with no trace line: a null folder, or a load that runs out of memory (the record, then
+// the path). Releasing nothing is only traced, and a record not from the loader is not freed.
+TEST(RexkitLibTest, LoadsFromFoldersAndRefusesWhatItCannotLoad) {
     const char* const entries[] = {"NewRegEx",    "NewFastRegEx",  "DeleteRegEx",
                                    "MakeBuffMap", "DeleteBuffMap", "InitCompiledExists"};
     const std::string dir = REXKIT_COMPANION_DIR, none = "/nonexistent",
@@ -70,38 +99,24 @@ TEST(RexkitLibTest, LoadsFromFoldersAndRefusesIncompleteLibraries) {
         const std::string error = LoaderError(path, lacking < 0 ? nullptr : entries[lacking]);
         const bool loads = lacking == 5 || (lacking < 0 && base == dir);
         std::vector<std::string> lines = {"Trying to load the lib " + path};
-        if (lacking == 5) {
-            lines.push_back(
-                "WARNING: rexkit.dll/librexkit.so cannot load compiled regexes . "
-                "The error was: " +
-                error);
-        } else if (lacking >= 0) {
-            lines.push_back(
-                "WARNING: invalid Regex DLL library ! The product will run, but with "
-                "a lot less functionality.");
-            lines.push_back(std::string("WARNING: could not obtain functor ") + entries[lacking] +
-                            ". The error was: " + error);
-        } else {
-            lines.push_back(loads ? "rexkit.dll/librexkit.so can load compiled regexes "
-                                  : "WARNING: cannot load the regex library (" + path +
-                                        "): " + error);
-        }
+        // clang-format off
+        if (lacking == 5)
+            lines.push_back("WARNING: rexkit.dll/librexkit.so cannot load compiled regexes . The error was: " + error);
+        else if (lacking >= 0)
+            lines.insert(lines.end(), {"WARNING: invalid Regex DLL library ! The product will run, but with a lot less functionality.",
+                                       std::string("WARNING: could not obtain functor ") + entries[lacking] + ". The error was: " + error});
+        else
+            lines.push_back(loads ? "rexkit.dll/librexkit.so can load compiled regexes " : "WARNING: cannot load the regex library (" + path + "): " + error);
+        // clang-format on
         ASSERT_FALSE(lacking >= 0 && error.empty());  // the stand-in does lack the export
         RexkitLib* record = nullptr;
         EXPECT_EQ(Traced([&] { record = LoadRexkitLib(sstring(folder.c_str())); }), lines);
         ASSERT_EQ(record != nullptr, loads);
         for (int i = 0; record != nullptr && i < 5; ++i)
             EXPECT_EQ((&record->NewRegEx)[i], platform::LibrarySymbol(record->module, entries[i]));
-        if (record != nullptr) {
-            EXPECT_TRUE(Traced([&] { ReleaseRexkitLib(record); }).empty());
-        }
+        EXPECT_TRUE(record == nullptr || Traced([&] { ReleaseRexkitLib(record); }).empty());
         EXPECT_FALSE(platform::LibraryLoaded(path.c_str()));
     }
-}
-
-// Null, with no trace line: a null folder, or a load that runs out of memory (the record, then
-// the path). Releasing nothing is only traced, and a record not from the loader is not freed.
-TEST(RexkitLibTest, NullFolderFailedAllocationsAndReleaseOfNothing) {
     RexkitLib* record = nullptr;
     EXPECT_TRUE(Traced([&] { record = LoadRexkitLib(sstring()); }).empty());
     // A folder long enough that the path needs a buffer of its own.
@@ -125,40 +140,11 @@ TEST(RexkitLibTest, NullFolderFailedAllocationsAndReleaseOfNothing) {
 
 // ---- The companion's own functions, through a loaded record --------------------------------
 
-namespace {
-
-class RexkitCompanionTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ASSERT_NE(lib, nullptr); }
-    ~RexkitCompanionTest() override { ReleaseRexkitLib(lib); }
-
-    // The match offsets of regex in subject, or {-error} when no map is made.
-    std::vector<long> Matches(const RxRegex* regex, const std::string& subject) {
-        int32_t error = 1;
-        RxBuffMap* map = makeBuffMap(regex, subject.data(), subject.size(), &error);
-        if (map == nullptr) return {-static_cast<long>(error)};
-        EXPECT_EQ(error, RX_OK);
-        std::vector<long> out(map->offsets, map->offsets + 2 * map->count);
-        deleteBuffMap(map);
-        return out;
-    }
-
-    RexkitLib* lib = LoadRexkitLib(sstring(REXKIT_COMPANION_DIR));
-    const RexkitLib e = lib ? *lib : RexkitLib{};
-    decltype(&NewRegEx) newRegEx = reinterpret_cast<decltype(&NewRegEx)>(e.NewRegEx);
-    decltype(&NewRegEx) newFastRegEx = reinterpret_cast<decltype(&NewFastRegEx)>(e.NewFastRegEx);
-    decltype(&DeleteRegEx) deleteRegEx = reinterpret_cast<decltype(&DeleteRegEx)>(e.DeleteRegEx);
-    decltype(&MakeBuffMap) makeBuffMap = reinterpret_cast<decltype(&MakeBuffMap)>(e.MakeBuffMap);
-    decltype(&DeleteBuffMap) deleteBuffMap =
-        reinterpret_cast<decltype(&DeleteBuffMap)>(e.DeleteBuffMap);
-};
-
-}  // namespace
-
 // x*: empty, then non-empty, then empty at the end; |b: non-empty where the empty one was; an
 // empty match steps a whole character in UTF-8 mode; ill-formed bytes just never match; the
-// backtracking limit fails the map. x86-64 PCRE2 has a JIT.
-TEST_F(RexkitCompanionTest, MatchMapsAgreeInterpretedAndCompiled) {
+// backtracking limit fails the map. x86-64 PCRE2 has a JIT. Refused patterns and flags (with and
+// without the out-arguments), null arguments of the map calls, an empty subject, deleting nothing.
+TEST_F(RexkitCompanionTest, InterpretedAndCompiledAgree) {
     const std::string nul("a\0b", 3), catastrophic = std::string(40, 'a') + "b";
     // pattern, flags, subject, the match offsets (or {-error})
     // clang-format off
@@ -170,6 +156,10 @@ TEST_F(RexkitCompanionTest, MatchMapsAgreeInterpretedAndCompiled) {
         {"\\w+", RX_UTF8, "h\xC3\xA9llo w\xC3\xB6rld", {0, 6, 7, 13}}, {"", RX_UTF8, "\xC3\xA9", {0, 0, 2, 2}},
         {"", 0, "\xC3\xA9", {0, 0, 1, 1, 2, 2}}, {"o+", RX_UTF8, "fo\xFFoo", {1, 2, 3, 5}},
         {"b", 0, nul, {2, 3}}, {"(a+)+$", 0, catastrophic, {-RX_MATCH_FAILED}}};
+    // pattern, flags, error, error offset
+    const std::tuple<const char*, uint32_t, int32_t, size_t> refused[] = {
+        {"a(b", 0, RX_BAD_PATTERN, 3}, {"ab)", 0, RX_BAD_PATTERN, 2}, {"\xC3(", RX_UTF8, RX_BAD_PATTERN, 0},
+        {nullptr, 0, RX_BAD_ARGUMENT, 0}, {"a", 0x100, RX_BAD_ARGUMENT, 0}};
     // clang-format on
     for (auto compile : {newRegEx, newFastRegEx}) {
         for (const auto& [pattern, flags, subject, offsets] : rows) {
@@ -180,24 +170,7 @@ TEST_F(RexkitCompanionTest, MatchMapsAgreeInterpretedAndCompiled) {
             EXPECT_EQ(Matches(regex, subject), offsets) << pattern;
             deleteRegEx(regex);
         }
-    }
-    EXPECT_EQ(reinterpret_cast<decltype(&InitCompiledExists)>(
-                  platform::LibrarySymbol(lib->module, "InitCompiledExists"))(),
-              1);
-}
-
-// Refused patterns and flags (with and without the out-arguments), null arguments of the map
-// calls, an empty subject, and deleting nothing.
-TEST_F(RexkitCompanionTest, BadPatternsAndArguments) {
-    // pattern, flags, error, error offset
-    const std::tuple<const char*, uint32_t, int32_t, size_t> rows[] = {
-        {"a(b", 0, RX_BAD_PATTERN, 3},
-        {"ab)", 0, RX_BAD_PATTERN, 2},
-        {"\xC3(", RX_UTF8, RX_BAD_PATTERN, 0},
-        {nullptr, 0, RX_BAD_ARGUMENT, 0},
-        {"a", 0x100, RX_BAD_ARGUMENT, 0}};
-    for (auto compile : {newRegEx, newFastRegEx}) {
-        for (const auto& [pattern, flags, expectedError, expectedOffset] : rows) {
+        for (const auto& [pattern, flags, expectedError, expectedOffset] : refused) {
             int32_t error = 0;
             size_t offset = 99;
             EXPECT_EQ(compile(pattern, flags, &error, &offset), nullptr);
@@ -206,6 +179,8 @@ TEST_F(RexkitCompanionTest, BadPatternsAndArguments) {
             EXPECT_EQ(compile(pattern, flags, nullptr, nullptr), nullptr);  // no out-arguments
         }
     }
+    void* probe = platform::LibrarySymbol(lib->module, "InitCompiledExists");
+    EXPECT_EQ(reinterpret_cast<decltype(&InitCompiledExists)>(probe)(), 1);
     RxRegex* regex = newRegEx("a", 0, nullptr, nullptr);
     ASSERT_NE(regex, nullptr);
     EXPECT_EQ(Matches(nullptr, "a"), std::vector<long>{-RX_BAD_ARGUMENT});

@@ -15,8 +15,6 @@
 
 namespace {
 
-using testfiles::TempFolder;
-
 TEST(MailInputsTest, SplitMbox) {
     // A "From " line that follows text rather than a blank line is body text; an envelope line
     // alone is nothing, one with a line end an empty message. (Plain splitting and ">From" lines:
@@ -35,14 +33,13 @@ TEST(MailInputsTest, SplitMbox) {
         for (std::string_view m : host::SplitMbox(data)) got.emplace_back(m);
         EXPECT_EQ(got, messages) << data;
     }
-    EXPECT_TRUE(host::LooksLikeMbox("From x"));
-    EXPECT_FALSE(host::LooksLikeMbox("From: x"));
+    EXPECT_TRUE(host::LooksLikeMbox("From x") && !host::LooksLikeMbox("From: x"));
 }
 
 // Inputs in name order, hidden files and unfinished Maildir messages left out; then the
 // settings and list files.
 TEST(MailInputsTest, CollectInputsSettingsAndListFiles) {
-    TempFolder folder;
+    testfiles::TempFolder folder;
     for (const char* name : {"b.eml", "a.mbox", "notes.txt", ".hidden.eml", "sub/c.eml",
                              "Maildir/cur/1700000000.x:2,S", "Maildir/tmp/partial"}) {
         const std::string path = folder / name;
@@ -86,12 +83,6 @@ TEST(ScannerTest, ConcurrentScansMatchOneThread) {
     std::string error;
     ASSERT_TRUE(scanner.Open(config, &error)) << error;
 
-    std::vector<std::string> messages;
-    for (const auto& input : host::CollectInputs({MOLVEX_SAMPLES})) {
-        std::string content;
-        ASSERT_TRUE(host::ReadWholeFile(input.path, &content, &error)) << error;
-        if (!host::LooksLikeMbox(content)) messages.push_back(content);
-    }
     auto verdicts = [&](const std::string& m) {
         const host::ScanResult r = scanner.Scan(m.data(), m.size(), true);
         std::string text = r.error + r.urlKeys + r.expression + r.extracted;
@@ -99,17 +90,19 @@ TEST(ScannerTest, ConcurrentScansMatchOneThread) {
         for (const std::string& e : r.moduleErrors) text += e;
         return text;
     };
-    std::vector<std::string> expected;
-    for (const std::string& m : messages) expected.push_back(verdicts(m));
+    std::vector<std::string> messages, expected;
+    for (const auto& input : host::CollectInputs({MOLVEX_SAMPLES})) {
+        std::string m;
+        ASSERT_TRUE(host::ReadWholeFile(input.path, &m, &error)) << error;
+        if (!host::LooksLikeMbox(m)) messages.push_back(m), expected.push_back(verdicts(m));
+    }
     std::vector<std::thread> threads;
     std::vector<int> mismatches(4, 0);
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&, t] {
-            for (size_t n = t; n < t + 5 * messages.size(); ++n)
-                mismatches[t] +=
-                    verdicts(messages[n % messages.size()]) != expected[n % messages.size()];
+            for (size_t n = t, size = messages.size(); n < t + 5 * size; ++n)
+                mismatches[t] += verdicts(messages[n % size]) != expected[n % size];
         });
-    }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }

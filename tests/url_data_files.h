@@ -21,10 +21,9 @@ inline void WriteListFile(const std::string& path, const ListEntries& list,
                           const std::string& tempFolder) {
     ascommon::CBinaryStreamer out(ascommon::sstring(path.c_str()), 1,
                                   ascommon::sstring(tempFolder.c_str()), 0);
-    out.WriteUInt32(list.digestWords);
-    out.WriteUInt32(static_cast<uint32_t>(list.urls.size()));
-    out.WriteUInt32(static_cast<uint32_t>(list.subDomains.size()));
-    out.WriteUInt32(static_cast<uint32_t>(list.domains.size()) + list.extraCount);
+    for (size_t count : {size_t{list.digestWords}, list.urls.size(), list.subDomains.size(),
+                         list.domains.size() + list.extraCount})
+        out.WriteUInt32(static_cast<uint32_t>(count));
     for (const auto* section : {&list.urls, &list.subDomains, &list.domains}) {
         for (const std::string& entry : *section) {
             const uint64_t key = ascommon::DigestKey(entry.data(), entry.size());

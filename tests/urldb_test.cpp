@@ -26,8 +26,8 @@ class URLDBTest : public ::testing::Test {
         host::TakeTraces();
     }
 
-    sstring Write(const std::string& name, const ListEntries& spec) {
-        testfiles::WriteListFile(folder / name, spec, folder.path());
+    sstring Write(const std::string& name, const ListEntries& entries) {
+        testfiles::WriteListFile(folder / name, entries, folder.path());
         return Path(name);
     }
     sstring Path(const std::string& name) const { return sstring((folder / name).c_str()); }
@@ -95,8 +95,9 @@ TEST_F(URLDBTest, RefusedAndDamagedFiles) {
 }
 
 // A list loads when one file of it does; a file that fails for want of memory is no bad file to
-// pass over: the call fails.
-TEST_F(URLDBTest, LoadDataFilesNeedsOneGoodFile) {
+// pass over: the call fails. A white list removes its keys from the same section only; a missing
+// one removes nothing, and one not read for want of memory is reported.
+TEST_F(URLDBTest, LoadDataFilesAndSubtract) {
     ascommon::CArray<sstring, 64> files, both;
     EXPECT_EQ(db.LoadDataFiles(files, temp), CURLDB2::kNothingLoaded);
     files.add(Path("missing.dat"));
@@ -110,11 +111,7 @@ TEST_F(URLDBTest, LoadDataFilesNeedsOneGoodFile) {
     EXPECT_EQ(db.LoadDataFiles(both, temp), CURLDB2::kNoMemory);
     host::FailAllocationNumber(0);
     EXPECT_FALSE(Domain("b.com"));
-}
 
-// A white list removes its keys from the same section only; a missing one removes nothing, and
-// one not read for want of memory is reported.
-TEST_F(URLDBTest, SubtractRemovesOnlyFromTheSameSection) {
     ASSERT_EQ(Load(Write("black.dat", {{"x.com/a"}, {"x.com"}, {"x.com", "y.com"}})), 0);
     EXPECT_EQ(db.SubtractDataFile(Write("white.dat", {{}, {}, {"x.com", "z.com"}}), temp), 0);
     EXPECT_FALSE(Domain("x.com"));

@@ -137,12 +137,11 @@ TEST(ParsedUrlTest, KeysOfOneHost) {
 // key counts as computed when it holds text.
 TEST(ParsedUrlTest, OddRecords) {
     // URL, host offset, host, domain and sub-domain taken before the URL key, the key
+    // clang-format off
     const std::tuple<std::string, uint64_t, std::string, bool, std::string> rows[] = {
-        {"http://www.name.tld/x?y", 7, "www.name.tld", false, "www.name.tld/x?y"},
-        {"http://x", 8, "", true, ""},
-        {"http://x", 9, "x", true, ""},
-        {"ab", 0, "www.a", true, ""},
-        {std::string("h\0t://x", 7), 6, "x", true, "x"}};
+        {"http://www.name.tld/x?y", 7, "www.name.tld", false, "www.name.tld/x?y"}, {"http://x", 8, "", true, ""},
+        {"http://x", 9, "x", true, ""}, {"ab", 0, "www.a", true, ""}, {std::string("h\0t://x", 7), 6, "x", true, "x"}};
+    // clang-format on
     for (const auto& [url, offset, name, keysFirst, key] : rows) {
         ParsedURL r;
         r.m_url.assign(url.data(), url.size());
