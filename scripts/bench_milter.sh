@@ -21,16 +21,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() {
-  for _ in $(seq 200); do
-    python3 -c "import socket; socket.create_connection(('127.0.0.1', $1), 1).close()" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-smtp_port=$(port); milter_port=$(port); sink_port=$(port)
-mkdir -p "$work/etc" "$work/queue" "$work/data"; chown postfix "$work/data"
+. "$root/scripts/private_postfix.sh"
+smtp_port=$(free_port); milter_port=$(free_port); sink_port=$(free_port)
 /usr/sbin/smtp-sink -u postfix -c "127.0.0.1:$sink_port" 1000 >"$work/sink.log" 2>&1 & sink_pid=$!
 # A unix socket by default: over loopback TCP, Postfix's macro-then-command writes meet the
 # milter's delayed acknowledgements and each message waits about 40 ms (MOLVEX_BENCH_SOCKET=inet
@@ -49,37 +41,7 @@ else
   for _ in $(seq 100); do [ -S "$work/milter.sock" ] && break; sleep 0.1; done
   chmod 666 "$work/milter.sock"  # smtpd runs as the postfix user
 fi
-cat >"$work/etc/main.cf" <<CONF
-compatibility_level = 3.6
-queue_directory = $work/queue
-data_directory = $work/data
-mail_owner = postfix
-setgid_group = postdrop
-maillog_file = $work/maillog
-maillog_file_prefixes = $work
-myhostname = molvex-bench.localdomain
-mydestination =
-inet_interfaces = 127.0.0.1
-inet_protocols = ipv4
-mynetworks = 127.0.0.0/8
-smtpd_relay_restrictions = permit_mynetworks, reject
-relayhost = [127.0.0.1]:$sink_port
-alias_maps =
-alias_database =
-smtp_dns_support_level = disabled
-milter_default_action = tempfail
-CONF
-{
-  echo "127.0.0.1:$smtp_port inet n - n - 100 smtpd"
-  for svc in "pickup unix n - n 60 1 pickup" "cleanup unix n - n - 0 cleanup" \
-    "qmgr unix n - n 300 1 qmgr" "rewrite unix - - n - - trivial-rewrite" \
-    "bounce unix - - n - 0 bounce" "defer unix - - n - 0 bounce" "trace unix - - n - 0 bounce" \
-    "verify unix - - n - 1 verify" "flush unix n - n 1000? 0 flush" \
-    "proxymap unix - - n - - proxymap" "smtp unix - - n - - smtp" "relay unix - - n - - smtp" \
-    "showq unix n - n - - showq" "error unix - - n - - error" "retry unix - - n - - error" \
-    "discard unix - - n - - discard" "anvil unix - - n - 1 anvil" "scache unix - - n - 1 scache" \
-    "postlog unix-dgram n - n - 1 postlogd"; do echo "$svc"; done
-} >"$work/etc/master.cf"
+private_postfix_config "$work" molvex-bench "$smtp_port" "$sink_port"
 /usr/sbin/postfix -c "$work/etc" start >/dev/null; up=1
 wait_port "$smtp_port"
 

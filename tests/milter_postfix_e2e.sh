@@ -38,24 +38,7 @@ trap cleanup EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
 
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
-
-# Waits up to 20 s for something to accept connections on a port of 127.0.0.1.
-wait_port() {
-  python3 - "$1" <<'PY'
-import socket, sys, time
-deadline = time.time() + 20
-while time.time() < deadline:
-    try:
-        socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1).close()
-        sys.exit(0)
-    except OSError:
-        time.sleep(0.1)
-sys.exit(1)
-PY
-}
+. "$(dirname "$0")/../scripts/private_postfix.sh"
 
 # Sends a sample (its From: is kept, the envelope is fixed) and prints the server's reply to DATA:
 # "250 ..." when accepted, the rejection's code and text otherwise.
@@ -93,8 +76,8 @@ start_milter() {
   wait_port "$milter_port" || return 1
 }
 
-mkdir -p "$work/etc" "$work/queue" "$work/data" "$work/sink"
-chown postfix "$work/data" "$work/sink"
+mkdir -p "$work/sink"
+chown postfix "$work/sink"
 echo '*@spammer.example' >"$work/black.txt"
 cat >"$work/milter.conf" <<CONF
 /molvex/lists/SenderBlacklist = $work/black.txt
@@ -113,50 +96,8 @@ for attempt in 1 2 3; do
     milter_pid=""; sink_pid=""
     continue
   fi
-  cat >"$work/etc/main.cf" <<CONF
-compatibility_level = 3.6
-queue_directory = $work/queue
-data_directory = $work/data
-mail_owner = postfix
-setgid_group = postdrop
-syslog_name = molvex-e2e
-maillog_file = $work/maillog
-maillog_file_prefixes = $work
-myhostname = molvex-e2e.localdomain
-mydestination =
-inet_interfaces = 127.0.0.1
-inet_protocols = ipv4
-mynetworks = 127.0.0.0/8
-smtpd_relay_restrictions = permit_mynetworks, reject
-relayhost = [127.0.0.1]:$sink_port
-alias_maps =
-alias_database =
-smtp_dns_support_level = disabled
-smtpd_milters = inet:127.0.0.1:$milter_port
-milter_default_action = tempfail
-CONF
-  cat >"$work/etc/master.cf" <<CONF
-127.0.0.1:$smtp_port inet n - n - - smtpd
-pickup    unix  n       -       n       60      1       pickup
-cleanup   unix  n       -       n       -       0       cleanup
-qmgr      unix  n       -       n       300     1       qmgr
-rewrite   unix  -       -       n       -       -       trivial-rewrite
-bounce    unix  -       -       n       -       0       bounce
-defer     unix  -       -       n       -       0       bounce
-trace     unix  -       -       n       -       0       bounce
-verify    unix  -       -       n       -       1       verify
-flush     unix  n       -       n       1000?   0       flush
-proxymap  unix  -       -       n       -       -       proxymap
-smtp      unix  -       -       n       -       -       smtp
-relay     unix  -       -       n       -       -       smtp
-showq     unix  n       -       n       -       -       showq
-error     unix  -       -       n       -       -       error
-retry     unix  -       -       n       -       -       error
-discard   unix  -       -       n       -       -       discard
-anvil     unix  -       -       n       -       1       anvil
-scache    unix  -       -       n       -       1       scache
-postlog   unix-dgram n  -       n       -       1       postlogd
-CONF
+  private_postfix_config "$work" molvex-e2e "$smtp_port" "$sink_port" \
+    "inet:127.0.0.1:$milter_port"
   if /usr/sbin/postfix -c "$work/etc" start >>"$work/postfix-start.log" 2>&1; then
     postfix_up=1
     if wait_port "$smtp_port"; then started=1; break; fi
