@@ -164,24 +164,36 @@ std::shared_ptr<MilterState> MilterEngine::Current() const {
     return m_state;
 }
 
-bool MilterEngine::Reload(const Loader& load, std::string* error) {
+bool MilterEngine::Reload(const Loader& load, std::string* error, std::chrono::milliseconds drain) {
     std::shared_ptr<MilterState> fresh = load(error);  // read and checked while scans go on
     if (!fresh) return false;
-    std::unique_lock<std::shared_mutex> scans(m_scanMutex);
-    std::shared_ptr<MilterState> current = Current();
-    current->scanner.Close();
-    if (!fresh->scanner.Open(fresh->config, error)) {
-        std::string again;
-        if (!current->scanner.Open(current->config, &again)) *error += "; and again: " + again;
-        return false;
+    {
+        // New messages wait; those in flight finish on the current state.
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_reloading = true;
+        m_changed.wait_for(lock, drain, [this] { return m_inFlight == 0; });
+    }
+    bool opened = false;
+    {
+        std::unique_lock<std::shared_mutex> scans(m_scanMutex);
+        std::shared_ptr<MilterState> current = Current();
+        current->scanner.Close();
+        opened = fresh->scanner.Open(fresh->config, error);
+        if (!opened) {
+            std::string again;
+            if (!current->scanner.Open(current->config, &again)) *error += "; and again: " + again;
+        }
     }
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_state.swap(fresh);
-    return true;  // the old state goes with its last message in progress
+    if (opened) m_state.swap(fresh);
+    m_reloading = false;
+    m_changed.notify_all();
+    return opened;
 }
 
 bool MilterEngine::Admit() {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_reloading; });
     if (m_inFlight >= m_state->maxInFlight) return false;
     ++m_inFlight;
     return true;
@@ -190,6 +202,7 @@ bool MilterEngine::Admit() {
 void MilterEngine::Release() {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_inFlight > 0) --m_inFlight;
+    m_changed.notify_all();
 }
 
 size_t MilterEngine::inFlight() const {

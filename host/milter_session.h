@@ -8,6 +8,8 @@
 // Threads: a MilterMessage belongs to one connection's thread; any thread may call MilterEngine.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -98,13 +100,16 @@ class MilterEngine {
     std::shared_lock<std::shared_mutex> ScanLock() const {
         return std::shared_lock<std::shared_mutex>(m_scanMutex);
     }
-    // Builds a new state with `load` (its scanner not yet open), then between scans closes the
-    // current scanner, opens the new one and swaps it in. A failure at any step keeps the
-    // current state (its scanner reopened) and gives the reason in *error.
-    bool Reload(const Loader& load, std::string* error);
+    // Builds a new state with `load` (its scanner not yet open) while scans go on; then holds
+    // new messages back, lets the messages in flight finish on the current state (waiting at
+    // most `drain`), closes the current scanner, opens the new one and swaps it in. A failure
+    // at any step keeps the current state (its scanner reopened) and gives the reason in *error.
+    bool Reload(const Loader& load, std::string* error,
+                std::chrono::milliseconds drain = std::chrono::seconds(10));
 
     // Takes one of the places for messages in flight; false when all are taken (the message is
-    // to be retried later). Every successful Admit is paired with one Release.
+    // to be retried later). During a reload it waits for the new state. Every successful Admit
+    // is paired with one Release.
     bool Admit();
     void Release();
     size_t inFlight() const;
@@ -117,6 +122,8 @@ class MilterEngine {
   private:
     mutable std::shared_mutex m_scanMutex;
     mutable std::mutex m_mutex;
+    std::condition_variable m_changed;  // a reload began or ended, a message left
+    bool m_reloading = false;
     std::shared_ptr<MilterState> m_state;
     size_t m_inFlight = 0;
     uint64_t m_outcomes[kOutcomes] = {};
