@@ -22,9 +22,10 @@ SettingList EssentialSettings(const std::string& libraryFolder, const std::strin
 SettingList DefaultSettings();
 
 // Reads a settings file: "key = value" lines; blank lines and lines starting with "#" or ";"
-// are skipped, and so is the end of a line from a "#" that follows a blank; blanks around key and value are trimmed; a UTF-8 byte-order mark and CRLF line
-// ends are taken as they come. Every key must be known and every value valid (ParseSetting).
-// False with "path:line: reason" in *error, or when the file cannot be read.
+// are skipped, and so is the end of a line from a "#" that follows a blank; blanks around key and
+// value are trimmed; a UTF-8 byte-order mark and CRLF line ends are taken as they come. Every key
+// must be known and every value valid (ParseSetting). False with "path:line: reason" in *error, or
+// when the file cannot be read.
 bool ReadSettingsFile(const std::string& path, SettingList* settings, std::string* error);
 
 // One "KEY=VALUE" setting, checked against the registry; the value comes back normalised

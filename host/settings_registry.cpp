@@ -282,8 +282,8 @@ std::string RegistryAsConfigFile() {
         out << "\n# " << info.meaning << "\n# " << TypeName(info.type);
         const std::string range = Range(info);
         if (!range.empty()) out << ": " << range;
-        out << "\n" << info.key << " =" << (*info.defaultValue ? " " : "") << info.defaultValue
-            << "\n";
+        out << "\n"
+            << info.key << " =" << (*info.defaultValue ? " " : "") << info.defaultValue << "\n";
     }
     return out.str();
 }
