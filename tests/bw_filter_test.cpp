@@ -49,6 +49,8 @@ TEST_F(BWFilterTest, LoadListsCountAndWriteThemOut) {
     ASSERT_EQ(LoadLists(filter, {u"other@bad.com"}, {}), 0);  // a second load replaces both
     ASSERT_EQ(filter->ProcessCommand(kSession, asbb::kReadListSizes, &io), 0);
     EXPECT_EQ(Verdicts(io, {asbb::kBlackListSize, asbb::kWhiteListSize}), "1 0");
+    EXPECT_FALSE(m_traces.Contains("this command is not supported"));  // no command fell through
+    EXPECT_TRUE(filter->m_sessions.lookup(kSession)->initialised);     // for the host to see
 }
 
 // Every verb in turn on one session: 0 judges the From address, 6 and 7 add it, 10 adds a

@@ -88,6 +88,11 @@ TEST(SharedLockerTest, ReentrantWriterAndTheDeleteFlag) {
     EXPECT_NE(InternalFailure([&] { locker.ResetDeleteFlag(); }), "");
     EXPECT_TRUE(
         host::TraceContains("The resource is not being deleted! Cannot reset its delete flag."));
+    // LockForDelete let its sections go: another thread writes once the flag is reset.
+    // clang-format off
+    locker.LockForDelete(); locker.ResetDeleteFlag();
+    std::thread([&] { locker.LockWrite(); locker.UnlockWrite(); }).join();
+    // clang-format on
     // clang-format off
     host::CaptureTraces(0); host::TakeTraces();
     // clang-format on
