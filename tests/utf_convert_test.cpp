@@ -64,7 +64,7 @@ TEST(UtfBufferTest, Utf8ToUtf16AndUtf32) {
         {V("\xE2\x82"), kStrict, 4, 1, 0, V(u"")},  // cut short: nothing consumed
         {V("a\xE2\x82"), kLenient, 4, 1, 1, V(u"a")},
         {V("\xFC"), kLenient, 4, 1, 0, V(u"")},  // a six-byte lead alone
-        {V("\xED\xA0\x80"), kStrict, 4, 3, 0, V(u"")},
+        {V("\xED\x9F\xBF\xED\xA0\x80"), kStrict, 4, 3, 3, V(u"\uD7FF")},  // the last before them
         {V("\xED\xA0\x80"), kLenient, 4, 0, 3, V(u"\uFFFD")},  // surrogate value
         {V("\xC3\x28"), kStrict, 4, 3, 0, V(u"")},
         {V("\xC1\xBF"), kStrict, 4, 3, 0, V(u"")},  // overlong
