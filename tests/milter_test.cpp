@@ -103,7 +103,7 @@ TEST(MilterEngine, InFlightBoundAndReload) {
     EXPECT_EQ(engine.Current(), state);
     EXPECT_TRUE(engine.Reload(
         [&](std::string* e) { return host::LoadMilterState("", "", MOLVEX_SAMPLE_DATA, false, e); },
-        &error));
+        &error, std::chrono::milliseconds(1)));  // two still in flight: the wait is bounded
     EXPECT_NE(engine.Current(), state);
     engine.Record(host::MilterEngine::kRejected, 0.002);
     EXPECT_EQ(engine.Counters().rfind("messages=1 accept=0 tag=0 quarantine=0 reject=1", 0), 0u)
