@@ -30,8 +30,9 @@ HookCounters Counters();
 // Makes the n-th allocation from now (1 = the next) fail; 0 switches failing off.
 void FailAllocationNumber(uint64_t n);
 
-// Trace capture: lines of level <= maxLevel are kept (0 keeps none), or passed to the sink
-// instead when one is set (for example to print them).
+// Trace capture: lines of level <= maxLevel are kept (0 keeps none of the module's lines, whose
+// levels run from 1 to 4), or passed to the sink instead when one is set (for example to print
+// them).
 void CaptureTraces(int32_t maxLevel);
 void SetTraceSink(std::function<void(int32_t level, const std::string& line)> sink);
 std::vector<std::string> TakeTraces();  // returns and clears the kept lines
