@@ -11,10 +11,14 @@ namespace host {
 
 namespace {
 
+// Indexed by Decision, in increasing severity.
+constexpr const char* kDecisionNames[] = {"accept", "tag", "quarantine", "reject"};
+
+// The decision an action names; "none" (and anything else) leaves it to the score.
 Decision ActionOf(const std::string& value) {
-    if (value == "tag") return Decision::kTag;
-    if (value == "quarantine") return Decision::kQuarantine;
-    if (value == "reject") return Decision::kReject;
+    for (int d = static_cast<int>(Decision::kTag); d <= static_cast<int>(Decision::kReject); ++d) {
+        if (value == kDecisionNames[d]) return static_cast<Decision>(d);
+    }
     return Decision::kAccept;
 }
 
@@ -29,17 +33,7 @@ Decision ByScore(int32_t score, int32_t tag, int32_t quarantine, int32_t reject)
 }  // namespace
 
 const char* DecisionName(Decision decision) {
-    switch (decision) {
-        case Decision::kAccept:
-            return "accept";
-        case Decision::kTag:
-            return "tag";
-        case Decision::kQuarantine:
-            return "quarantine";
-        case Decision::kReject:
-            return "reject";
-    }
-    return "accept";
+    return kDecisionNames[static_cast<int>(decision)];
 }
 
 Policy::Policy(const SettingList& settings) {
