@@ -97,16 +97,24 @@ class CMap : public CBlackBoxObject {
                 break;
             }
         }
-        void* block = MemAlloc(sizeof(Node));
-        if (block == nullptr) return kNoBuffer;
-        Node* node = new (block) Node{key, value, nullptr};
-        if (!CopyComplete(node->key, key) || !CopyComplete(node->value, value)) {
-            FreeNode(node);
-            return kNoBuffer;
-        }
+        Node* node = NewNode(key, value);
+        if (node == nullptr) return kNoBuffer;
         Link(b, node, before, before ? previous : m_tails[b]);
         ++m_count;
         return 0;
+    }
+
+    // Appends a node at the end of the key's chain without looking for an equal key, for an
+    // owner that keeps its own index of the keys (unordered chains only). The new node, or null
+    // without buckets, node or a whole copy of the key.
+    Node* append(const K& key, const V& value) {
+        if (m_heads == nullptr || m_bucketCount == 0) return nullptr;
+        const uint32_t b = Bucket(key, m_bucketCount);
+        Node* node = NewNode(key, value);
+        if (node == nullptr) return nullptr;
+        Link(b, node, nullptr, m_tails[b]);
+        ++m_count;
+        return node;
     }
 
     // 0; -2 without buckets; -450 when the key is absent.
@@ -222,6 +230,18 @@ class CMap : public CBlackBoxObject {
             heads[b] = node;
         }
         if (n == nullptr) tails[b] = node;
+    }
+
+    // A node holding whole copies of key and value, or null.
+    Node* NewNode(const K& key, const V& value) {
+        void* block = MemAlloc(sizeof(Node));
+        if (block == nullptr) return nullptr;
+        Node* node = new (block) Node{key, value, nullptr};
+        if (!CopyComplete(node->key, key) || !CopyComplete(node->value, value)) {
+            FreeNode(node);
+            return nullptr;
+        }
+        return node;
     }
 
     void FreeNode(Node* node) {

@@ -1,6 +1,8 @@
 // CMatchingList: exact and wildcard address expressions.
 #include "engines/matchinglist/MatchingList.h"
 
+#include <cstring>
+
 #include "common/ascii.h"
 #include "common/asexception.h"
 #include "common/trace.h"
@@ -22,7 +24,17 @@ void FoldAscii(sstring& text) {
 }  // namespace
 
 CMatchingList::CMatchingList()
-    : m_exact(nullptr), m_regex(nullptr), m_unicode(nullptr), m_initialised(false) {}
+    : m_exact(nullptr),
+      m_regex(nullptr),
+      m_unicode(nullptr),
+      m_initialised(false),
+      m_index(nullptr),
+      m_indexMask(0),
+      m_indexCount(0) {}
+
+CMatchingList::~CMatchingList() {
+    if (m_index) MemFree(m_index);
+}
 
 void CMatchingList::Init(GlyphkitLib* unicode, RexkitLib* regex) {
     if (unicode == nullptr || regex == nullptr) {
@@ -67,10 +79,64 @@ int32_t CMatchingList::AddExact(const sstring& folded) {
             return kNoMemory;
         }
     }
+    const uint32_t hash = hash_sstring(folded);
+    if (IndexHas(folded, hash)) return kDuplicate;
+    if (!IndexReserve()) return kNoMemory;
     const int value = static_cast<int>(m_exact.size()) + 1;
-    const int32_t status = m_exact.insert(folded, value);  // the node's key copy is checked
-    if (status == kKeyPresent) return kDuplicate;
-    return status == 0 ? kOk : kNoMemory;
+    const CMapNode<sstring, int>* node = m_exact.append(folded, value);  // key copy checked
+    if (node == nullptr) return kNoMemory;
+    IndexPut(hash, node);
+    return kOk;
+}
+
+namespace {
+
+// Spreads the string hash over the index's high bits (Fibonacci hashing).
+uint32_t IndexStart(uint32_t hash, uint32_t mask) {
+    return (hash * 0x9E3779B1u >> 7) & mask;
+}
+
+}  // namespace
+
+bool CMatchingList::IndexHas(const sstring& key, uint32_t hash) const {
+    if (m_index == nullptr) return false;
+    for (uint32_t i = IndexStart(hash, m_indexMask);; i = (i + 1) & m_indexMask) {
+        const IndexSlot& slot = m_index[i];
+        if (slot.node == nullptr) return false;
+        if (slot.hash == hash && slot.node->key == key) return true;
+    }
+}
+
+bool CMatchingList::IndexReserve() {
+    if (m_index != nullptr && (m_indexCount + 1) * uint64_t{2} <= uint64_t{m_indexMask} + 1)
+        return true;
+    const uint64_t slots = m_index ? (uint64_t{m_indexMask} + 1) * 2 : 64;
+    if (slots > (uint64_t{1} << 31)) return false;
+    IndexSlot* grown = static_cast<IndexSlot*>(MemAlloc(slots * sizeof(IndexSlot)));
+    if (grown == nullptr) return false;
+    std::memset(grown, 0, slots * sizeof(IndexSlot));
+    IndexSlot* old = m_index;
+    const uint64_t oldSlots = old ? uint64_t{m_indexMask} + 1 : 0;
+    m_index = grown;
+    m_indexMask = static_cast<uint32_t>(slots - 1);
+    m_indexCount = 0;
+    for (uint64_t i = 0; i < oldSlots; ++i) {
+        if (old[i].node != nullptr) IndexPut(old[i].hash, old[i].node);
+    }
+    if (old) MemFree(old);
+    return true;
+}
+
+void CMatchingList::IndexPut(uint32_t hash, const CMapNode<sstring, int>* node) {
+    uint32_t i = IndexStart(hash, m_indexMask);
+    while (m_index[i].node != nullptr) i = (i + 1) & m_indexMask;
+    m_index[i] = IndexSlot{hash, node};
+    ++m_indexCount;
+}
+
+void CMatchingList::IndexClear() {
+    if (m_index) std::memset(m_index, 0, (uint64_t{m_indexMask} + 1) * sizeof(IndexSlot));
+    m_indexCount = 0;
 }
 
 // Appends with CArray's own growth; a growth or copy that fails leaves the array as it was.
@@ -104,6 +170,7 @@ void CMatchingList::ClearExact() {
     if (m_exact.clear() != 0) {
         AS_THROW(ASMemException, "could not empty exact expressions map");
     }
+    IndexClear();
 }
 
 void CMatchingList::ClearWildcard() {

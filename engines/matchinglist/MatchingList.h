@@ -35,6 +35,7 @@ class CMatchingList {
 
     // Throws (from the map's bucket arrays) when memory runs out.
     CMatchingList();
+    ~CMatchingList();
     CMatchingList(const CMatchingList&) = delete;
     CMatchingList& operator=(const CMatchingList&) = delete;
 
@@ -74,11 +75,26 @@ class CMatchingList {
     int32_t AddExact(const sstring& folded);
     int32_t AddWildcard(const sstring& folded);
 
+    // The map's chains hold up to ten keys each, and walking one costs a cache miss per node:
+    // too slow for lists of a million. The index finds a key among the map's nodes with about
+    // one miss: open addressing over (hash, node) pairs, linear probing, at most half full.
+    struct IndexSlot {
+        uint32_t hash;
+        const CMapNode<sstring, int>* node;  // null: free
+    };
+    bool IndexHas(const sstring& key, uint32_t hash) const;
+    bool IndexReserve();  // room for one more key; false when memory runs out
+    void IndexPut(uint32_t hash, const CMapNode<sstring, int>* node);
+    void IndexClear();
+
     CMap<sstring, int> m_exact;
     CArray<sstring, 64> m_wildcards;
     RexkitLib* m_regex;
     GlyphkitLib* m_unicode;
     bool m_initialised;
+    IndexSlot* m_index;  // m_indexMask + 1 slots, or null before the first exact key
+    uint32_t m_indexMask;
+    uint32_t m_indexCount;
 };
 
 }  // namespace ascommon
