@@ -13,7 +13,10 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <libmilter/mfapi.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -76,6 +79,7 @@ struct Options {
 Options g_options;
 host::MilterEngine* g_engine = nullptr;
 bool g_syslog = false;
+bool g_tcp = false;  // listening on inet: or inet6:
 std::mutex g_logMutex;
 
 void Log(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -110,6 +114,7 @@ struct Connection {
     std::unique_ptr<host::MilterMessage> message;
     std::shared_ptr<host::MilterState> state;
     bool admitted = false;
+    bool busy = false;  // refused at MAIL while the MTA expected no reply: deferred at its end
     unsigned long noReply = 0;  // the steps the MTA agreed to send without waiting for a reply
     std::chrono::steady_clock::time_point start;
 
@@ -118,6 +123,11 @@ struct Connection {
         state.reset();
         if (admitted) g_engine->Release();
         admitted = false;
+        busy = false;
+    }
+    // What a step answers: nothing when the MTA agreed to send it without waiting for a reply.
+    sfsistat Answer(unsigned long step, sfsistat result) const {
+        return (noReply & step) != 0 ? SMFIS_NOREPLY : result;
     }
 };
 
@@ -143,32 +153,45 @@ sfsistat Guarded(SMFICTX* ctx, const char* stage, Body body) {
     return SMFIS_TEMPFAIL;
 }
 
-// Headers, their end and body chunks go without a reply where the MTA agreed: a message that
-// failed on the way has no message left, and its end gets the temporary failure.
+// Recipients, headers, their end and body chunks go without a reply where the MTA agreed: a
+// message that failed on the way (or was never admitted) has no message left, and its end gets
+// the temporary failure.
 template <typename Body>
 sfsistat Gathering(SMFICTX* ctx, const char* stage, unsigned long step, Body body) {
     Connection* c = Of(ctx);
-    const bool silent = c != nullptr && (c->noReply & step) != 0;
-    if (c == nullptr || !c->message) return silent ? SMFIS_NOREPLY : SMFIS_TEMPFAIL;
+    if (c == nullptr) return SMFIS_TEMPFAIL;
+    if (!c->message) return c->Answer(step, SMFIS_TEMPFAIL);
     const sfsistat result = Guarded(ctx, stage, [&] {
         body(*c);
         return SMFIS_CONTINUE;
     });
-    return silent ? SMFIS_NOREPLY : result;
+    return c->Answer(step, result);
 }
 
-// Asks the MTA to skip the steps the milter does not use and to send headers and body without
-// waiting for a reply to each (a round trip less per header and per chunk).
+// The reply to a message refused because too many are in flight.
+void SetBusyReply(SMFICTX* ctx) {
+    smfi_setreply(ctx, const_cast<char*>("451"), const_cast<char*>("4.3.2"),
+                  const_cast<char*>("Molvex is busy, try again later"));
+}
+
+// Asks the MTA to skip the steps the milter does not use and to send every step up to the end
+// of the message without waiting for a reply: the MTA then writes the whole transaction at
+// once and the milter wakes up for it once, not once per SMTP command.
 sfsistat OnNegotiate(SMFICTX* ctx, unsigned long actions, unsigned long steps, unsigned long,
                      unsigned long, unsigned long* wantedActions, unsigned long* wantedSteps,
                      unsigned long* unused2, unsigned long* unused3) {
     const unsigned long needed = SMFIF_ADDHDRS | SMFIF_CHGHDRS | SMFIF_QUARANTINE;
     if ((actions & needed) != needed) return SMFIS_ALL_OPTS;  // an MTA that offers less
     auto connection = std::make_unique<Connection>();
-    connection->noReply = steps & (SMFIP_NR_HDR | SMFIP_NR_EOH | SMFIP_NR_BODY);
+    connection->noReply = steps & (SMFIP_NR_CONN | SMFIP_NR_MAIL | SMFIP_NR_RCPT | SMFIP_NR_HDR |
+                                   SMFIP_NR_EOH | SMFIP_NR_BODY);
     if (smfi_setpriv(ctx, connection.get()) != MI_SUCCESS) return SMFIS_ALL_OPTS;
     *wantedActions = needed;
-    *wantedSteps = connection->noReply | (steps & (SMFIP_NOHELO | SMFIP_NOUNKNOWN | SMFIP_NODATA));
+    // Over TCP the DATA step keeps its reply: Postfix's SMTP server writes the envelope, then
+    // its cleanup server writes the headers to the same socket; with nothing acknowledged in
+    // between, Nagle's algorithm on the MTA's side holds that write for a delayed ACK (40 ms).
+    const unsigned long skipped = SMFIP_NOHELO | SMFIP_NOUNKNOWN | (g_tcp ? 0 : SMFIP_NODATA);
+    *wantedSteps = connection->noReply | (steps & skipped);
     *unused2 = *unused3 = 0;
     connection.release();
     return SMFIS_CONTINUE;
@@ -178,7 +201,7 @@ sfsistat OnConnect(SMFICTX* ctx, char* hostname, _SOCK_ADDR*) {
     return Guarded(ctx, "connect", [&] {
         if (Connection* negotiated = Of(ctx)) {
             negotiated->client = hostname ? hostname : "";
-            return SMFIS_CONTINUE;
+            return negotiated->Answer(SMFIP_NR_CONN, SMFIS_CONTINUE);
         }
         auto connection = std::make_unique<Connection>();
         connection->client = hostname ? hostname : "";
@@ -188,17 +211,19 @@ sfsistat OnConnect(SMFICTX* ctx, char* hostname, _SOCK_ADDR*) {
     });
 }
 
+// Admits the message or, with too many in flight, defers it: at once, or at its end when the
+// MTA expects no reply now (nothing of it is kept meanwhile).
 sfsistat OnEnvelopeFrom(SMFICTX* ctx, char** argv) {
-    return Guarded(ctx, "envelope", [&] {
-        Connection* c = Of(ctx);
-        if (c == nullptr) return SMFIS_TEMPFAIL;
+    Connection* c = Of(ctx);
+    if (c == nullptr) return SMFIS_TEMPFAIL;
+    const sfsistat result = Guarded(ctx, "envelope", [&] {
         c->EndMessage();
         if (!g_engine->Admit()) {
             g_engine->Record(host::MilterEngine::kTempFailed, 0);
-            smfi_setreply(ctx, const_cast<char*>("451"), const_cast<char*>("4.3.2"),
-                          const_cast<char*>("Molvex is busy, try again later"));
             Log(LOG_WARNING, "too many messages in flight: deferred from=%s",
                 argv && argv[0] ? argv[0] : "");
+            c->busy = true;
+            if ((c->noReply & SMFIP_NR_MAIL) == 0) SetBusyReply(ctx);
             return SMFIS_TEMPFAIL;
         }
         c->admitted = true;
@@ -211,14 +236,12 @@ sfsistat OnEnvelopeFrom(SMFICTX* ctx, char** argv) {
         c->message->SetSender(sender);
         return SMFIS_CONTINUE;
     });
+    return c->Answer(SMFIP_NR_MAIL, result);
 }
 
 sfsistat OnRecipient(SMFICTX* ctx, char** argv) {
-    return Guarded(ctx, "recipient", [&] {
-        Connection* c = Of(ctx);
-        if (c == nullptr || !c->message) return SMFIS_TEMPFAIL;
-        c->message->AddRecipient(argv && argv[0] ? argv[0] : "");
-        return SMFIS_CONTINUE;
+    return Gathering(ctx, "recipient", SMFIP_NR_RCPT, [&](Connection& c) {
+        c.message->AddRecipient(argv && argv[0] ? argv[0] : "");
     });
 }
 
@@ -259,6 +282,11 @@ bool Apply(SMFICTX* ctx, const host::MilterReply& reply) {
 sfsistat OnEndOfMessage(SMFICTX* ctx) {
     return Guarded(ctx, "end of message", [&] {
         Connection* c = Of(ctx);
+        if (c != nullptr && c->busy) {
+            c->EndMessage();
+            SetBusyReply(ctx);
+            return SMFIS_TEMPFAIL;
+        }
         if (c == nullptr || !c->message) return SMFIS_TEMPFAIL;
         // The milter's own time per message: judging it and handing the changes to the MTA
         // (gathering it is the MTA's pace, not ours).
@@ -291,6 +319,10 @@ sfsistat OnEndOfMessage(SMFICTX* ctx) {
     });
 }
 
+sfsistat OnData(SMFICTX*) {
+    return SMFIS_CONTINUE;
+}
+
 sfsistat OnAbort(SMFICTX* ctx) {
     if (Connection* c = Of(ctx)) c->EndMessage();
     return SMFIS_CONTINUE;
@@ -304,6 +336,29 @@ sfsistat OnClose(SMFICTX* ctx) {
         delete c;
     }
     return SMFIS_CONTINUE;
+}
+
+// libmilter writes each reply and each header change with a write of its own. Over TCP, Nagle's
+// algorithm holds the second small write until the MTA acknowledges the first, and the MTA,
+// waiting for the rest, delays that acknowledgement: about 40 ms per message. libmilter does not
+// hand out its listening socket, so it is looked up among the open descriptors; Linux gives the
+// connections it accepts the listener's TCP_NODELAY.
+void DisableNagle() {
+    for (int fd = 0; fd < 1024; ++fd) {
+        int listening = 0;
+        socklen_t size = sizeof listening;
+        sockaddr_storage address{};
+        socklen_t addressSize = sizeof address;
+        if (getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || !listening ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&address), &addressSize) != 0 ||
+            (address.ss_family != AF_INET && address.ss_family != AF_INET6)) {
+            continue;
+        }
+        const int on = 1;
+        if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
+            Log(LOG_WARNING, "cannot set TCP_NODELAY on the listening socket: %s",
+                std::strerror(errno));
+    }
 }
 
 // Waits for SIGHUP (reload), SIGUSR1 (counters) and SIGUSR2 (the end of the daemon).
@@ -420,6 +475,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string socket = g_options.socket.empty() ? state->socket : g_options.socket;
+    g_tcp = socket.rfind("inet", 0) == 0;
     if (g_options.checkConfig) {
         std::printf("configuration OK: socket %s, at most %zu messages in flight, size cap %llu\n",
                     socket.c_str(), state->maxInFlight,
@@ -442,6 +498,7 @@ int main(int argc, char** argv) {
     filter.xxfi_eom = OnEndOfMessage;
     filter.xxfi_abort = OnAbort;
     filter.xxfi_close = OnClose;
+    filter.xxfi_data = OnData;
     filter.xxfi_negotiate = OnNegotiate;
     if (smfi_register(filter) != MI_SUCCESS ||
         smfi_setconn(const_cast<char*>(socket.c_str())) != MI_SUCCESS ||
@@ -449,6 +506,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "molvex-milter: cannot listen on %s\n", socket.c_str());
         return 1;
     }
+    DisableNagle();
     if (!g_options.foreground) {
         if (!Daemonize(&error)) {
             std::fprintf(stderr, "molvex-milter: %s\n", error.c_str());
