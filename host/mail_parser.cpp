@@ -734,6 +734,7 @@ void CollectHeaders(GMimeObject* object, HeaderFields* fields, Context* context)
     GMimeHeaderList* list = g_mime_object_get_header_list(object);
     if (list == nullptr) return;
     const int count = g_mime_header_list_get_count(list);
+    if (count > 0) fields->others.reserve(fields->others.size() + static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         GMimeHeader* header = g_mime_header_list_get_header_at(list, i);
         const char* name = g_mime_header_get_name(header);
