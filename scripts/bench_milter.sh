@@ -51,7 +51,9 @@ private_postfix_config "$work" molvex-bench "$smtp_port" "$sink_port"
 wait_port "$smtp_port"
 
 queue=""
-if [ -n "${MOLVEX_BENCH_QUEUE:-}" ]; then queue=$(mktemp -d "$MOLVEX_BENCH_QUEUE/molvex-queue.XXXXXX"); fi
+if [ -n "${MOLVEX_BENCH_QUEUE:-}" ]; then
+  queue=$(mktemp -d "$MOLVEX_BENCH_QUEUE/molvex-queue.XXXXXX"); chmod 755 "$queue"
+fi
 
 # Restarts Postfix on an empty queue folder with the milters given (none: "").
 fresh() {
