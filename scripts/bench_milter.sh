@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Throughput of a private Postfix instance with and without molvex-milter in front: smtp-source
-# sends N messages over S sessions to Postfix on 127.0.0.1, which relays them to smtp-sink.
+# sends N messages over S sessions to Postfix on 127.0.0.1, which relays them to smtp-sink; a
+# run lasts until the last message has been relayed (the queue is empty).
 # Runs alternate (without, with, without, ...) for R rounds, each on a fresh queue folder:
 # the file system slows down as a queue folder ages, which would favour whichever run comes
 # first. Prints every run, the median of each side and the share of Postfix's throughput the
@@ -69,11 +70,18 @@ fresh() {
   wait_port "$smtp_port"
 }
 
-run() {  # prints messages per second
+# True when no message is left in the queue (all relayed to smtp-sink).
+queue_empty() {
+  [ -z "$(find "$work/queue/"{maildrop,incoming,active,deferred} -type f 2>/dev/null | head -n 1)" ]
+}
+
+run() {  # prints messages per second, from the first message sent to the last one relayed
   local start end
   start=$(date +%s.%N)
   /usr/sbin/smtp-source -s "$s" -m "$n" -l "$size" -f bench@client.example -t bob@home.example \
     "127.0.0.1:$smtp_port"
+  for _ in $(seq 6000); do queue_empty && break; sleep 0.01; done
+  queue_empty || { echo "bench_milter: messages left in the queue" >&2; exit 1; }
   end=$(date +%s.%N)
   python3 -c "print(f'{$n / ($end - $start):.0f}')"
 }
