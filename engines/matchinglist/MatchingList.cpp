@@ -91,9 +91,13 @@ int32_t CMatchingList::AddExact(const sstring& folded) {
 
 namespace {
 
-// Spreads the string hash over the index's high bits (Fibonacci hashing).
+// The first slot to probe: the top bits of the string hash times 2^32 / golden ratio (Fibonacci
+// hashing), as many as the index has slots (mask + 1, a power of two).
 uint32_t IndexStart(uint32_t hash, uint32_t mask) {
-    return (hash * 0x9E3779B1u >> 7) & mask;
+    const uint32_t mixed = hash * 0x9E3779B1u;
+    int bits = 0;
+    while (bits < 32 && (mask >> bits) != 0) ++bits;
+    return bits == 0 ? 0 : mixed >> (32 - bits);
 }
 
 }  // namespace
