@@ -18,8 +18,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 
 #include "common/ascii.h"
+#include "host/deep_parts.h"
 
 // GMime 3.2 declares no cleanup functions for g_autoptr; GObjects go with g_object_unref.
 G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeMessage, g_object_unref)
@@ -59,7 +61,9 @@ struct Context {
     GMimeParserOptions* options = nullptr;
     bool boundaryReported = false;  // a truncated multipart usually leaves all outer ones open
     bool defectsFull = false;
-    bool nestingOverflow = false;  // GMime stopped building the tree at its depth limit
+    bool nestingOverflow = false;     // GMime stopped building the tree at its depth limit
+    std::vector<std::string> pieces;  // a deeply nested message cut up (SplitDeepParts)
+    std::vector<bool> pieceOpened;
 
     // Records one defect; repeated texts are kept once and the list is capped.
     void Defect(const std::string& text) {
@@ -920,6 +924,28 @@ void DecodeText(GMimePart* leaf, bool html, bool invalidType, PartFields* part, 
     note(labelled ? "utf-8" : "utf-8/windows-1252", "fallback");
 }
 
+// The caller's bytes as a read-only GMime stream, without copying them.
+class InputStream {
+  public:
+    InputStream(const char* data, size_t size) {
+        m_array = g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(data)), size);
+        m_stream = g_mime_stream_mem_new_with_byte_array(m_array);
+        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(m_stream), FALSE);
+    }
+    InputStream(const InputStream&) = delete;
+    InputStream& operator=(const InputStream&) = delete;
+    // Every object that read from the stream must be gone by now.
+    ~InputStream() {
+        g_object_unref(m_stream);
+        g_byte_array_free(m_array, FALSE);  // leaves the caller's bytes alone
+    }
+    GMimeStream* stream() const { return m_stream; }
+
+  private:
+    GByteArray* m_array;
+    GMimeStream* m_stream;
+};
+
 // GMime stops building the tree at its nesting limit and leaves the text of the deeper parts in
 // the prologue of the deepest multipart. Parses that text as the multipart's body with a fresh
 // parser (which starts again at depth 0) and returns the new multipart (the caller unrefs it),
@@ -942,18 +968,81 @@ GMimeObject* ParseDeeper(GMimeObject* object, Context* context) {
     return g_mime_parser_construct_part(parser, context->options);
 }
 
+// The header name of the placeholders that stand for pieces: random per process, so that a
+// message cannot name a piece itself.
+const std::string& PieceMarker() {
+    static const std::string marker = [] {
+        std::random_device random;
+        char name[48];
+        std::snprintf(name, sizeof name, "X-Molvex-Piece-%08x%08x", random(), random());
+        return std::string(name);
+    }();
+    return marker;
+}
+
+// For a placeholder part, parses the piece it stands for into *tree (null when that fails; the
+// caller unrefs it and keeps *input until then) and returns true; false for any other object.
+bool OpenPiece(GMimeObject* object, Context* context, std::unique_ptr<InputStream>* input,
+               GMimeObject** tree) {
+    *tree = nullptr;
+    if (context->pieces.empty() || !GMIME_IS_PART(object)) return false;
+    const char* value = g_mime_object_get_header(object, PieceMarker().c_str());
+    if (value == nullptr) return false;
+    char* end = nullptr;
+    const unsigned long index = std::strtoul(value, &end, 10);
+    if (end == value || index == 0 || index >= context->pieces.size() ||
+        context->pieceOpened[index] || context->pieces[index].empty()) {
+        return true;
+    }
+    context->pieceOpened[index] = true;
+    const std::string& text = context->pieces[index];
+    *input = std::make_unique<InputStream>(text.data(), text.size());
+    g_autoptr(GMimeParser) parser = g_mime_parser_new_with_stream((*input)->stream());
+    *tree = g_mime_parser_construct_part(parser, context->options);
+    return true;
+}
+
 // Appends `root` and everything below it to mail->parts in document (depth-first) order. The
-// walk keeps its own stack and parses again what lies below GMime's depth limit, so no part is
-// too deep to be seen. Past kMaxParts parts no more are listed, but the texts of the others
+// walk keeps its own stack, puts the tree of each piece of a split message in its placeholder's
+// place, and parses again what lies below GMime's depth limit, so no part is too deep to be
+// seen. Past kMaxParts parts no more are listed, but the texts of the others
 // still go into two closing parts, one text/plain and one HTML, so that their URLs are seen.
 void WalkParts(GMimeObject* root, Context* context) {
     std::vector<PartFields>& parts = context->mail->parts;
     std::vector<GMimeObject*> pending{root};
     std::vector<GMimeObject*> deeper;  // owned: trees parsed from prologues
-    size_t overflow = 0;               // index of the closing text/plain part, then the HTML one
+    // Trees parsed from pieces, with their inputs and the depth of `pending` under them: a tree
+    // is released as soon as the walk is done with it, so that a message of many pieces never
+    // holds all of their trees at once.
+    struct OpenedPiece {
+        GMimeObject* tree;
+        std::unique_ptr<InputStream> input;
+        size_t below;
+    };
+    std::vector<OpenedPiece> opened;
+    auto release = [&opened](size_t depth) {
+        while (!opened.empty() && opened.back().below >= depth) {
+            g_object_unref(opened.back().tree);
+            opened.pop_back();
+        }
+    };
+    size_t overflow = 0;  // index of the closing text/plain part, then the HTML one
     while (!pending.empty()) {
+        release(pending.size());
         GMimeObject* object = pending.back();
         pending.pop_back();
+        std::unique_ptr<InputStream> input;
+        GMimeObject* piece = nullptr;
+        if (OpenPiece(object, context, &input, &piece)) {
+            // The piece's tree takes the placeholder's place; the tree the placeholder came from
+            // goes first when the placeholder was all that was left of it.
+            if (piece != nullptr) {
+                release(pending.size());
+                opened.push_back({piece, std::move(input), pending.size()});
+                pending.push_back(piece);
+            }
+            continue;
+        }
         PartFields* part = nullptr;  // null past the cap
         size_t number = 0;           // parts count from 1 in defect lines
         if (parts.size() < kMaxParts) {
@@ -1034,6 +1123,7 @@ void WalkParts(GMimeObject* root, Context* context) {
             part->kind = kBodyAttachment;
         }
     }
+    release(0);
     for (GMimeObject* tree : deeper) g_object_unref(tree);
 }
 
@@ -1088,28 +1178,6 @@ size_t FindHeaderLine(const char* data, size_t size) {
         if (LooksLikeHeader(data + position, size - position)) return position;
     }
 }
-
-// The caller's bytes as a read-only GMime stream, without copying them.
-class InputStream {
-  public:
-    InputStream(const char* data, size_t size) {
-        m_array = g_byte_array_new_take(reinterpret_cast<guint8*>(const_cast<char*>(data)), size);
-        m_stream = g_mime_stream_mem_new_with_byte_array(m_array);
-        g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(m_stream), FALSE);
-    }
-    InputStream(const InputStream&) = delete;
-    InputStream& operator=(const InputStream&) = delete;
-    // Every object that read from the stream must be gone by now.
-    ~InputStream() {
-        g_object_unref(m_stream);
-        g_byte_array_free(m_array, FALSE);  // leaves the caller's bytes alone
-    }
-    GMimeStream* stream() const { return m_stream; }
-
-  private:
-    GByteArray* m_array;
-    GMimeStream* m_stream;
-};
 
 // Parses one message from the bytes; null when GMime finds none.
 GMimeMessage* ParseBytes(const InputStream& input, GMimeParserOptions* options, bool* nulInHeaders,
@@ -1185,6 +1253,14 @@ bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) 
     context.options = options;
     g_mime_parser_options_set_fallback_charsets(context.options, kFallbackCharsets);
     g_mime_parser_options_set_warning_callback(context.options, OnParserWarning, &context);
+
+    // A deeply nested message is parsed in pieces (GMime's cost per line grows with the depth).
+    if (MayNestDeeply(std::string_view(data, size)) &&
+        SplitDeepParts(std::string_view(data, size), PieceMarker(), &context.pieces)) {
+        context.pieceOpened.assign(context.pieces.size(), false);
+        data = context.pieces[0].data();
+        size = context.pieces[0].size();
+    }
 
     bool nulInHeaders = false;
     auto input = std::make_unique<InputStream>(data, size);
