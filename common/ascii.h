@@ -1,11 +1,13 @@
 // ASCII helpers shared by the module, the host and the tools: the one ASCII case fold ("A".."Z"
-// to "a".."z" and back; every other byte, non-ASCII included, stays as it is) and the ASCII
-// letter test. Header only and free of OS calls, so it builds for every target. Pure functions:
-// any thread; the in-place forms change only the caller's own buffer.
+// to "a".."z" and back; every other byte, non-ASCII included, stays as it is), the comparisons
+// without case built on it, and the ASCII letter test. Header only and free of OS calls, so it
+// builds for every target. Pure functions: any thread; the in-place forms change only the caller's
+// own buffer.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace ascommon {
 
@@ -31,6 +33,19 @@ inline void AsciiLowerInPlace(char* text, size_t length) {
 
 inline void AsciiLowerInPlace(std::string& text) {
     AsciiLowerInPlace(text.data(), text.size());
+}
+
+// True when text starts with `word`, a lower-case ASCII word, in any case.
+inline bool StartsWithNoCase(std::string_view text, std::string_view word) {
+    if (text.size() < word.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i)
+        if (AsciiToLower(text[i]) != word[i]) return false;
+    return true;
+}
+
+// True when text is `word`, a lower-case ASCII word, in any case.
+inline bool EqualsNoCase(std::string_view text, std::string_view word) {
+    return text.size() == word.size() && StartsWithNoCase(text, word);
 }
 
 }  // namespace ascommon

@@ -14,13 +14,7 @@ namespace host {
 
 namespace {
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (ascommon::AsciiToLower(text[i]) != prefix[i]) return false;
-    }
-    return true;
-}
+using ascommon::StartsWithNoCase;
 
 // The value of the boundary parameter of a multipart Content-Type value, or "" for any other.
 std::string MultipartBoundary(std::string_view value) {

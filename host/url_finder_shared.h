@@ -16,7 +16,9 @@
 namespace host::url_finding {
 
 using ascommon::AsciiToLower;
+using ascommon::EqualsNoCase;
 using ascommon::IsAsciiAlpha;
+using ascommon::StartsWithNoCase;
 
 // ---- Characters -----------------------------------------------------------------------------
 
@@ -31,18 +33,6 @@ inline bool IsHtmlSpace(unsigned char c) {
 }
 inline bool IsOneOf(unsigned char c, const char* set) {
     return c && std::strchr(set, c);
-}
-
-// True when text starts with the lower-case ASCII word, in any case.
-inline bool StartsWithNoCase(std::string_view text, std::string_view word) {
-    if (text.size() < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i)
-        if (AsciiToLower(text[i]) != word[i]) return false;
-    return true;
-}
-
-inline bool EqualsNoCase(std::string_view text, std::string_view word) {
-    return text.size() == word.size() && StartsWithNoCase(text, word);
 }
 
 // Classes of the ASCII bytes: kWord for the bytes of a candidate word (a scheme, a www. host or
