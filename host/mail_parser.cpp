@@ -22,6 +22,7 @@
 
 #include "common/ascii.h"
 #include "host/deep_parts.h"
+#include "host/header_runs.h"
 
 // GMime 3.2 declares no cleanup functions for g_autoptr; GObjects go with g_object_unref.
 G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeMessage, g_object_unref)
@@ -64,6 +65,7 @@ struct Context {
     bool nestingOverflow = false;     // GMime stopped building the tree at its depth limit
     std::vector<std::string> pieces;  // a deeply nested message cut up (SplitDeepParts)
     std::vector<bool> pieceOpened;
+    std::vector<HeaderFieldList> headerRuns;  // plain header fields kept from GMime
 
     // Records one defect; repeated texts are kept once and the list is capped.
     void Defect(const std::string& text) {
@@ -638,15 +640,7 @@ std::string HeaderValue(GMimeHeader* header, const char* raw, bool encoded) {
     for (const char* p = raw; plain && *p != '\0'; ++p)
         plain = static_cast<unsigned char>(*p) < 0x80;
     if (!plain) return Clean(g_mime_header_get_value(header));
-    const char* begin = raw;
-    while (*begin == ' ' || *begin == '\t' || *begin == '\r' || *begin == '\n') ++begin;
-    std::string out;
-    out.reserve(std::strlen(begin));
-    for (const char* p = begin; *p != '\0'; ++p) {
-        if (*p != '\r' && *p != '\n') out.push_back(*p);
-    }
-    while (!out.empty() && (out.back() == ' ' || out.back() == '\t')) out.pop_back();
-    return out;
+    return UnfoldPlainValue(raw);
 }
 
 // ---- Headers ----------------------------------------------------------------------------------
@@ -732,6 +726,37 @@ void AppendAddresses(InternetAddressList* list, std::vector<std::string>* out, i
     }
 }
 
+// A header name ending in a token random per process, so that no message can forge it.
+std::string SecretName(const char* prefix) {
+    std::random_device random;
+    char name[48];
+    std::snprintf(name, sizeof name, "%s%08x%08x", prefix, random(), random());
+    return name;
+}
+
+// The header name of the placeholders that stand for pieces.
+const std::string& PieceMarker() {
+    static const std::string marker = SecretName("X-Molvex-Piece-");
+    return marker;
+}
+
+// The header name of the placeholders that stand for runs of plain header fields.
+const std::string& FieldRunMarker() {
+    static const std::string marker = SecretName("X-Molvex-Fields-");
+    return marker;
+}
+
+// Puts the run of plain fields a placeholder stands for in its place, once.
+void SpliceFieldRun(const char* raw, HeaderFields* fields, Context* context) {
+    char* end = nullptr;
+    const unsigned long index = std::strtoul(raw, &end, 10);
+    if (end == raw || index >= context->headerRuns.size()) return;
+    HeaderFieldList& run = context->headerRuns[index];
+    fields->others.insert(fields->others.end(), std::make_move_iterator(run.begin()),
+                          std::make_move_iterator(run.end()));
+    HeaderFieldList().swap(run);
+}
+
 // Adds the headers of one GMime header list to `fields`. The first Subject and Content-Type
 // count (later ones are dropped); address headers of one name are merged into one entry.
 void CollectHeaders(GMimeObject* object, HeaderFields* fields, Context* context) {
@@ -765,6 +790,8 @@ void CollectHeaders(GMimeObject* object, HeaderFields* fields, Context* context)
             g_autoptr(InternetAddressList) parsed =
                 internet_address_list_parse(context->options, raw);
             if (parsed != nullptr) AppendAddresses(parsed, addresses, 0);
+        } else if (!context->headerRuns.empty() && FieldRunMarker() == name) {
+            SpliceFieldRun(raw, fields, context);
         } else {
             if (encoded) ScanEncodedWords(raw, name, context, nullptr);
             fields->others.emplace_back(Clean(name), HeaderValue(header, raw, encoded));
@@ -966,18 +993,6 @@ GMimeObject* ParseDeeper(GMimeObject* object, Context* context) {
     g_autoptr(GMimeStream) stream = g_mime_stream_mem_new_with_buffer(text.data(), text.size());
     g_autoptr(GMimeParser) parser = g_mime_parser_new_with_stream(stream);
     return g_mime_parser_construct_part(parser, context->options);
-}
-
-// The header name of the placeholders that stand for pieces: random per process, so that a
-// message cannot name a piece itself.
-const std::string& PieceMarker() {
-    static const std::string marker = [] {
-        std::random_device random;
-        char name[48];
-        std::snprintf(name, sizeof name, "X-Molvex-Piece-%08x%08x", random(), random());
-        return std::string(name);
-    }();
-    return marker;
 }
 
 // For a placeholder part, parses the piece it stands for into *tree (null when that fails; the
@@ -1260,6 +1275,14 @@ bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) 
         context.pieceOpened.assign(context.pieces.size(), false);
         data = context.pieces[0].data();
         size = context.pieces[0].size();
+    }
+
+    // So is a message with many plain header fields.
+    std::string slim;
+    if (CollapseHeaderRuns(std::string_view(data, size), FieldRunMarker(), &slim,
+                           &context.headerRuns)) {
+        data = slim.data();
+        size = slim.size();
     }
 
     bool nulInHeaders = false;

@@ -254,6 +254,40 @@ TEST(MailParser, HostileStructure) {
     for (int i = 0; i < 3000; ++i) many += "--b\n\npart\n";
     EXPECT_EQ(3001u, Parse(many + "--b--\n").parts.size());
 
+    // A block of many header fields (most of them kept from GMime) reads field by field as
+    // each field does alone: names, values, order, the first Subject.
+    const std::string fields[] = {"X-A: plain\n",
+                                  "X-B:   lead and trail  \t\n",
+                                  "X-C: folded\n\tover\n  lines \n",
+                                  "X-D: crlf\r\n",
+                                  "X-E:\n",
+                                  "X-F: bare\rcr\n",
+                                  "X-G: =?utf-8?B?w6k=?=\n",
+                                  "X-H: caf\xe9\n",
+                                  "X-I : blank before the colon\n",
+                                  "no colon\n",
+                                  "Received: x\n",
+                                  std::string("X-J: nul\0byte\n", 14),
+                                  "Subject: s1\n",
+                                  "X-Molvex-Fields-0: 0\n",
+                                  "X-K: a=?b\n",
+                                  "To: t@b.c\n"};
+    std::string block = "From: a@b\n";
+    std::vector<std::pair<std::string, std::string>> others;
+    for (int round = 0; round < 5; ++round) {
+        for (const std::string& field : fields) {
+            block += field;
+            const ParsedMail alone = Parse("From: a@b\n" + field + "\nbody\n");
+            others.insert(others.end(), alone.root.others.begin(), alone.root.others.end());
+        }
+    }
+    const ParsedMail blockMail = Parse(block + "\nbody\n");
+    EXPECT_EQ(others, blockMail.root.others);
+    EXPECT_EQ("s1", blockMail.root.subject);
+    ASSERT_EQ(2u, blockMail.root.addresses.size());
+    EXPECT_EQ(5u, blockMail.root.addresses[1].second.size());
+    EXPECT_TRUE(HasDefect(blockMail, "no colon"));
+
     // Random damage to a real message never yields unclean text.
     std::mt19937 random(7);
     for (int round = 0; round < 300; ++round) {
