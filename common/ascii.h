@@ -16,6 +16,11 @@ constexpr bool IsAsciiAlpha(unsigned char c) {
     return static_cast<unsigned char>((c | 0x20) - 'a') < 26;
 }
 
+// True for the blanks of mail headers: space and tab.
+constexpr bool IsAsciiBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
 // c in lower case when it is "A".."Z", else c itself.
 constexpr char AsciiToLower(char c) {
     return static_cast<unsigned char>(c - 'A') < 26 ? static_cast<char>(c + ('a' - 'A')) : c;

@@ -16,7 +16,8 @@ namespace {
 
 using ascommon::StartsWithNoCase;
 
-// The value of the boundary parameter of a multipart Content-Type value, or "" for any other.
+}  // namespace
+
 std::string MultipartBoundary(std::string_view value) {
     size_t i = 0;
     while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
@@ -53,6 +54,8 @@ std::string MultipartBoundary(std::string_view value) {
         if (key == "boundary") return text;
     }
 }
+
+namespace {
 
 struct Multipart {
     std::string boundary;

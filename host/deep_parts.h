@@ -17,6 +17,10 @@ namespace host {
 
 constexpr size_t kPieceDepth = 64;
 
+// The value of the boundary parameter of a multipart Content-Type field value (plain or quoted),
+// or "" for any other value.
+std::string MultipartBoundary(std::string_view value);
+
 // Cheap test before the split: false when the text has too few lines starting with "--" to nest
 // kPieceDepth multiparts.
 bool MayNestDeeply(std::string_view text);

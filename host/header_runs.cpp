@@ -10,10 +10,6 @@ namespace {
 using ascommon::EqualsNoCase;
 using ascommon::StartsWithNoCase;
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
 // True when the line at `at` is empty: it ends the header block.
 bool IsEmptyLine(std::string_view text, size_t at) {
     return text[at] == '\n' || (text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n');
@@ -37,9 +33,9 @@ bool IsKeptName(std::string_view name) {
     return false;
 }
 
-// Position of the colon that ends the name of a plain field, or 0 when `field` (its lines,
-// line breaks included) is not plain.
-size_t PlainColon(std::string_view field) {
+}  // namespace
+
+size_t PlainFieldColon(std::string_view field) {
     size_t colon = 0;
     while (colon < field.size() && field[colon] > ' ' && field[colon] < 0x7F && field[colon] != ':')
         ++colon;
@@ -53,6 +49,8 @@ size_t PlainColon(std::string_view field) {
     return colon;
 }
 
+namespace {
+
 // Calls visit(begin, end, colon) for each field of the top header block, colon being 0 for a
 // field that is not plain. A field is a line and the lines after it that start with a blank;
 // the walk stops at the empty line that ends the block, and before a field that the text ends
@@ -62,10 +60,11 @@ void ForEachField(std::string_view text, Visit&& visit) {
     size_t at = 0;
     while (at < text.size() && !IsEmptyLine(text, at)) {
         size_t end = LineEnd(text, at);
-        while (end != std::string_view::npos && end < text.size() && IsBlank(text[end]))
+        while (end != std::string_view::npos && end < text.size() &&
+               ascommon::IsAsciiBlank(text[end]))
             end = LineEnd(text, end);
         if (end == std::string_view::npos) return;
-        visit(at, end, PlainColon(text.substr(at, end - at)));
+        visit(at, end, PlainFieldColon(text.substr(at, end - at)));
         at = end;
     }
 }
@@ -74,14 +73,15 @@ void ForEachField(std::string_view text, Visit&& visit) {
 
 std::string UnfoldPlainValue(std::string_view raw) {
     size_t begin = 0;
-    while (begin < raw.size() && (IsBlank(raw[begin]) || raw[begin] == '\r' || raw[begin] == '\n'))
+    while (begin < raw.size() &&
+           (ascommon::IsAsciiBlank(raw[begin]) || raw[begin] == '\r' || raw[begin] == '\n'))
         ++begin;
     std::string out;
     out.reserve(raw.size() - begin);
     for (size_t i = begin; i < raw.size(); ++i) {
         if (raw[i] != '\r' && raw[i] != '\n') out.push_back(raw[i]);
     }
-    while (!out.empty() && IsBlank(out.back())) out.pop_back();
+    while (!out.empty() && ascommon::IsAsciiBlank(out.back())) out.pop_back();
     return out;
 }
 

@@ -24,6 +24,10 @@ using HeaderFieldList = std::vector<std::pair<std::string, std::string>>;
 // Fewer plain fields than this are left to GMime: the copy would cost more than it saves.
 constexpr size_t kMinPlainFields = 32;
 
+// Position of the colon that ends the name of a plain field, or 0 when `field` (its lines, line
+// breaks included) is not plain.
+size_t PlainFieldColon(std::string_view field);
+
 // A plain value as GMime unfolds it: line breaks dropped, leading blanks and line breaks and
 // trailing blanks trimmed.
 std::string UnfoldPlainValue(std::string_view raw);

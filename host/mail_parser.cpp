@@ -23,6 +23,7 @@
 #include "common/ascii.h"
 #include "host/deep_parts.h"
 #include "host/header_runs.h"
+#include "host/plain_parts.h"
 
 // GMime 3.2 declares no cleanup functions for g_autoptr; GObjects go with g_object_unref.
 G_DEFINE_AUTOPTR_CLEANUP_FUNC(GMimeMessage, g_object_unref)
@@ -65,7 +66,10 @@ struct Context {
     bool nestingOverflow = false;     // GMime stopped building the tree at its depth limit
     std::vector<std::string> pieces;  // a deeply nested message cut up (SplitDeepParts)
     std::vector<bool> pieceOpened;
-    std::vector<HeaderFieldList> headerRuns;  // plain header fields kept from GMime
+    std::vector<HeaderFieldList> headerRuns;       // plain header fields kept from GMime
+    size_t headerRunFields = 0;                    // how many, until they are collected
+    std::vector<std::vector<PlainPart>> partRuns;  // plain parts kept from GMime
+    std::string_view partText;                     // the text their contents lie in
 
     // Records one defect; repeated texts are kept once and the list is capped.
     void Defect(const std::string& text) {
@@ -763,7 +767,12 @@ void CollectHeaders(GMimeObject* object, HeaderFields* fields, Context* context)
     GMimeHeaderList* list = g_mime_object_get_header_list(object);
     if (list == nullptr) return;
     const int count = g_mime_header_list_get_count(list);
-    if (count > 0) fields->others.reserve(fields->others.size() + static_cast<size_t>(count));
+    // The message's own list holds every placeholder: room for the fields they stand for.
+    if (count > 0) {
+        fields->others.reserve(fields->others.size() + static_cast<size_t>(count) +
+                               context->headerRunFields);
+    }
+    context->headerRunFields = 0;
     for (int i = 0; i < count; ++i) {
         GMimeHeader* header = g_mime_header_list_get_header_at(list, i);
         const char* name = g_mime_header_get_name(header);
@@ -869,6 +878,11 @@ uint32_t LeafKind(GMimeObject* object, bool* invalidType) {
 // its alias) is used when the bytes fit it; otherwise an HTML part's <meta> charset, then
 // detection; when that fails too, the declared charset if usable, else UTF-8 with
 // Windows-1252 for the bytes that are not UTF-8 (U+FFFD when an unknown charset was named).
+// DecodeText for content already decoded from its transfer encoding: `size` bytes at p, in the
+// declared charset (null: none).
+void DecodeBytes(const unsigned char* p, size_t size, const char* charset, bool html,
+                 PartFields* part, size_t number, Context* context);
+
 void DecodeText(GMimePart* leaf, bool html, bool invalidType, PartFields* part, size_t number,
                 Context* context) {
     GMimeDataWrapper* content = g_mime_part_get_content(leaf);
@@ -876,12 +890,15 @@ void DecodeText(GMimePart* leaf, bool html, bool invalidType, PartFields* part, 
     g_autoptr(GMimeStream) decoded = g_mime_stream_mem_new();
     g_mime_data_wrapper_write_to_stream(content, decoded);
     GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(decoded));
-    const unsigned char* p = bytes->data;
-    const size_t size = bytes->len;
     const char* charset = invalidType ? "us-ascii" : nullptr;
     GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(leaf));
     if (charset == nullptr && type != nullptr)
         charset = g_mime_content_type_get_parameter(type, "charset");
+    DecodeBytes(bytes->data, bytes->len, charset, html, part, number, context);
+}
+
+void DecodeBytes(const unsigned char* p, size_t size, const char* charset, bool html,
+                 PartFields* part, size_t number, Context* context) {
     const bool labelled = charset != nullptr && charset[0] != '\0';
 
     std::string& text = part->text;
@@ -1017,6 +1034,22 @@ bool OpenPiece(GMimeObject* object, Context* context, std::unique_ptr<InputStrea
     return true;
 }
 
+// The header name of the placeholder parts that stand for runs of plain parts.
+const std::string& PartRunMarker() {
+    static const std::string marker = SecretName("X-Molvex-Parts-");
+    return marker;
+}
+
+// The run of plain parts a placeholder part stands for (null for any other object).
+const std::vector<PlainPart>* PlainRun(GMimeObject* object, const Context* context) {
+    if (context->partRuns.empty() || !GMIME_IS_PART(object)) return nullptr;
+    const char* value = g_mime_object_get_header(object, PartRunMarker().c_str());
+    if (value == nullptr) return nullptr;
+    char* end = nullptr;
+    const unsigned long index = std::strtoul(value, &end, 10);
+    return end != value && index < context->partRuns.size() ? &context->partRuns[index] : nullptr;
+}
+
 // Appends `root` and everything below it to mail->parts in document (depth-first) order. The
 // walk keeps its own stack, puts the tree of each piece of a split message in its placeholder's
 // place, and parses again what lies below GMime's depth limit, so no part is too deep to be
@@ -1042,6 +1075,22 @@ void WalkParts(GMimeObject* root, Context* context) {
         }
     };
     size_t overflow = 0;  // index of the closing text/plain part, then the HTML one
+    // A new part record and its number; null (and 0) past the cap.
+    const auto open = [&](size_t* number) -> PartFields* {
+        if (parts.size() < kMaxParts) {
+            parts.emplace_back();
+            *number = parts.size();
+            return &parts.back();
+        }
+        if (overflow == 0) {
+            context->Defect("more than " + std::to_string(kMaxParts) +
+                            " parts: the texts of the others are read as two parts");
+            overflow = parts.size();
+            parts.resize(overflow + 2);
+            parts[overflow + 1].kind = nsEmlComponents::kBodyTextHtml;
+        }
+        return nullptr;
+    };
     while (!pending.empty()) {
         release(pending.size());
         GMimeObject* object = pending.back();
@@ -1058,20 +1107,34 @@ void WalkParts(GMimeObject* root, Context* context) {
             }
             continue;
         }
-        PartFields* part = nullptr;  // null past the cap
-        size_t number = 0;           // parts count from 1 in defect lines
-        if (parts.size() < kMaxParts) {
-            parts.emplace_back();
-            part = &parts.back();
-            number = parts.size();
+        if (const std::vector<PlainPart>* run = PlainRun(object, context)) {
+            for (const PlainPart& plain : *run) {
+                size_t number = 0;
+                PartFields* part = open(&number);
+                if (part != nullptr) {
+                    part->kind = plain.html ? nsEmlComponents::kBodyTextHtml
+                                            : nsEmlComponents::kBodyTextPlain;
+                    part->headers.others = plain.fields;
+                    part->headers.hasContentType = true;
+                    part->headers.mediaType = plain.html ? "text/html" : "text/plain";
+                    if (plain.hasCharset) part->headers.contentCharset = plain.charset;
+                } else {
+                    part = &parts[overflow + (plain.html ? 1 : 0)];
+                    part->text.push_back('\n');
+                }
+                const auto* content = reinterpret_cast<const unsigned char*>(
+                    context->partText.data() + plain.contentBegin);
+                DecodeBytes(content, plain.contentSize,
+                            plain.hasCharset ? plain.charset.c_str() : nullptr, plain.html, part,
+                            number, context);
+            }
+            continue;
+        }
+        size_t number = 0;  // parts count from 1 in defect lines
+        PartFields* part = open(&number);
+        if (part != nullptr) {
             CollectHeaders(object, &part->headers, context);
             SetMediaType(object, &part->headers);
-        } else if (overflow == 0) {
-            context->Defect("more than " + std::to_string(kMaxParts) +
-                            " parts: the texts of the others are read as two parts");
-            overflow = parts.size();
-            parts.resize(overflow + 2);
-            parts[overflow + 1].kind = nsEmlComponents::kBodyTextHtml;
         }
 
         if (GMIME_IS_MULTIPART(object)) {
@@ -1277,10 +1340,19 @@ bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) 
         size = context.pieces[0].size();
     }
 
-    // So is a message with many plain header fields.
+    // So are many plain parts, and many plain header fields.
+    std::string partsSlim;
+    if (context.pieces.empty() && MayNestDeeply(std::string_view(data, size)) &&
+        CollapsePlainParts(std::string_view(data, size), PartRunMarker(), &partsSlim,
+                           &context.partRuns)) {
+        context.partText = std::string_view(data, size);
+        data = partsSlim.data();
+        size = partsSlim.size();
+    }
     std::string slim;
     if (CollapseHeaderRuns(std::string_view(data, size), FieldRunMarker(), &slim,
                            &context.headerRuns)) {
+        for (const HeaderFieldList& run : context.headerRuns) context.headerRunFields += run.size();
         data = slim.data();
         size = slim.size();
     }

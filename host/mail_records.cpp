@@ -37,7 +37,7 @@ std::unique_ptr<Message> BuildMailRecords(ParsedMail&& mail, uint64_t size, Mail
     if (mail.root.hasSubject) stats.Add(mail.root.subject);
 
     MessageBuilder builder;
-    builder.Root(mail.root).Size(size);
+    builder.Root(std::move(mail.root)).Size(size);
     // Without a From domain the key stays absent, which the URL filter reports as such.
     if (!mail.senderDomain.empty()) builder.SenderDomain(mail.senderDomain);
     std::string visible;

@@ -104,6 +104,11 @@ MessageBuilder& MessageBuilder::Root(const HeaderFields& headers) {
     return *this;
 }
 
+MessageBuilder& MessageBuilder::Root(HeaderFields&& headers) {
+    m_root = std::move(headers);
+    return *this;
+}
+
 MessageBuilder& MessageBuilder::SenderDomain(const std::string& domain) {
     m_senderDomain = domain;
     return *this;

@@ -111,6 +111,7 @@ class MessageBuilder {
     MessageBuilder& NullHeader(const std::string& name);
     // The root headers as a whole (replaces what was set so far).
     MessageBuilder& Root(const HeaderFields& headers);
+    MessageBuilder& Root(HeaderFields&& headers);
     // The sender's domain (key 21218).
     MessageBuilder& SenderDomain(const std::string& domain);
     MessageBuilder& Part(const PartFields& part);

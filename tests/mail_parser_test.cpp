@@ -288,6 +288,88 @@ TEST(MailParser, HostileStructure) {
     EXPECT_EQ(5u, blockMail.root.addresses[1].second.size());
     EXPECT_TRUE(HasDefect(blockMail, "no colon"));
 
+    // Many small parts, most of them kept from GMime, read part by part as each does alone:
+    // records, the charsets used and the defects (part numbers aside), with line breaks of
+    // either kind around the boundaries.
+    const std::string partTexts[] = {
+        "Content-Type: text/plain\n\nhello http://a.example/\n",
+        "Content-Type: text/html; charset=utf-8\n\n<p>hi</p>\n",
+        "Content-Type: TEXT/PLAIN; charset=\"iso-8859-1\"\nX-A: 1\n\ncaf\xe9\n",
+        "Content-Type: text/plain\n\n",
+        "Content-Type: text/plain\r\n\r\nline\r\n",
+        "Content-Type: text/plain; format=flowed\n\nx\n",
+        "Content-Type: text/plain; charset=bogus-cs\n\nx\n",
+        "Content-Transfer-Encoding: base64\nContent-Type: text/plain\n\naGk=\n",
+        "Content-Type: text/plain\nX-A: 1\nX-a: 2\n\ndup\n",
+        "Content-Type: multipart/alternative; boundary=in\n\n--in\nContent-Type: text/plain\n\n"
+        "inner\n--in--\n",
+        "X-B: folded\n\tvalue\nContent-Type: text/html\n\n<b>x</b>\n\n",
+        "Content-Type: text/plain\n\n--not-a-boundary\n",
+        "X-C: 1\n\nbare\n",
+        "Content-Type: text/plain ; charset=utf-8 \n\nspaces\n",
+        "Content-Type: text/plain\nContent-Type: text/html\n\ntwo types\n"};
+    const auto numberless = [](std::string text) {
+        text.erase(std::remove_if(text.begin(), text.end(), ::isdigit), text.end());
+        return text;
+    };
+    const auto summary = [&](const ParsedMail& mail) {
+        std::vector<std::string> out;
+        for (size_t i = 1; i < mail.parts.size(); ++i) {
+            const host::PartFields& part = mail.parts[i];
+            std::string line = std::to_string(part.kind) + "|" + part.text + "|" +
+                               part.headers.mediaType + "|" +
+                               part.headers.contentCharset.value_or("-") + "|" +
+                               (part.headers.hasContentType ? "ct" : "");
+            for (const auto& other : part.headers.others)
+                line += "|" + other.first + "=" + other.second;
+            out.push_back(line);
+        }
+        out.push_back("charsets");  // then the notes, after the records of all parts
+        for (const std::string& note : mail.charsets) out.push_back(numberless(note));
+        return out;
+    };
+    for (const char* lineBreak : {"\n", "\r\n"}) {
+        const std::string top = "From: a@b\nContent-Type: multipart/mixed; boundary=b\n\n";
+        const std::string next = std::string("--b") + lineBreak,
+                          end = "--b--" + std::string(lineBreak);
+        std::string many = top;
+        // Every line break of the part texts as the boundaries' (those written CR LF stay).
+        const auto breaks = [&](const std::string& text) {
+            std::string out;
+            for (size_t i = 0; i < text.size(); ++i) {
+                if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+                    out += lineBreak;
+                else
+                    out += text[i];
+            }
+            return out;
+        };
+        std::vector<std::string> expected, expectedNotes{"charsets"}, expectedDefects;
+        for (int round = 0; round < 8; ++round) {
+            for (const std::string& lfText : partTexts) {
+                const std::string text = breaks(lfText);
+                many += next + text;
+                const ParsedMail alone = Parse(top + next + text + end);
+                std::vector<std::string> lines = summary(alone);
+                const auto notes = std::find(lines.begin(), lines.end(), "charsets");
+                expected.insert(expected.end(), lines.begin(), notes);
+                expectedNotes.insert(expectedNotes.end(), notes + 1, lines.end());
+                for (const std::string& defect : alone.defects)
+                    expectedDefects.push_back(numberless(defect));
+            }
+        }
+        const ParsedMail manyMail = Parse(many + end);
+        std::vector<std::string> got = summary(manyMail), gotDefects;
+        for (const std::string& defect : manyMail.defects) gotDefects.push_back(numberless(defect));
+        expected.insert(expected.end(), expectedNotes.begin(), expectedNotes.end());
+        EXPECT_EQ(expected, got) << lineBreak;
+        for (auto* list : {&expectedDefects, &gotDefects}) {
+            std::sort(list->begin(), list->end());
+            list->erase(std::unique(list->begin(), list->end()), list->end());
+        }
+        EXPECT_EQ(expectedDefects, gotDefects) << lineBreak;
+    }
+
     // Random damage to a real message never yields unclean text.
     std::mt19937 random(7);
     for (int round = 0; round < 300; ++round) {

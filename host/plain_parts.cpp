@@ -1,0 +1,304 @@
+// PlainParts: the boundaries are followed as in deep_parts (a line is a boundary of an open
+// multipart when it is "--" and the boundary, or that and "--", followed by nothing but white
+// space; the innermost multipart with that boundary wins). GMime reads a part's content up to
+// the boundary line that ends it, less the line break before that line: two bytes when the
+// boundary line ends in CR LF, else one. A part is only taken when its content ends in the same
+// line break, so that both readings agree.
+#include "host/plain_parts.h"
+
+#include <unordered_map>
+
+#include "common/ascii.h"
+#include "host/deep_parts.h"
+
+namespace host {
+
+namespace {
+
+using ascommon::EqualsNoCase;
+using ascommon::StartsWithNoCase;
+
+bool IsCharsetChar(char c) {
+    return ascommon::IsAsciiAlpha(static_cast<unsigned char>(c)) || (c >= '0' && c <= '9') ||
+           c == '-' || c == '_' || c == '.' || c == ':';
+}
+
+// Reads a simple text Content-Type value: "text/plain" or "text/html" in any case, then at most
+// "; charset=" and a token, plain or quoted, with blanks around. False for any other value.
+bool SimpleTextType(std::string_view value, PlainPart* part) {
+    size_t i = 0;
+    const auto blanks = [&] {
+        while (i < value.size() && ascommon::IsAsciiBlank(value[i])) ++i;
+    };
+    blanks();
+    if (StartsWithNoCase(value.substr(i), "text/plain")) {
+        i += 10;
+    } else if (StartsWithNoCase(value.substr(i), "text/html")) {
+        part->html = true;
+        i += 9;
+    } else {
+        return false;
+    }
+    blanks();
+    if (i == value.size()) return true;
+    if (value[i] != ';') return false;
+    ++i;
+    blanks();
+    if (!StartsWithNoCase(value.substr(i), "charset=")) return false;
+    i += 8;
+    const bool quoted = i < value.size() && value[i] == '"';
+    if (quoted) ++i;
+    const size_t begin = i;
+    while (i < value.size() && IsCharsetChar(value[i])) ++i;
+    if (i == begin) return false;
+    part->charset.assign(value.substr(begin, i - begin));
+    part->hasCharset = true;
+    if (quoted && (i == value.size() || value[i++] != '"')) return false;
+    blanks();
+    return i == value.size();
+}
+
+// A line without its line break.
+std::string_view Unterminated(std::string_view line) {
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
+class Collapser {
+  public:
+    explicit Collapser(std::string_view text) : m_text(text) {}
+
+    // Follows the whole text; false when it cannot be followed the way GMime reads it.
+    bool Follow() {
+        size_t at = 0;
+        while (at < m_text.size()) {
+            const size_t newline = m_text.find('\n', at);
+            const size_t end = newline == std::string_view::npos ? m_text.size() : newline + 1;
+            if (!Line(at, end)) return false;
+            at = end;
+        }
+        Flush();
+        return true;
+    }
+
+    size_t plainParts() const { return m_plainParts; }
+
+    // The text with each run replaced by its placeholder part.
+    std::string Collapsed(const std::string& marker) const {
+        std::string out;
+        size_t copied = 0;
+        for (size_t i = 0; i < m_spans.size(); ++i) {
+            out.append(m_text, copied, m_spans[i].first - copied);
+            out += "Content-Type: text/plain\n" + marker + ": " + std::to_string(i) + "\n\n";
+            copied = m_spans[i].second;
+        }
+        out.append(m_text, copied, std::string_view::npos);
+        return out;
+    }
+
+    std::vector<std::vector<PlainPart>>& runs() { return m_runs; }
+
+  private:
+    bool Line(size_t at, size_t end) {
+        const std::string_view line = m_text.substr(at, end - at);
+        std::string_view bare = line;
+        while (!bare.empty() &&
+               (bare.back() == '\n' || bare.back() == '\r' || ascommon::IsAsciiBlank(bare.back())))
+            bare.remove_suffix(1);
+        if (bare.size() > 2 && bare[0] == '-' && bare[1] == '-') {
+            bool last = false;
+            auto found = m_index.find(std::string(bare.substr(2)));
+            if (found == m_index.end() && bare.size() > 4 && bare.substr(bare.size() - 2) == "--") {
+                found = m_index.find(std::string(bare.substr(2, bare.size() - 4)));
+                last = true;
+            }
+            if (found != m_index.end()) {
+                if (m_inHeaders) return false;  // GMime reads it as a header line
+                Boundary(found->second.back(), last, at, end);
+                return true;
+            }
+        }
+        if (!m_inHeaders) return true;
+        if (line == "\n" || line == "\r\n") return EndHeaders(end);
+        if (ascommon::IsAsciiBlank(line[0])) {
+            if (m_fieldBegin == m_fieldEnd) m_candidate = false;  // GMime: an invalid line
+            m_fieldEnd = end;
+            return true;
+        }
+        if (!EndField()) return false;
+        m_fieldBegin = at;
+        m_fieldEnd = end;
+        return true;
+    }
+
+    // A boundary line of the j-th open multipart at [at, end).
+    void Boundary(size_t j, bool last, size_t at, size_t end) {
+        const std::string_view line = m_text.substr(at, end - at);
+        const bool crlf = line.size() >= 2 && line.substr(line.size() - 2) == "\r\n";
+        const size_t content = at - m_part.contentBegin;
+        const size_t lineBreak = crlf ? 2 : 1;
+        const bool plain =
+            m_inPart && m_candidate && j == m_parent && line.back() == '\n' &&
+            (content == 0 || (content >= lineBreak &&
+                              m_text.substr(at - lineBreak, lineBreak) == (crlf ? "\r\n" : "\n")));
+        if (plain) {
+            m_part.contentSize = content == 0 ? 0 : content - lineBreak;
+            if (m_run.empty()) m_runBegin = m_partBegin;
+            m_run.push_back(std::move(m_part));
+            m_runEnd = at;
+        } else {
+            Flush();
+        }
+        Close(last ? j : j + 1);
+        m_inPart = !last;
+        if (last) {
+            Flush();
+            return;
+        }
+        StartPart(j, end);
+    }
+
+    void StartPart(size_t parent, size_t begin) {
+        m_inPart = true;
+        m_inHeaders = true;
+        m_parent = parent;
+        m_partBegin = begin;
+        m_fieldBegin = m_fieldEnd = begin;
+        m_candidate = true;
+        m_contentTypes = 0;
+        m_contentType.clear();
+        m_part = PlainPart();
+    }
+
+    // Closes the multiparts from the n-th on.
+    void Close(size_t n) {
+        while (m_multiparts.size() > n) {
+            std::vector<size_t>& at = m_index[m_multiparts.back()];
+            at.pop_back();
+            if (at.empty()) m_index.erase(m_multiparts.back());
+            m_multiparts.pop_back();
+        }
+    }
+
+    // Ends the field at [m_fieldBegin, m_fieldEnd): notes a Content-Type, and for a part that may
+    // be plain, its other fields. False when a Content-Type is written in a way deep_parts misses.
+    bool EndField() {
+        if (m_fieldBegin == m_fieldEnd) return true;
+        const std::string_view field = m_text.substr(m_fieldBegin, m_fieldEnd - m_fieldBegin);
+        m_fieldBegin = m_fieldEnd;
+        const size_t colon = field.find(':');
+        std::string_view name = field.substr(0, colon == std::string_view::npos ? 0 : colon);
+        const size_t nameSize = name.size();
+        while (!name.empty() && ascommon::IsAsciiBlank(name.back())) name.remove_suffix(1);
+        if (EqualsNoCase(name, "content-type")) {
+            if (name.size() != nameSize) return false;
+            ++m_contentTypes;
+            m_contentType.clear();
+            size_t at = 0;
+            while (at < field.size()) {
+                size_t end = field.find('\n', at);
+                end = end == std::string_view::npos ? field.size() : end + 1;
+                std::string_view line = field.substr(at, end - at);
+                if (at == 0) line.remove_prefix(colon + 1);
+                m_contentType += Unterminated(line);
+                at = end;
+            }
+            if (m_candidate &&
+                (field.find('\n') + 1 != field.size() || !SimpleTextType(m_contentType, &m_part))) {
+                m_candidate = false;
+            }
+            return true;
+        }
+        if (!m_candidate) return true;
+        const size_t plainColon = PlainFieldColon(field);
+        if (plainColon == 0 || m_part.fields.size() + 1 >= kMaxPlainPartFields) {
+            m_candidate = false;
+            return true;
+        }
+        const std::string_view fieldName = field.substr(0, plainColon);
+        for (const auto& known : m_part.fields) {
+            if (EqualsLower(known.first, fieldName)) {  // GMime reports a repeated field
+                m_candidate = false;
+                return true;
+            }
+        }
+        m_part.fields.emplace_back(std::string(fieldName),
+                                   UnfoldPlainValue(field.substr(plainColon + 1)));
+        return true;
+    }
+
+    static bool EqualsLower(std::string_view a, std::string_view b) {
+        if (a.size() != b.size()) return false;
+        for (size_t i = 0; i < a.size(); ++i) {
+            if (ascommon::AsciiToLower(a[i]) != ascommon::AsciiToLower(b[i])) return false;
+        }
+        return true;
+    }
+
+    // The empty line at the end of a header block, ending at `end`.
+    bool EndHeaders(size_t end) {
+        if (!EndField()) return false;
+        m_inHeaders = false;
+        const std::string_view type = m_contentType;
+        size_t i = 0;
+        while (i < type.size() && ascommon::IsAsciiBlank(type[i])) ++i;
+        if (StartsWithNoCase(type.substr(i), "message/") ||
+            StartsWithNoCase(type.substr(i), "multipart/digest")) {
+            return false;  // an enclosed message: its header block is not followed here
+        }
+        const std::string boundary = MultipartBoundary(m_contentType);
+        if (!boundary.empty()) {
+            const char tail = boundary.back();
+            if (tail == '-' || ascommon::IsAsciiBlank(tail)) return false;
+            m_candidate = false;
+            m_index[boundary].push_back(m_multiparts.size());
+            m_multiparts.push_back(boundary);
+        }
+        if (!m_inPart) return true;
+        if (m_contentTypes != 1) m_candidate = false;
+        m_part.contentBegin = end;
+        return true;
+    }
+
+    void Flush() {
+        if (m_run.empty()) return;
+        m_plainParts += m_run.size();
+        m_spans.emplace_back(m_runBegin, m_runEnd);
+        m_runs.push_back(std::move(m_run));
+        m_run.clear();
+    }
+
+    std::string_view m_text;
+    std::vector<std::string> m_multiparts;                         // open, outermost first
+    std::unordered_map<std::string, std::vector<size_t>> m_index;  // boundary -> multiparts
+    bool m_inHeaders = true;  // the message's own header block first
+    bool m_inPart = false;    // inside a part of a multipart (else the top or an epilogue)
+    size_t m_fieldBegin = 0, m_fieldEnd = 0;  // the field being read
+    size_t m_contentTypes = 0;
+    std::string m_contentType;
+    // The part being read.
+    size_t m_parent = 0;
+    size_t m_partBegin = 0;
+    bool m_candidate = false;
+    PlainPart m_part;
+    // The run being gathered, and those done.
+    std::vector<PlainPart> m_run;
+    size_t m_runBegin = 0, m_runEnd = 0;
+    std::vector<std::pair<size_t, size_t>> m_spans;
+    std::vector<std::vector<PlainPart>> m_runs;
+    size_t m_plainParts = 0;
+};
+
+}  // namespace
+
+bool CollapsePlainParts(std::string_view text, const std::string& marker, std::string* slim,
+                        std::vector<std::vector<PlainPart>>* runs) {
+    Collapser collapser(text);
+    if (!collapser.Follow() || collapser.plainParts() < kMinPlainParts) return false;
+    *slim = collapser.Collapsed(marker);
+    *runs = std::move(collapser.runs());
+    return true;
+}
+
+}  // namespace host
