@@ -1041,7 +1041,7 @@ const std::string& PartRunMarker() {
 }
 
 // The run of plain parts a placeholder part stands for (null for any other object).
-const std::vector<PlainPart>* PlainRun(GMimeObject* object, const Context* context) {
+std::vector<PlainPart>* PlainRun(GMimeObject* object, Context* context) {
     if (context->partRuns.empty() || !GMIME_IS_PART(object)) return nullptr;
     const char* value = g_mime_object_get_header(object, PartRunMarker().c_str());
     if (value == nullptr) return nullptr;
@@ -1107,14 +1107,14 @@ void WalkParts(GMimeObject* root, Context* context) {
             }
             continue;
         }
-        if (const std::vector<PlainPart>* run = PlainRun(object, context)) {
-            for (const PlainPart& plain : *run) {
+        if (std::vector<PlainPart>* run = PlainRun(object, context)) {
+            for (PlainPart& plain : *run) {
                 size_t number = 0;
                 PartFields* part = open(&number);
                 if (part != nullptr) {
                     part->kind = plain.html ? nsEmlComponents::kBodyTextHtml
                                             : nsEmlComponents::kBodyTextPlain;
-                    part->headers.others = plain.fields;
+                    part->headers.others = std::move(plain.fields);
                     part->headers.hasContentType = true;
                     part->headers.mediaType = plain.html ? "text/html" : "text/plain";
                     if (plain.hasCharset) part->headers.contentCharset = plain.charset;
@@ -1333,16 +1333,19 @@ bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) 
     g_mime_parser_options_set_warning_callback(context.options, OnParserWarning, &context);
 
     // A deeply nested message is parsed in pieces (GMime's cost per line grows with the depth).
-    if (MayNestDeeply(std::string_view(data, size)) &&
+    // Both that and many parts take many lines that start with "--".
+    const bool manyDashLines = MayNestDeeply(std::string_view(data, size));
+    if (manyDashLines &&
         SplitDeepParts(std::string_view(data, size), PieceMarker(), &context.pieces)) {
         context.pieceOpened.assign(context.pieces.size(), false);
         data = context.pieces[0].data();
         size = context.pieces[0].size();
     }
 
-    // So are many plain parts, and many plain header fields.
+    // Many plain parts and many plain header fields go round GMime (its cost per part and per
+    // field is many times its cost per byte).
     std::string partsSlim;
-    if (context.pieces.empty() && MayNestDeeply(std::string_view(data, size)) &&
+    if (manyDashLines && context.pieces.empty() &&
         CollapsePlainParts(std::string_view(data, size), PartRunMarker(), &partsSlim,
                            &context.partRuns)) {
         context.partText = std::string_view(data, size);
