@@ -13,6 +13,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -55,6 +56,7 @@ const uint16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026
 
 std::once_flag g_initOnce;
 bool g_initialised = false;
+std::atomic<bool> g_bypass{true};  // see SetGMimeBypass
 
 // ---- Per-call state ---------------------------------------------------------------------------
 
@@ -1288,6 +1290,10 @@ const char kWarmUpMessage[] =
 
 }  // namespace
 
+void SetGMimeBypass(bool enabled) {
+    g_bypass.store(enabled, std::memory_order_relaxed);
+}
+
 bool InitMailParser() {
     std::call_once(g_initOnce, [] {
         g_mime_init();
@@ -1345,7 +1351,8 @@ bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) 
     // Many plain parts and many plain header fields go round GMime (its cost per part and per
     // field is many times its cost per byte).
     std::string partsSlim;
-    if (manyDashLines && context.pieces.empty() &&
+    const bool bypass = g_bypass.load(std::memory_order_relaxed);
+    if (bypass && manyDashLines && context.pieces.empty() &&
         CollapsePlainParts(std::string_view(data, size), PartRunMarker(), &partsSlim,
                            &context.partRuns)) {
         context.partText = std::string_view(data, size);
@@ -1353,8 +1360,8 @@ bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) 
         size = partsSlim.size();
     }
     std::string slim;
-    if (CollapseHeaderRuns(std::string_view(data, size), FieldRunMarker(), &slim,
-                           &context.headerRuns)) {
+    if (bypass && CollapseHeaderRuns(std::string_view(data, size), FieldRunMarker(), &slim,
+                                     &context.headerRuns)) {
         for (const HeaderFieldList& run : context.headerRuns) context.headerRunFields += run.size();
         data = slim.data();
         size = slim.size();

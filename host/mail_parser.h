@@ -49,6 +49,11 @@ struct ParsedMail {
     std::vector<std::string> charsets;
 };
 
+// Whether runs of many plain header fields and of many plain parts are read round GMime
+// (header_runs, plain_parts); on by default. Off, GMime parses every message whole, which
+// differential tests compare against. Process-wide: set it before any parse starts.
+void SetGMimeBypass(bool enabled);
+
 // Initialises GMime (idempotent, thread-safe). Returns false when it cannot.
 bool InitMailParser();
 
