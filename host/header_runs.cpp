@@ -35,24 +35,38 @@ bool IsKeptName(std::string_view name) {
 
 }  // namespace
 
-size_t PlainFieldColon(std::string_view field) {
+namespace {
+
+// True when the value (the field after its colon) is ASCII without encoded words.
+bool IsPlainValue(std::string_view value) {
+    for (size_t i = 0; i < value.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(value[i]);
+        if (c >= 0x80 || (c == '=' && i + 1 < value.size() && value[i + 1] == '?')) return false;
+    }
+    return true;
+}
+
+// Position of the colon that ends the name of a field that can be taken, or 0.
+size_t TakenColon(std::string_view field) {
     size_t colon = 0;
     while (colon < field.size() && field[colon] > ' ' && field[colon] < 0x7F && field[colon] != ':')
         ++colon;
     if (colon == 0 || colon == field.size() || field[colon] != ':') return 0;
     if (IsKeptName(field.substr(0, colon))) return 0;
-    for (size_t i = colon + 1; i < field.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(field[i]);
-        if (c == 0 || c >= 0x80 || (c == '=' && i + 1 < field.size() && field[i + 1] == '?'))
-            return 0;
-    }
-    return colon;
+    return field.find('\0', colon) == std::string_view::npos ? colon : 0;
+}
+
+}  // namespace
+
+size_t PlainFieldColon(std::string_view field) {
+    const size_t colon = TakenColon(field);
+    return colon != 0 && IsPlainValue(field.substr(colon + 1)) ? colon : 0;
 }
 
 namespace {
 
 // Calls visit(begin, end, colon) for each field of the top header block, colon being 0 for a
-// field that is not plain. A field is a line and the lines after it that start with a blank;
+// field that cannot be taken. A field is a line and the lines after it that start with a blank;
 // the walk stops at the empty line that ends the block, and before a field that the text ends
 // in (GMime reads an unfinished block its own way).
 template <typename Visit>
@@ -64,7 +78,7 @@ void ForEachField(std::string_view text, Visit&& visit) {
                ascommon::IsAsciiBlank(text[end]))
             end = LineEnd(text, end);
         if (end == std::string_view::npos) return;
-        visit(at, end, PlainFieldColon(text.substr(at, end - at)));
+        visit(at, end, TakenColon(text.substr(at, end - at)));
         at = end;
     }
 }
@@ -85,14 +99,14 @@ std::string UnfoldPlainValue(std::string_view raw) {
     return out;
 }
 
-bool CollapseHeaderRuns(std::string_view text, const std::string& marker, std::string* slim,
-                        std::vector<HeaderFieldList>* runs) {
-    size_t plain = 0;
-    ForEachField(text, [&](size_t, size_t, size_t colon) { plain += colon != 0; });
-    if (plain < kMinPlainFields) return false;
+bool CollapseHeaderRuns(std::string_view text, const std::string& marker, size_t maxFields,
+                        std::string* slim, std::vector<TakenFieldList>* runs) {
+    size_t taken = 0;
+    ForEachField(text, [&](size_t, size_t, size_t colon) { taken += colon != 0; });
+    if (taken < kMinTakenFields) return false;
 
     std::string out;
-    std::vector<HeaderFieldList> found;
+    std::vector<TakenFieldList> found;
     size_t copied = 0;  // text before this is in `out` or in a run
     bool inRun = false;
     ForEachField(text, [&](size_t begin, size_t end, size_t colon) {
@@ -109,10 +123,15 @@ bool CollapseHeaderRuns(std::string_view text, const std::string& marker, std::s
             found.emplace_back();
             inRun = true;
         }
-        const std::string_view field = text.substr(begin, end - begin);
-        found.back().emplace_back(std::string(field.substr(0, colon)),
-                                  UnfoldPlainValue(field.substr(colon + 1)));
         copied = end;
+        if (maxFields == 0) return;
+        --maxFields;
+        const std::string_view field = text.substr(begin, end - begin);
+        const std::string_view value = field.substr(colon + 1);
+        TakenField& taken = found.back().emplace_back();
+        taken.name.assign(field.substr(0, colon));
+        taken.raw = !IsPlainValue(value);
+        taken.value = taken.raw ? std::string(value) : UnfoldPlainValue(value);
     });
     out.append(text, copied, std::string_view::npos);
     *slim = std::move(out);

@@ -38,6 +38,7 @@ namespace host {
 namespace {
 
 constexpr size_t kMaxParts = 10000;        // parts beyond this are not listed one by one
+constexpr size_t kMaxOtherFields = 10000;  // per header block; the filters read none of them
 constexpr size_t kMaxDeeperParses = 1;     // parses past GMime's depth limit per message
 constexpr size_t kMaxDefects = 64;         // defects beyond this are summarised in one line
 constexpr size_t kMaxInput = 0xFFFFFFF0u;  // GMime's memory streams hold 32-bit lengths
@@ -68,7 +69,7 @@ struct Context {
     bool nestingOverflow = false;     // GMime stopped building the tree at its depth limit
     std::vector<std::string> pieces;  // a deeply nested message cut up (SplitDeepParts)
     std::vector<bool> pieceOpened;
-    std::vector<HeaderFieldList> headerRuns;       // plain header fields kept from GMime
+    std::vector<TakenFieldList> headerRuns;        // header fields kept from GMime
     size_t headerRunFields = 0;                    // how many, until they are collected
     std::vector<std::vector<PlainPart>> partRuns;  // plain parts kept from GMime
     std::string_view partText;                     // the text their contents lie in
@@ -752,15 +753,38 @@ const std::string& FieldRunMarker() {
     return marker;
 }
 
-// Puts the run of plain fields a placeholder stands for in its place, once.
+void OtherFieldsCut(Context* context) {
+    context->Defect("more than " + std::to_string(kMaxOtherFields) +
+                    " other fields in a header block: the rest are not listed");
+}
+
+// Puts the run of plain fields a placeholder stands for in its place, once (as far as the cap
+// on other fields leaves room).
 void SpliceFieldRun(const char* raw, HeaderFields* fields, Context* context) {
     char* end = nullptr;
     const unsigned long index = std::strtoul(raw, &end, 10);
     if (end == raw || index >= context->headerRuns.size()) return;
-    HeaderFieldList& run = context->headerRuns[index];
-    fields->others.insert(fields->others.end(), std::make_move_iterator(run.begin()),
-                          std::make_move_iterator(run.end()));
-    HeaderFieldList().swap(run);
+    TakenFieldList& run = context->headerRuns[index];
+    for (TakenField& field : run) {
+        if (fields->others.size() >= kMaxOtherFields) {
+            OtherFieldsCut(context);
+            break;
+        }
+        if (!field.raw) {
+            fields->others.emplace_back(std::move(field.name), std::move(field.value));
+            continue;
+        }
+        // What GMime says and makes of a value that is not plain.
+        const char* text = field.value.c_str();
+        if (!g_utf8_validate(text, -1, nullptr))
+            context->Defect(Named("unencoded 8-bit text in header", field.name.c_str()));
+        if (std::strstr(text, "=?") != nullptr)
+            ScanEncodedWords(text, field.name.c_str(), context, nullptr);
+        g_autofree char* unfolded = g_mime_utils_header_unfold(text);
+        g_autofree char* decoded = g_mime_utils_header_decode_text(context->options, unfolded);
+        fields->others.emplace_back(std::move(field.name), Clean(decoded));
+    }
+    TakenFieldList().swap(run);
 }
 
 // Adds the headers of one GMime header list to `fields`. The first Subject and Content-Type
@@ -805,7 +829,11 @@ void CollectHeaders(GMimeObject* object, HeaderFields* fields, Context* context)
             SpliceFieldRun(raw, fields, context);
         } else {
             if (encoded) ScanEncodedWords(raw, name, context, nullptr);
-            fields->others.emplace_back(Clean(name), HeaderValue(header, raw, encoded));
+            if (fields->others.size() < kMaxOtherFields) {
+                fields->others.emplace_back(Clean(name), HeaderValue(header, raw, encoded));
+            } else {
+                OtherFieldsCut(context);
+            }
         }
     }
 }
@@ -1360,9 +1388,9 @@ bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) 
         size = partsSlim.size();
     }
     std::string slim;
-    if (bypass && CollapseHeaderRuns(std::string_view(data, size), FieldRunMarker(), &slim,
-                                     &context.headerRuns)) {
-        for (const HeaderFieldList& run : context.headerRuns) context.headerRunFields += run.size();
+    if (bypass && CollapseHeaderRuns(std::string_view(data, size), FieldRunMarker(),
+                                     kMaxOtherFields, &slim, &context.headerRuns)) {
+        for (const TakenFieldList& run : context.headerRuns) context.headerRunFields += run.size();
         data = slim.data();
         size = slim.size();
     }
