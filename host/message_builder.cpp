@@ -382,9 +382,10 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
             if (!fields.urls.empty() && plain->m_URLs.resize(fields.urls.size(), false) != 0)
                 throw std::bad_alloc();
             // Each record is filled where it is stored, not copied there.
-            for (const std::string& url : fields.urls) {
+            for (std::string& url : fields.urls) {
                 if (plain->m_URLs.add(ParsedURL()) != 0) throw std::bad_alloc();
                 FillParsedURL(url, &plain->m_URLs.at(plain->m_URLs.size() - 1));
+                if (moveTexts) std::string().swap(url);  // in the record now
             }
             body = std::move(plain);
         } else if (fields.kind == kBodyTextHtml) {
@@ -394,9 +395,10 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
                 auto& records = html->m_urlCollection->m_URLs;
                 if (!fields.urls.empty() && records.resize(fields.urls.size(), false) != 0)
                     throw std::bad_alloc();
-                for (const std::string& url : fields.urls) {
+                for (std::string& url : fields.urls) {
                     auto record = std::make_unique<ParsedURL>();
                     FillParsedURL(url, record.get());
+                    if (moveTexts) std::string().swap(url);
                     // The collection owns the records it lists.
                     if (records.add(record.get()) != 0) throw std::bad_alloc();
                     record.release();
@@ -406,7 +408,7 @@ std::unique_ptr<Message> MessageBuilder::Make(bool moveTexts) {
         } else {
             body = std::make_unique<CPartBodyOther>(fields.kind);
         }
-        // The URL texts are in the records now; a consumed builder lets them go part by part.
+        // The URL texts are in the records now; a consumed builder lets them go one by one.
         if (moveTexts) std::vector<std::string>().swap(fields.urls);
         m->m_texts.push_back(moveTexts ? std::move(fields.text) : fields.text);
         body->m_text = m->m_texts.back().c_str();
