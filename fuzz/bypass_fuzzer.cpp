@@ -2,8 +2,8 @@
 // plain parts) against GMime parsing the whole message: both must give the same records, in the
 // same order, with the same defects and charset notes. The input is the text of one header block
 // and the text of one part, split at the first 0x01 byte; the message repeats the first enough
-// times for the header runs to be taken and the second enough times for the part runs, so that
-// every input reaches both ways whatever it holds.
+// times for the header runs to be taken, in its own header block and in two parts, and the second
+// enough times for the part runs, so that every input reaches both ways whatever it holds.
 #include <algorithm>
 #include <cstdint>
 #include <set>
@@ -56,6 +56,24 @@ std::string Summary(const host::ParsedMail& mail) {
     return out + "sender " + mail.senderDomain;
 }
 
+// A continuation line, or a name (no control byte, no blank but before the colon) and a colon;
+// no NUL byte.
+bool ValidHeaderLine(std::string_view line) {
+    if (line.find('\0') != std::string_view::npos) return false;
+    if (line[0] == ' ' || line[0] == '\t') return true;
+    bool blank = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(line[i]);
+        if (c == ':') return i > 0;
+        if (c == ' ' || c == '\t') {
+            blank = true;
+        } else if (blank || c < 0x20 || c == 0x7F) {
+            return false;
+        }
+    }
+    return false;
+}
+
 std::string Parse(const std::string& message, bool bypass, bool* ok) {
     host::SetGMimeBypass(bypass);
     host::ParsedMail mail;
@@ -78,7 +96,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < 32; ++i) message += fields;
     message += "\n";
     for (size_t i = 0; i < host::kMinPlainParts; ++i) message += "--b\n" + part;
+    for (size_t round = 0; round < 2; ++round) {  // parts with many fields
+        message += "--b\n";
+        for (size_t i = 0; i < host::kMinTakenFields; ++i) message += fields;
+        message += "Content-Type: text/plain\n\nx\n";
+    }
     message += "--b--\n";
+    // It also glues the rest of a header line it finds invalid (no name before a colon, a control
+    // byte or a blank inside the name, a NUL byte anywhere) that such a split cuts to the line
+    // after it, which then goes unread. The header blocks are held to valid lines.
+    for (const std::string* block : {&fields, static_cast<const std::string*>(&part)}) {
+        for (size_t at = 0; at < block->size();) {
+            const size_t end = std::min(block->find('\n', at), block->size());
+            const std::string_view line(block->data() + at, end - at);
+            if (line.empty() || line == "\r") break;  // the end of the header block
+            if (!ValidHeaderLine(line)) return 0;
+            at = end + 1;
+        }
+    }
     // GMime 3.2 reads "--" in the middle of a line as the start of a boundary line when its 4 KB
     // read buffer splits the line just before it; the ways round move the splits, and so change
     // which lines that happens to. Inputs with such lines prove nothing here.

@@ -163,17 +163,25 @@ class Splitter {
 
 }  // namespace
 
-bool MayNestDeeply(std::string_view text) {
-    size_t lines = text.size() >= 2 && text[0] == '-' && text[1] == '-' ? 1 : 0;
+LineCounts CountLines(std::string_view text, size_t enough) {
+    LineCounts counts;
     const char* p = text.data();
     const char* end = p + text.size();
-    while (p < end) {
+    while (p < end && (counts.dashLines < enough || counts.fieldLines < enough)) {
+        if (end - p >= 2 && p[0] == '-' && p[1] == '-') {
+            ++counts.dashLines;
+        } else {
+            const char* q = p;
+            while (q < end && (ascommon::IsAsciiAlpha(static_cast<unsigned char>(*q)) ||
+                               (*q >= '0' && *q <= '9') || *q == '-' || *q == '_'))
+                ++q;
+            if (q > p && q < end && *q == ':') ++counts.fieldLines;
+        }
         const void* newline = std::memchr(p, '\n', static_cast<size_t>(end - p));
         if (newline == nullptr) break;
         p = static_cast<const char*>(newline) + 1;
-        if (end - p >= 2 && p[0] == '-' && p[1] == '-' && ++lines >= kPieceDepth) return true;
     }
-    return false;
+    return counts;
 }
 
 bool SplitDeepParts(std::string_view text, const std::string& marker,

@@ -21,11 +21,17 @@ constexpr size_t kPieceDepth = 64;
 // or "" for any other value.
 std::string MultipartBoundary(std::string_view value);
 
-// Cheap test before the split: false when the text has too few lines starting with "--" to nest
-// kPieceDepth multiparts.
-bool MayNestDeeply(std::string_view text);
+// Lines of the text that start with "--" (boundary lines, perhaps) and that start like a header
+// field ("Name:", the name of ASCII letters, digits, '-' and '_'), counted up to `enough` each:
+// a cheap look at a message before the passes that follow its structure.
+struct LineCounts {
+    size_t dashLines = 0;
+    size_t fieldLines = 0;
+};
+LineCounts CountLines(std::string_view text, size_t enough);
 
-// Splits text into pieces; piece 0 is the message. A part moved out is replaced by the lines
+// Splits text into pieces (worth trying when kPieceDepth lines start with "--"); piece 0 is the
+// message. A part moved out is replaced by the lines
 // "Content-Type: text/plain", "<marker>: <n>" and an empty line, n being its piece's index.
 // Returns false, with no pieces, when no part lies deep enough to be moved.
 bool SplitDeepParts(std::string_view text, const std::string& marker,

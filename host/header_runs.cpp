@@ -1,6 +1,9 @@
 // HeaderRuns: runs of plain header fields taken out of the text GMime parses.
 #include "host/header_runs.h"
 
+#include <unordered_map>
+#include <unordered_set>
+
 #include "common/ascii.h"
 
 namespace host {
@@ -99,43 +102,91 @@ std::string UnfoldPlainValue(std::string_view raw) {
     return out;
 }
 
-bool CollapseHeaderRuns(std::string_view text, const std::string& marker, size_t maxFields,
-                        std::string* slim, std::vector<TakenFieldList>* runs) {
-    size_t taken = 0;
-    ForEachField(text, [&](size_t, size_t, size_t colon) { taken += colon != 0; });
-    if (taken < kMinTakenFields) return false;
+namespace {
 
-    std::string out;
-    std::vector<TakenFieldList> found;
-    size_t copied = 0;  // text before this is in `out` or in a run
-    bool inRun = false;
-    ForEachField(text, [&](size_t begin, size_t end, size_t colon) {
+// The name GMime gives the field (up to ':', trailing blanks dropped), or "" when GMime takes the
+// line for an invalid header line.
+std::string_view GMimeName(std::string_view field) {
+    size_t i = 0;
+    bool blank = false;
+    for (; i < field.size() && field[i] != ':'; ++i) {
+        const unsigned char c = static_cast<unsigned char>(field[i]);
+        if (ascommon::IsAsciiBlank(field[i])) {
+            blank = true;
+        } else if (blank || c < 0x20 || c == 0x7F) {
+            return {};
+        }
+    }
+    if (i == field.size()) return {};
+    std::string_view name = field.substr(0, i);
+    while (!name.empty() && ascommon::IsAsciiBlank(name.back())) name.remove_suffix(1);
+    return name;
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    ascommon::AsciiLowerInPlace(out);
+    return out;
+}
+
+}  // namespace
+
+size_t CollapseFieldBlock(std::string_view block, bool part, const std::string& marker,
+                          size_t maxFields, std::string* out, std::vector<TakenRun>* runs) {
+    // In a part GMime compares every repeated name with its first field: a name is only taken
+    // when GMime sees none of its fields, and the repeats are noted here.
+    std::unordered_set<std::string> keptNames;
+    if (part) {
+        ForEachField(block, [&](size_t begin, size_t end, size_t colon) {
+            const std::string_view name = GMimeName(block.substr(begin, end - begin));
+            if (colon == 0 && !name.empty()) keptNames.insert(Lower(name));
+        });
+    }
+    std::unordered_map<std::string, std::string_view> firstRaw;  // lower-case name -> raw value
+    size_t copied = 0;  // the block before this is in *out or in a run
+    size_t taken = 0;
+    TakenRun* run = nullptr;
+    ForEachField(block, [&](size_t begin, size_t end, size_t colon) {
+        const std::string_view field = block.substr(begin, end - begin);
+        if (colon != 0 && part && keptNames.count(Lower(field.substr(0, colon))) != 0) colon = 0;
         if (colon == 0) {
-            inRun = false;
+            run = nullptr;
             return;
         }
-        if (!inRun) {
-            out.append(text, copied, begin - copied);
-            out += marker;
-            out += ": ";
-            out += std::to_string(found.size());
-            out += '\n';
-            found.emplace_back();
-            inRun = true;
+        if (run == nullptr) {
+            out->append(block, copied, begin - copied);
+            *out += marker + "-" + std::to_string(runs->size()) + ": 0\n";
+            run = &runs->emplace_back();
         }
         copied = end;
-        if (maxFields == 0) return;
-        --maxFields;
-        const std::string_view field = text.substr(begin, end - begin);
-        const std::string_view value = field.substr(colon + 1);
-        TakenField& taken = found.back().emplace_back();
-        taken.name.assign(field.substr(0, colon));
-        taken.raw = !IsPlainValue(value);
-        taken.value = taken.raw ? std::string(value) : UnfoldPlainValue(value);
+        const std::string_view name = field.substr(0, colon), value = field.substr(colon + 1);
+        if (part) {
+            const auto [first, added] = firstRaw.emplace(Lower(name), value);
+            if (!added) run->repeats.emplace_back(first->second != value, std::string(name));
+        }
+        if (taken == maxFields) return;
+        ++taken;
+        TakenField& kept = run->fields.emplace_back();
+        kept.name.assign(name);
+        kept.raw = !IsPlainValue(value);
+        kept.value = kept.raw ? std::string(value) : UnfoldPlainValue(value);
     });
-    out.append(text, copied, std::string_view::npos);
+    out->append(block, copied, std::string_view::npos);
+    return taken;
+}
+
+size_t CountTakenFields(std::string_view block) {
+    size_t taken = 0;
+    ForEachField(block, [&](size_t, size_t, size_t colon) { taken += colon != 0; });
+    return taken;
+}
+
+bool CollapseHeaderRuns(std::string_view text, const std::string& marker, size_t maxFields,
+                        std::string* slim, std::vector<TakenRun>* runs) {
+    if (CountTakenFields(text) < kMinTakenFields) return false;
+    std::string out;
+    CollapseFieldBlock(text, false, marker, maxFields, &out, runs);
     *slim = std::move(out);
-    *runs = std::move(found);
     return true;
 }
 

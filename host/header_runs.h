@@ -30,7 +30,14 @@ struct TakenField {
     std::string value;
     bool raw = false;
 };
-using TakenFieldList = std::vector<TakenField>;
+
+// A run of fields taken out of a header block. repeats lists the fields of the block GMime would
+// have called repeated (its name seen before), each with whether its value differs from the
+// first field of that name (GMime: "conflicting").
+struct TakenRun {
+    std::vector<TakenField> fields;
+    std::vector<std::pair<bool, std::string>> repeats;
+};
 
 // Fewer fields that can be taken than this are left to GMime: the copy would cost more than it
 // saves.
@@ -44,11 +51,21 @@ size_t PlainFieldColon(std::string_view field);
 // trailing blanks trimmed.
 std::string UnfoldPlainValue(std::string_view raw);
 
-// Copies text into *slim with each run of fields that can be taken in its top header block
-// replaced by the line "<marker>: <n>", n indexing *runs. The runs keep the first maxFields
-// fields; the others are dropped. Returns false, writing nothing, when the block holds fewer than
-// kMinTakenFields fields that can be taken.
+// The number of fields that can be taken in the header block at the start of `block`.
+size_t CountTakenFields(std::string_view block);
+
+// Appends `block` to *out with each run of fields that can be taken in the header block at its
+// start replaced by one placeholder field named "<marker>-<n>", n indexing *runs (appended to).
+// For a part's block (`part`: GMime reports every repeated name there), a name is only taken
+// when every field of that name can be, and the repeats are noted. The runs keep the first
+// maxFields fields; the others are dropped. Returns the number of fields kept.
+size_t CollapseFieldBlock(std::string_view block, bool part, const std::string& marker,
+                          size_t maxFields, std::string* out, std::vector<TakenRun>* runs);
+
+// CollapseFieldBlock for a message's top header block into a copy of the whole text, *slim.
+// Returns false, writing nothing, when the block holds fewer than kMinTakenFields fields that
+// can be taken.
 bool CollapseHeaderRuns(std::string_view text, const std::string& marker, size_t maxFields,
-                        std::string* slim, std::vector<TakenFieldList>* runs);
+                        std::string* slim, std::vector<TakenRun>* runs);
 
 }  // namespace host

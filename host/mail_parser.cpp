@@ -38,7 +38,7 @@ namespace host {
 namespace {
 
 constexpr size_t kMaxParts = 10000;        // parts beyond this are not listed one by one
-constexpr size_t kMaxOtherFields = 10000;  // per header block; the filters read none of them
+constexpr size_t kMaxOtherFields = 10000;  // per message; the filters read none of them
 constexpr size_t kMaxDeeperParses = 1;     // parses past GMime's depth limit per message
 constexpr size_t kMaxDefects = 64;         // defects beyond this are summarised in one line
 constexpr size_t kMaxInput = 0xFFFFFFF0u;  // GMime's memory streams hold 32-bit lengths
@@ -69,8 +69,9 @@ struct Context {
     bool nestingOverflow = false;     // GMime stopped building the tree at its depth limit
     std::vector<std::string> pieces;  // a deeply nested message cut up (SplitDeepParts)
     std::vector<bool> pieceOpened;
-    std::vector<TakenFieldList> headerRuns;        // header fields kept from GMime
-    size_t headerRunFields = 0;                    // how many, until they are collected
+    std::vector<TakenRun> headerRuns;  // header fields kept from GMime
+    size_t headerRunFields = 0;        // fields of the top block's runs, until they are collected
+    size_t otherFields = 0;            // listed so far (RoomForOtherField)
     std::vector<std::vector<PlainPart>> partRuns;  // plain parts kept from GMime
     std::string_view partText;                     // the text their contents lie in
 
@@ -753,23 +754,32 @@ const std::string& FieldRunMarker() {
     return marker;
 }
 
-void OtherFieldsCut(Context* context) {
+// True when one more field other than Subject, Content-Type and the address fields may be listed;
+// counts it. Past the cap, notes the cut once.
+bool RoomForOtherField(Context* context) {
+    if (context->otherFields < kMaxOtherFields) {
+        ++context->otherFields;
+        return true;
+    }
     context->Defect("more than " + std::to_string(kMaxOtherFields) +
-                    " other fields in a header block: the rest are not listed");
+                    " other header fields: the rest are not listed");
+    return false;
 }
 
 // Puts the run of plain fields a placeholder stands for in its place, once (as far as the cap
 // on other fields leaves room).
-void SpliceFieldRun(const char* raw, HeaderFields* fields, Context* context) {
+void SpliceFieldRun(const char* name, HeaderFields* fields, Context* context) {
+    const char* digits = name + FieldRunMarker().size() + 1;
     char* end = nullptr;
-    const unsigned long index = std::strtoul(raw, &end, 10);
-    if (end == raw || index >= context->headerRuns.size()) return;
-    TakenFieldList& run = context->headerRuns[index];
-    for (TakenField& field : run) {
-        if (fields->others.size() >= kMaxOtherFields) {
-            OtherFieldsCut(context);
-            break;
-        }
+    const unsigned long index = std::strtoul(digits, &end, 10);
+    if (end == digits || *end != '\0' || index >= context->headerRuns.size()) return;
+    TakenRun& run = context->headerRuns[index];
+    for (const auto& [conflicting, repeated] : run.repeats) {
+        context->Defect(Named(conflicting ? "conflicting repeated header" : "repeated header",
+                              repeated.c_str()));
+    }
+    for (TakenField& field : run.fields) {
+        if (!RoomForOtherField(context)) break;
         if (!field.raw) {
             fields->others.emplace_back(std::move(field.name), std::move(field.value));
             continue;
@@ -784,7 +794,7 @@ void SpliceFieldRun(const char* raw, HeaderFields* fields, Context* context) {
         g_autofree char* decoded = g_mime_utils_header_decode_text(context->options, unfolded);
         fields->others.emplace_back(std::move(field.name), Clean(decoded));
     }
-    TakenFieldList().swap(run);
+    TakenRun().fields.swap(run.fields);
 }
 
 // Adds the headers of one GMime header list to `fields`. The first Subject and Content-Type
@@ -825,15 +835,14 @@ void CollectHeaders(GMimeObject* object, HeaderFields* fields, Context* context)
             g_autoptr(InternetAddressList) parsed =
                 internet_address_list_parse(context->options, raw);
             if (parsed != nullptr) AppendAddresses(parsed, addresses, 0);
-        } else if (!context->headerRuns.empty() && FieldRunMarker() == name) {
-            SpliceFieldRun(raw, fields, context);
+        } else if (!context->headerRuns.empty() &&
+                   std::strncmp(name, FieldRunMarker().c_str(), FieldRunMarker().size()) == 0 &&
+                   name[FieldRunMarker().size()] == '-') {
+            SpliceFieldRun(name, fields, context);
         } else {
             if (encoded) ScanEncodedWords(raw, name, context, nullptr);
-            if (fields->others.size() < kMaxOtherFields) {
+            if (RoomForOtherField(context))
                 fields->others.emplace_back(Clean(name), HeaderValue(header, raw, encoded));
-            } else {
-                OtherFieldsCut(context);
-            }
         }
     }
 }
@@ -1368,8 +1377,8 @@ bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) 
 
     // A deeply nested message is parsed in pieces (GMime's cost per line grows with the depth).
     // Both that and many parts take many lines that start with "--".
-    const bool manyDashLines = MayNestDeeply(std::string_view(data, size));
-    if (manyDashLines &&
+    const LineCounts lines = CountLines(std::string_view(data, size), 2 * kMinTakenFields);
+    if (lines.dashLines >= kPieceDepth &&
         SplitDeepParts(std::string_view(data, size), PieceMarker(), &context.pieces)) {
         context.pieceOpened.assign(context.pieces.size(), false);
         data = context.pieces[0].data();
@@ -1380,17 +1389,20 @@ bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) 
     // field is many times its cost per byte).
     std::string partsSlim;
     const bool bypass = g_bypass.load(std::memory_order_relaxed);
-    if (bypass && manyDashLines && context.pieces.empty() &&
-        CollapsePlainParts(std::string_view(data, size), PartRunMarker(), &partsSlim,
-                           &context.partRuns)) {
+    if (bypass && context.pieces.empty() &&
+        (lines.dashLines >= kMinPlainParts || lines.fieldLines >= 2 * kMinTakenFields) &&
+        CollapsePlainParts(std::string_view(data, size), PartRunMarker(), FieldRunMarker(),
+                           kMaxOtherFields, &partsSlim, &context.partRuns, &context.headerRuns)) {
         context.partText = std::string_view(data, size);
         data = partsSlim.data();
         size = partsSlim.size();
     }
     std::string slim;
+    const size_t partFieldRuns = context.headerRuns.size();
     if (bypass && CollapseHeaderRuns(std::string_view(data, size), FieldRunMarker(),
                                      kMaxOtherFields, &slim, &context.headerRuns)) {
-        for (const TakenFieldList& run : context.headerRuns) context.headerRunFields += run.size();
+        for (size_t i = partFieldRuns; i < context.headerRuns.size(); ++i)
+            context.headerRunFields += context.headerRuns[i].fields.size();
         data = slim.data();
         size = slim.size();
     }

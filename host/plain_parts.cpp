@@ -6,6 +6,7 @@
 // line break, so that both readings agree.
 #include "host/plain_parts.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "common/ascii.h"
@@ -67,7 +68,14 @@ std::string_view Unterminated(std::string_view line) {
 
 class Collapser {
   public:
-    explicit Collapser(std::string_view text) : m_text(text) {}
+    Collapser(std::string_view text, const std::string& marker, const std::string& fieldMarker,
+              size_t maxFields, std::vector<TakenRun>* fieldRuns)
+        : m_text(text),
+          m_marker(marker),
+          m_fieldMarker(fieldMarker),
+          m_maxFields(maxFields),
+          m_fieldRuns(fieldRuns),
+          m_fieldRunsBefore(fieldRuns->size()) {}
 
     // Follows the whole text; false when it cannot be followed the way GMime reads it.
     bool Follow() {
@@ -82,16 +90,24 @@ class Collapser {
         return true;
     }
 
-    size_t plainParts() const { return m_plainParts; }
+    // True when the text has enough plain parts or a header block worth collapsing.
+    bool TookAny() const {
+        return m_plainParts >= kMinPlainParts || m_fieldRuns->size() > m_fieldRunsBefore;
+    }
 
-    // The text with each run replaced by its placeholder part.
-    std::string Collapsed(const std::string& marker) const {
+    // Drops the field runs noted.
+    void Forget() { m_fieldRuns->resize(m_fieldRunsBefore); }
+
+    // The text with each run of parts and each collapsed header block replaced.
+    std::string Collapsed() {
+        std::sort(m_spans.begin(), m_spans.end(),
+                  [](const Span& a, const Span& b) { return a.begin < b.begin; });
         std::string out;
         size_t copied = 0;
-        for (size_t i = 0; i < m_spans.size(); ++i) {
-            out.append(m_text, copied, m_spans[i].first - copied);
-            out += "Content-Type: text/plain\n" + marker + ": " + std::to_string(i) + "\n\n";
-            copied = m_spans[i].second;
+        for (const Span& span : m_spans) {
+            out.append(m_text, copied, span.begin - copied);
+            out += span.text;
+            copied = span.end;
         }
         out.append(m_text, copied, std::string_view::npos);
         return out;
@@ -120,7 +136,7 @@ class Collapser {
             }
         }
         if (!m_inHeaders) return true;
-        if (line == "\n" || line == "\r\n") return EndHeaders(end);
+        if (line == "\n" || line == "\r\n") return EndHeaders(at, end);
         if (ascommon::IsAsciiBlank(line[0])) {
             if (m_fieldBegin == m_fieldEnd) m_candidate = false;  // GMime: an invalid line
             m_fieldEnd = end;
@@ -236,8 +252,8 @@ class Collapser {
         return true;
     }
 
-    // The empty line at the end of a header block, ending at `end`.
-    bool EndHeaders(size_t end) {
+    // The empty line [at, end) at the end of a header block.
+    bool EndHeaders(size_t at, size_t end) {
         if (!EndField()) return false;
         m_inHeaders = false;
         const std::string_view type = m_contentType;
@@ -258,18 +274,38 @@ class Collapser {
         if (!m_inPart) return true;
         if (m_contentTypes != 1) m_candidate = false;
         m_part.contentBegin = end;
+        const std::string_view block = m_text.substr(m_partBegin, at - m_partBegin);
+        if (!m_candidate && CountTakenFields(block) >= kMinTakenFields) {
+            Span& span = m_spans.emplace_back();
+            span.begin = m_partBegin;
+            span.end = at;
+            // What the blocks keep counts against one cap for the message.
+            m_maxFields -= CollapseFieldBlock(block, true, m_fieldMarker, m_maxFields, &span.text,
+                                              m_fieldRuns);
+        }
         return true;
     }
 
     void Flush() {
         if (m_run.empty()) return;
         m_plainParts += m_run.size();
-        m_spans.emplace_back(m_runBegin, m_runEnd);
+        m_spans.push_back({m_runBegin, m_runEnd,
+                           "Content-Type: text/plain\n" + m_marker + ": " +
+                               std::to_string(m_runs.size()) + "\n\n"});
         m_runs.push_back(std::move(m_run));
         m_run.clear();
     }
 
+    // A stretch of the text and what replaces it.
+    struct Span {
+        size_t begin, end;
+        std::string text;
+    };
+
     std::string_view m_text;
+    const std::string& m_marker;
+    const std::string& m_fieldMarker;
+    size_t m_maxFields;
     std::vector<std::string> m_multiparts;                         // open, outermost first
     std::unordered_map<std::string, std::vector<size_t>> m_index;  // boundary -> multiparts
     bool m_inHeaders = true;  // the message's own header block first
@@ -285,18 +321,25 @@ class Collapser {
     // The run being gathered, and those done.
     std::vector<PlainPart> m_run;
     size_t m_runBegin = 0, m_runEnd = 0;
-    std::vector<std::pair<size_t, size_t>> m_spans;
+    std::vector<Span> m_spans;
     std::vector<std::vector<PlainPart>> m_runs;
+    std::vector<TakenRun>* m_fieldRuns;
+    size_t m_fieldRunsBefore;
     size_t m_plainParts = 0;
 };
 
 }  // namespace
 
-bool CollapsePlainParts(std::string_view text, const std::string& marker, std::string* slim,
-                        std::vector<std::vector<PlainPart>>* runs) {
-    Collapser collapser(text);
-    if (!collapser.Follow() || collapser.plainParts() < kMinPlainParts) return false;
-    *slim = collapser.Collapsed(marker);
+bool CollapsePlainParts(std::string_view text, const std::string& marker,
+                        const std::string& fieldMarker, size_t maxFields, std::string* slim,
+                        std::vector<std::vector<PlainPart>>* runs,
+                        std::vector<TakenRun>* fieldRuns) {
+    Collapser collapser(text, marker, fieldMarker, maxFields, fieldRuns);
+    if (!collapser.Follow() || !collapser.TookAny()) {
+        collapser.Forget();
+        return false;
+    }
+    *slim = collapser.Collapsed();
     *runs = std::move(collapser.runs());
     return true;
 }

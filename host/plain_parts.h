@@ -9,7 +9,9 @@
 // sibling parts replaced by one placeholder part, and returns what each part of the runs holds:
 // its fields as GMime would give them, its type and the span of its content. It leaves a message
 // it cannot follow exactly as it is: one with an enclosed message or a digest, or with a boundary
-// line inside a header block. Pure functions; any thread.
+// line inside a header block. It also takes the fields of the parts' header blocks that hold
+// many of them out of GMime's way, as header_runs does for the message's own block. Pure
+// functions; any thread.
 #pragma once
 
 #include <cstddef>
@@ -36,9 +38,14 @@ struct PlainPart {
 };
 
 // Copies text into *slim with each run of plain parts replaced by a part whose header block is
-// "Content-Type: text/plain" and "<marker>: <n>", n indexing *runs. Returns false, writing
-// nothing, when the text holds fewer than kMinPlainParts plain parts or cannot be followed.
-bool CollapsePlainParts(std::string_view text, const std::string& marker, std::string* slim,
-                        std::vector<std::vector<PlainPart>>* runs);
+// "Content-Type: text/plain" and "<marker>: <n>", n indexing *runs, and with the fields that can
+// be taken of every other part whose header block holds kMinTakenFields of them collapsed as
+// CollapseFieldBlock does (fieldMarker, at most maxFields fields kept in all, *fieldRuns appended
+// to). Returns false, writing nothing, when it took nothing (fewer than kMinPlainParts plain parts
+// and no such block) or cannot follow the text.
+bool CollapsePlainParts(std::string_view text, const std::string& marker,
+                        const std::string& fieldMarker, size_t maxFields, std::string* slim,
+                        std::vector<std::vector<PlainPart>>* runs,
+                        std::vector<TakenRun>* fieldRuns);
 
 }  // namespace host

@@ -294,7 +294,12 @@ TEST(MailParser, HostileStructure) {
     // Many small parts, most of them kept from GMime, read part by part as each does alone:
     // records, the charsets used and the defects (part numbers aside), with line breaks of
     // either kind around the boundaries.
+    // A part whose many fields go round GMime too, repeated (same value, other value) and
+    // sharing a name with a field GMime still reads.
+    std::string manyFields = "X-R: 1\nX-R: 1\nX-R: 2\nX-K : kept\nX-K: not taken\nX-E: caf\xe9\n";
+    for (int i = 0; i < 40; ++i) manyFields += "X-F" + std::to_string(i % 30) + ": v\n";
     const std::string partTexts[] = {
+        manyFields + "Content-Type: text/plain\n\nfields\n",
         "Content-Type: text/plain\n\nhello http://a.example/\n",
         "Content-Type: text/html; charset=utf-8\n\n<p>hi</p>\n",
         "Content-Type: TEXT/PLAIN; charset=\"iso-8859-1\"\nX-A: 1\n\ncaf\xe9\n",
