@@ -5,6 +5,7 @@
 
 Shapes (N counts the repeated unit):
   headers      a message with N distinct header names
+  part-headers a multipart message of N/10,000 parts, each with 10,000 distinct header names
   empty-parts  a multipart message of N empty text/plain parts
   nesting      N multiparts nested in one another, a listed URL in the innermost part
   long-line    a text/plain body of one line of N bytes
@@ -24,6 +25,14 @@ def lines_of(shape, n):
         for i in range(n):
             yield "X-H%d: v\n" % i
         yield "\nbody\n"
+    elif shape == "part-headers":
+        yield HEAD + 'Content-Type: multipart/mixed; boundary="b"\n\n'
+        for part in range(max(1, n // 10000)):
+            yield "--b\nContent-Type: text/plain\n"
+            for i in range(10000):
+                yield "X-H%d: v\n" % i
+            yield "\nbody\n"
+        yield "--b--\n"
     elif shape == "empty-parts":
         yield HEAD + 'Content-Type: multipart/mixed; boundary="b"\n\n'
         for _ in range(n):

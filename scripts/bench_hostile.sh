@@ -18,7 +18,7 @@ trap 'rm -rf "$work"' EXIT
 
 # shape and N: messages first, then the lists
 shapes=(
-  "headers 400000" "empty-parts 160000" "nesting 70000" "long-line 5000000"
+  "headers 400000" "part-headers 400000" "empty-parts 160000" "nesting 70000" "long-line 5000000"
   "text-urls 125000" "html-urls 100000" "addresses 1000000" "url-list 1000000"
 )
 runs=${MOLVEX_BENCH_RUNS:-3}
