@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <utility>
 
 #include "common/ascii.h"
 #include "host/deep_parts.h"
@@ -57,6 +58,22 @@ bool SimpleTextType(std::string_view value, PlainPart* part) {
     if (quoted && (i == value.size() || value[i++] != '"')) return false;
     blanks();
     return i == value.size();
+}
+
+// Enclosed messages followed at most; GMime stops at 1,024 levels of parts and messages.
+constexpr size_t kMaxMessages = 512;
+
+// True for a Content-Type value (leading blanks dropped) that GMime parses as an enclosed
+// message: message/rfc822, rfc2822, global or news.
+bool IsEnclosedMessage(std::string_view type) {
+    if (!StartsWithNoCase(type, "message/")) return false;
+    size_t end = 8;
+    while (end < type.size() && type[end] != ';' && !ascommon::IsAsciiBlank(type[end])) ++end;
+    const std::string_view subtype = type.substr(8, end - 8);
+    for (std::string_view name : {"rfc822", "rfc2822", "global", "news"}) {
+        if (EqualsNoCase(subtype, name)) return true;
+    }
+    return false;
 }
 
 // A line without its line break.
@@ -118,6 +135,7 @@ class Collapser {
   private:
     bool Line(size_t at, size_t end) {
         const std::string_view line = m_text.substr(at, end - at);
+        const bool messageStart = std::exchange(m_messageStart, false);
         std::string_view bare = line;
         while (!bare.empty() &&
                (bare.back() == '\n' || bare.back() == '\r' || ascommon::IsAsciiBlank(bare.back())))
@@ -130,7 +148,11 @@ class Collapser {
                 last = true;
             }
             if (found != m_index.end()) {
-                if (m_inHeaders) return false;  // GMime reads it as a header line
+                // In a header block GMime ends the part there, which is not followed here; at the
+                // start of an enclosed message the message is empty.
+                if (m_inHeaders && !messageStart) return false;
+                m_inHeaders = false;
+                m_inMessage = false;
                 Boundary(found->second.back(), last, at, end);
                 return true;
             }
@@ -184,6 +206,7 @@ class Collapser {
         m_candidate = true;
         m_contentTypes = 0;
         m_contentType.clear();
+        m_transferEncoding = false;
         m_part = PlainPart();
     }
 
@@ -205,10 +228,9 @@ class Collapser {
         m_fieldBegin = m_fieldEnd;
         const size_t colon = field.find(':');
         std::string_view name = field.substr(0, colon == std::string_view::npos ? 0 : colon);
-        const size_t nameSize = name.size();
         while (!name.empty() && ascommon::IsAsciiBlank(name.back())) name.remove_suffix(1);
+        if (EqualsNoCase(name, "content-transfer-encoding")) m_transferEncoding = true;
         if (EqualsNoCase(name, "content-type")) {
-            if (name.size() != nameSize) return false;
             ++m_contentTypes;
             m_contentType.clear();
             size_t at = 0;
@@ -256,12 +278,20 @@ class Collapser {
     bool EndHeaders(size_t at, size_t end) {
         if (!EndField()) return false;
         m_inHeaders = false;
-        const std::string_view type = m_contentType;
-        size_t i = 0;
-        while (i < type.size() && ascommon::IsAsciiBlank(type[i])) ++i;
-        if (StartsWithNoCase(type.substr(i), "message/") ||
-            StartsWithNoCase(type.substr(i), "multipart/digest")) {
-            return false;  // an enclosed message: its header block is not followed here
+        std::string_view type = m_contentType;
+        while (!type.empty() && ascommon::IsAsciiBlank(type[0])) type.remove_prefix(1);
+        // A digest's parts are enclosed messages by default; comments are read by GMime alone.
+        if (StartsWithNoCase(type, "multipart/digest") ||
+            type.find('(') != std::string_view::npos) {
+            return false;
+        }
+        if (IsEnclosedMessage(type)) {
+            // GMime reads an encoded one as a leaf, and stops at its nesting limit.
+            if (m_transferEncoding || ++m_messages > kMaxMessages) return false;
+            if (m_inPart) CollapseBlock(m_partBegin, at, true);
+            if (m_inMessage) CollapseBlock(m_blockBegin, at, false);
+            EnterMessage(end);
+            return true;
         }
         const std::string boundary = MultipartBoundary(m_contentType);
         if (!boundary.empty()) {
@@ -271,19 +301,43 @@ class Collapser {
             m_index[boundary].push_back(m_multiparts.size());
             m_multiparts.push_back(boundary);
         }
-        if (!m_inPart) return true;
+        if (!m_inPart) {
+            // An enclosed message's own block reads like the message's: only the fields that
+            // repeat a single-use name are reported, and those are never taken.
+            if (m_inMessage) CollapseBlock(m_blockBegin, at, false);
+            m_inMessage = false;
+            return true;
+        }
         if (m_contentTypes != 1) m_candidate = false;
         m_part.contentBegin = end;
-        const std::string_view block = m_text.substr(m_partBegin, at - m_partBegin);
-        if (!m_candidate && CountTakenFields(block) >= kMinTakenFields) {
-            Span& span = m_spans.emplace_back();
-            span.begin = m_partBegin;
-            span.end = at;
-            // What the blocks keep counts against one cap for the message.
-            m_maxFields -= CollapseFieldBlock(block, true, m_fieldMarker, m_maxFields, &span.text,
-                                              m_fieldRuns);
-        }
+        if (!m_candidate) CollapseBlock(m_partBegin, at, true);
         return true;
+    }
+
+    // Collapses the fields of the header block [begin, end) when it holds enough of them.
+    void CollapseBlock(size_t begin, size_t end, bool part) {
+        const std::string_view block = m_text.substr(begin, end - begin);
+        if (CountTakenFields(block) < kMinTakenFields) return;
+        Span& span = m_spans.emplace_back();
+        span.begin = begin;
+        span.end = end;
+        // What the blocks keep counts against one cap for the message.
+        m_maxFields -=
+            CollapseFieldBlock(block, part, m_fieldMarker, m_maxFields, &span.text, m_fieldRuns);
+    }
+
+    // The content of an enclosed message part starts at `begin`: the message's header block,
+    // unless a boundary comes first (an empty message).
+    void EnterMessage(size_t begin) {
+        m_inPart = false;
+        m_inMessage = true;
+        m_inHeaders = true;
+        m_messageStart = true;
+        m_blockBegin = begin;
+        m_fieldBegin = m_fieldEnd = begin;
+        m_contentTypes = 0;
+        m_contentType.clear();
+        m_transferEncoding = false;
     }
 
     void Flush() {
@@ -313,6 +367,11 @@ class Collapser {
     size_t m_fieldBegin = 0, m_fieldEnd = 0;  // the field being read
     size_t m_contentTypes = 0;
     std::string m_contentType;
+    bool m_transferEncoding = false;  // the block has a Content-Transfer-Encoding field
+    bool m_inMessage = false;         // in the header block of an enclosed message
+    bool m_messageStart = false;      // at the first line of an enclosed message
+    size_t m_blockBegin = 0;          // where that block starts
+    size_t m_messages = 0;            // enclosed messages entered
     // The part being read.
     size_t m_parent = 0;
     size_t m_partBegin = 0;

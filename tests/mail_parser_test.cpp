@@ -315,7 +315,11 @@ TEST(MailParser, HostileStructure) {
         "Content-Type: text/plain\n\n--not-a-boundary\n",
         "X-C: 1\n\nbare\n",
         "Content-Type: text/plain ; charset=utf-8 \n\nspaces\n",
-        "Content-Type: text/plain\nContent-Type: text/html\n\ntwo types\n"};
+        "Content-Type: text/plain\nContent-Type: text/html\n\ntwo types\n",
+        "Content-Type : message/rfc822\n\nSubject: inner\nContent-Type: multipart/alternative; "
+        "boundary=m\n\n--m\nContent-Type: text/plain\n\ninner\n--m--\n",
+        "Content-Type: message/rfc822\n\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
+        "Content-Type: text/plain\n\nsame boundary\n--b\nContent-Type: text/html\n\nx\n--b--\n"};
     const auto numberless = [](std::string text) {
         text.erase(std::remove_if(text.begin(), text.end(), ::isdigit), text.end());
         return text;
