@@ -61,6 +61,23 @@ size_t TakenColon(std::string_view field) {
 
 }  // namespace
 
+std::string_view GMimeFieldName(std::string_view field) {
+    size_t i = 0;
+    bool blank = false;
+    for (; i < field.size() && field[i] != ':'; ++i) {
+        const unsigned char c = static_cast<unsigned char>(field[i]);
+        if (ascommon::IsAsciiBlank(field[i])) {
+            blank = true;
+        } else if (blank || c < 0x20 || c == 0x7F) {
+            return {};
+        }
+    }
+    if (i == field.size()) return {};
+    std::string_view name = field.substr(0, i);
+    while (!name.empty() && ascommon::IsAsciiBlank(name.back())) name.remove_suffix(1);
+    return name;
+}
+
 size_t PlainFieldColon(std::string_view field) {
     const size_t colon = TakenColon(field);
     return colon != 0 && IsPlainValue(field.substr(colon + 1)) ? colon : 0;
@@ -104,25 +121,6 @@ std::string UnfoldPlainValue(std::string_view raw) {
 
 namespace {
 
-// The name GMime gives the field (up to ':', trailing blanks dropped), or "" when GMime takes the
-// line for an invalid header line.
-std::string_view GMimeName(std::string_view field) {
-    size_t i = 0;
-    bool blank = false;
-    for (; i < field.size() && field[i] != ':'; ++i) {
-        const unsigned char c = static_cast<unsigned char>(field[i]);
-        if (ascommon::IsAsciiBlank(field[i])) {
-            blank = true;
-        } else if (blank || c < 0x20 || c == 0x7F) {
-            return {};
-        }
-    }
-    if (i == field.size()) return {};
-    std::string_view name = field.substr(0, i);
-    while (!name.empty() && ascommon::IsAsciiBlank(name.back())) name.remove_suffix(1);
-    return name;
-}
-
 std::string Lower(std::string_view text) {
     std::string out(text);
     ascommon::AsciiLowerInPlace(out);
@@ -138,7 +136,7 @@ size_t CollapseFieldBlock(std::string_view block, bool part, const std::string& 
     std::unordered_set<std::string> keptNames;
     if (part) {
         ForEachField(block, [&](size_t begin, size_t end, size_t colon) {
-            const std::string_view name = GMimeName(block.substr(begin, end - begin));
+            const std::string_view name = GMimeFieldName(block.substr(begin, end - begin));
             if (colon == 0 && !name.empty()) keptNames.insert(Lower(name));
         });
     }

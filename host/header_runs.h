@@ -43,6 +43,10 @@ struct TakenRun {
 // saves.
 constexpr size_t kMinTakenFields = 32;
 
+// The name GMime gives a field (up to ':', trailing blanks dropped), or "" when GMime takes its
+// first line for an invalid header line.
+std::string_view GMimeFieldName(std::string_view field);
+
 // Position of the colon that ends the name of a plain field, or 0 when `field` (its lines, line
 // breaks included) is not plain.
 size_t PlainFieldColon(std::string_view field);

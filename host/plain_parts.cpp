@@ -148,9 +148,19 @@ class Collapser {
                 last = true;
             }
             if (found != m_index.end()) {
-                // In a header block GMime ends the part there, which is not followed here; at the
-                // start of an enclosed message the message is empty.
-                if (m_inHeaders && !messageStart) return false;
+                // At the start of an enclosed message the message is empty. In a part's header
+                // block GMime takes it for an invalid header line while the block has no field,
+                // and else ends the part there, without content.
+                if (m_inHeaders && !messageStart) {
+                    if (!m_inPart || !EndField()) return false;
+                    if (!m_blockHasField) {
+                        m_candidate = false;
+                        m_fieldBegin = at;
+                        m_fieldEnd = end;
+                        return true;
+                    }
+                    if (!EndWithoutContent(at)) return false;
+                }
                 m_inHeaders = false;
                 m_inMessage = false;
                 Boundary(found->second.back(), last, at, end);
@@ -207,6 +217,7 @@ class Collapser {
         m_contentTypes = 0;
         m_contentType.clear();
         m_transferEncoding = false;
+        m_blockHasField = false;
         m_part = PlainPart();
     }
 
@@ -226,6 +237,7 @@ class Collapser {
         if (m_fieldBegin == m_fieldEnd) return true;
         const std::string_view field = m_text.substr(m_fieldBegin, m_fieldEnd - m_fieldBegin);
         m_fieldBegin = m_fieldEnd;
+        if (!GMimeFieldName(field).empty()) m_blockHasField = true;
         const size_t colon = field.find(':');
         std::string_view name = field.substr(0, colon == std::string_view::npos ? 0 : colon);
         while (!name.empty() && ascommon::IsAsciiBlank(name.back())) name.remove_suffix(1);
@@ -275,16 +287,31 @@ class Collapser {
     }
 
     // The empty line [at, end) at the end of a header block.
+    // The block's Content-Type value without leading blanks, or "" when GMime alone reads it: a
+    // digest (whose parts are enclosed messages by default), or one with a comment.
+    bool BlockType(std::string_view* type) const {
+        *type = m_contentType;
+        while (!type->empty() && ascommon::IsAsciiBlank((*type)[0])) type->remove_prefix(1);
+        return !StartsWithNoCase(*type, "multipart/digest") &&
+               type->find('(') == std::string_view::npos;
+    }
+
+    // A boundary at `at` ends the header block of the part being read: the part has no content.
+    // False for a multipart or an enclosed message, whose reading then is not followed here.
+    bool EndWithoutContent(size_t at) {
+        std::string_view type;
+        if (!BlockType(&type) || StartsWithNoCase(type, "multipart/") || IsEnclosedMessage(type))
+            return false;
+        m_candidate = false;
+        CollapseBlock(m_partBegin, at, true);
+        return true;
+    }
+
     bool EndHeaders(size_t at, size_t end) {
         if (!EndField()) return false;
         m_inHeaders = false;
-        std::string_view type = m_contentType;
-        while (!type.empty() && ascommon::IsAsciiBlank(type[0])) type.remove_prefix(1);
-        // A digest's parts are enclosed messages by default; comments are read by GMime alone.
-        if (StartsWithNoCase(type, "multipart/digest") ||
-            type.find('(') != std::string_view::npos) {
-            return false;
-        }
+        std::string_view type;
+        if (!BlockType(&type)) return false;
         if (IsEnclosedMessage(type)) {
             // GMime reads an encoded one as a leaf, and stops at its nesting limit.
             if (m_transferEncoding || ++m_messages > kMaxMessages) return false;
@@ -338,6 +365,7 @@ class Collapser {
         m_contentTypes = 0;
         m_contentType.clear();
         m_transferEncoding = false;
+        m_blockHasField = false;
     }
 
     void Flush() {
@@ -368,6 +396,7 @@ class Collapser {
     size_t m_contentTypes = 0;
     std::string m_contentType;
     bool m_transferEncoding = false;  // the block has a Content-Transfer-Encoding field
+    bool m_blockHasField = false;     // the block has a field GMime reads as one
     bool m_inMessage = false;         // in the header block of an enclosed message
     bool m_messageStart = false;      // at the first line of an enclosed message
     size_t m_blockBegin = 0;          // where that block starts

@@ -316,6 +316,7 @@ TEST(MailParser, HostileStructure) {
         "X-C: 1\n\nbare\n",
         "Content-Type: text/plain ; charset=utf-8 \n\nspaces\n",
         "Content-Type: text/plain\nContent-Type: text/html\n\ntwo types\n",
+        "Content-Type: text/plain\nX-A: no content\n",
         "Content-Type : message/rfc822\n\nSubject: inner\nContent-Type: multipart/alternative; "
         "boundary=m\n\n--m\nContent-Type: text/plain\n\ninner\n--m--\n",
         "Content-Type: message/rfc822\n\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
