@@ -7,6 +7,7 @@
 #include "host/plain_parts.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 #include <utility>
 
@@ -74,6 +75,17 @@ bool IsEnclosedMessage(std::string_view type) {
         if (EqualsNoCase(subtype, name)) return true;
     }
     return false;
+}
+
+// A character of a MIME token (type and subtype names).
+bool IsTokenChar(char c) {
+    return c > ' ' && c < 0x7F && std::strchr("()<>@,;:\\\"/[]?=", c) == nullptr;
+}
+
+std::string Lower(std::string_view text) {
+    std::string out(text);
+    ascommon::AsciiLowerInPlace(out);
+    return out;
 }
 
 // A line without its line break.
@@ -228,6 +240,7 @@ class Collapser {
             at.pop_back();
             if (at.empty()) m_index.erase(m_multiparts.back());
             m_multiparts.pop_back();
+            m_digests.pop_back();
         }
     }
 
@@ -287,13 +300,27 @@ class Collapser {
     }
 
     // The empty line [at, end) at the end of a header block.
-    // The block's Content-Type value without leading blanks, or "" when GMime alone reads it: a
-    // digest (whose parts are enclosed messages by default), or one with a comment.
+    // The type GMime gives the block, as a Content-Type value without leading blanks (a part
+    // of a digest without one is an enclosed message); false when GMime alone reads it: a
+    // comment in a multipart or message type, a digest part's type that is not type/subtype.
     bool BlockType(std::string_view* type) const {
         *type = m_contentType;
         while (!type->empty() && ascommon::IsAsciiBlank((*type)[0])) type->remove_prefix(1);
-        return !StartsWithNoCase(*type, "multipart/digest") &&
-               type->find('(') == std::string_view::npos;
+        if (type->find('(') != std::string_view::npos) {
+            const std::string lower = Lower(*type);
+            if (lower.find("multipart") != std::string::npos ||
+                lower.find("message") != std::string::npos)
+                return false;
+        }
+        if (!m_inPart || !m_digests[m_parent]) return true;
+        if (m_contentTypes == 0) {
+            *type = "message/rfc822";
+            return true;
+        }
+        const size_t slash = type->find('/');
+        return slash != 0 && slash != std::string_view::npos && slash + 1 < type->size() &&
+               IsTokenChar((*type)[slash + 1]) &&
+               std::all_of(type->begin(), type->begin() + slash, IsTokenChar);
     }
 
     // A boundary at `at` ends the header block of the part being read: the part has no content.
@@ -327,6 +354,7 @@ class Collapser {
             m_candidate = false;
             m_index[boundary].push_back(m_multiparts.size());
             m_multiparts.push_back(boundary);
+            m_digests.push_back(StartsWithNoCase(type, "multipart/digest"));
         }
         if (!m_inPart) {
             // An enclosed message's own block reads like the message's: only the fields that
@@ -389,6 +417,7 @@ class Collapser {
     const std::string& m_fieldMarker;
     size_t m_maxFields;
     std::vector<std::string> m_multiparts;                         // open, outermost first
+    std::vector<bool> m_digests;                                   // which of them are digests
     std::unordered_map<std::string, std::vector<size_t>> m_index;  // boundary -> multiparts
     bool m_inHeaders = true;  // the message's own header block first
     bool m_inPart = false;    // inside a part of a multipart (else the top or an epilogue)
