@@ -18,7 +18,8 @@ install(FILES ${MOLVEX_SAMPLE_LISTS}/blacklist.txt ${MOLVEX_SAMPLE_LISTS}/whitel
 file(GLOB MOLVEX_SAMPLE_MESSAGES ${CMAKE_SOURCE_DIR}/samples/*.eml ${CMAKE_SOURCE_DIR}/samples/*.mbox)
 install(FILES ${MOLVEX_SAMPLE_MESSAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
         COMPONENT runtime)
-install(FILES README.md docs/configuration.md docs/data-file-format.md docs/scan-output.md
+install(FILES README.md docs/configuration.md docs/data-file-format.md docs/mail-parser.md
+              docs/scan-output.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
 
 # The configuration: a system path for a /usr install (the package), else under the prefix.
