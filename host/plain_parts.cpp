@@ -323,14 +323,27 @@ class Collapser {
                std::all_of(type->begin(), type->begin() + slash, IsTokenChar);
     }
 
-    // A boundary at `at` ends the header block of the part being read: the part has no content.
-    // False for a multipart or an enclosed message, whose reading then is not followed here.
+    // A boundary at `at` ends the header block of the part being read: the part has no content
+    // (a multipart is closed by that boundary as soon as it opens, an enclosed message is empty).
     bool EndWithoutContent(size_t at) {
         std::string_view type;
-        if (!BlockType(&type) || StartsWithNoCase(type, "multipart/") || IsEnclosedMessage(type))
-            return false;
+        if (!BlockType(&type)) return false;
         m_candidate = false;
         CollapseBlock(m_partBegin, at, true);
+        return true;
+    }
+
+    // Opens the multipart the block declares, if any; false for a boundary that deep_parts'
+    // reading of boundary lines cannot tell apart (ending in "-" or a blank).
+    bool OpenMultipart(std::string_view type) {
+        const std::string boundary = MultipartBoundary(m_contentType);
+        if (boundary.empty()) return true;
+        const char tail = boundary.back();
+        if (tail == '-' || ascommon::IsAsciiBlank(tail)) return false;
+        m_candidate = false;
+        m_index[boundary].push_back(m_multiparts.size());
+        m_multiparts.push_back(boundary);
+        m_digests.push_back(StartsWithNoCase(type, "multipart/digest"));
         return true;
     }
 
@@ -347,15 +360,7 @@ class Collapser {
             EnterMessage(end);
             return true;
         }
-        const std::string boundary = MultipartBoundary(m_contentType);
-        if (!boundary.empty()) {
-            const char tail = boundary.back();
-            if (tail == '-' || ascommon::IsAsciiBlank(tail)) return false;
-            m_candidate = false;
-            m_index[boundary].push_back(m_multiparts.size());
-            m_multiparts.push_back(boundary);
-            m_digests.push_back(StartsWithNoCase(type, "multipart/digest"));
-        }
+        if (!OpenMultipart(type)) return false;
         if (!m_inPart) {
             // An enclosed message's own block reads like the message's: only the fields that
             // repeat a single-use name are reported, and those are never taken.

@@ -317,6 +317,8 @@ TEST(MailParser, HostileStructure) {
         "Content-Type: text/plain ; charset=utf-8 \n\nspaces\n",
         "Content-Type: text/plain\nContent-Type: text/html\n\ntwo types\n",
         "Content-Type: text/plain\nX-A: no content\n",
+        "Content-Type: multipart/mixed; boundary=c\nX-A: cut short\n",
+        "Content-Type: message/rfc822\nX-A: empty\n",
         "Content-Type: text/plain (a comment)\n\ncommented\n",
         "Content-Type: multipart/digest; boundary=d\n\n--d\n\nSubject: in a digest\n\ntext\n--d\n"
         "Content-Type: text/plain\n\nplain in a digest\n--d--\n",
