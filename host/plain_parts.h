@@ -7,11 +7,10 @@
 // whose content is ended by a boundary of its own multipart. CollapsePlainParts follows the
 // boundaries as GMime does (deep_parts), copies the message with each run of consecutive plain
 // sibling parts replaced by one placeholder part, and returns what each part of the runs holds:
-// its fields as GMime would give them, its type and the span of its content. It leaves a message
-// it cannot follow exactly as it is: one with an enclosed message or a digest, or with a boundary
-// line inside a header block. It also takes the fields of the parts' header blocks that hold
-// many of them out of GMime's way, as header_runs does for the message's own block. Pure
-// functions; any thread.
+// its fields as GMime would give them, its type and the span of its content. It also takes the
+// fields of the parts' header blocks that hold many of them out of GMime's way, as header_runs
+// does for the message's own block. It leaves a message whose reading it cannot be sure of as it
+// is (docs/mail-parser.md lists the cases). Pure functions; any thread.
 #pragma once
 
 #include <cstddef>
