@@ -1407,6 +1407,9 @@ bool Parse(const char* data, size_t size, ParsedMail* mail, std::string* error) 
         size = slim.size();
     }
 
+    for (const std::vector<PlainPart>& run : context.partRuns) mail->partsRoundGMime += run.size();
+    for (const TakenRun& run : context.headerRuns) mail->fieldsRoundGMime += run.fields.size();
+
     bool nulInHeaders = false;
     auto input = std::make_unique<InputStream>(data, size);
     g_autoptr(GMimeMessage) message = ParseBytes(*input, context.options, &nulInHeaders, data);

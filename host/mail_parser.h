@@ -47,6 +47,9 @@ struct ParsedMail {
     // One line per text part: the charset its text was read in and why ("part 2: cp950 (alias
     // of CHINESEBIG5)", "part 3: gb18030 (detected, 100%)").
     std::vector<std::string> charsets;
+    // What was read round GMime (docs/mail-parser.md): parts and header fields.
+    size_t partsRoundGMime = 0;
+    size_t fieldsRoundGMime = 0;
 };
 
 // Whether runs of many plain header fields and of many plain parts are read round GMime

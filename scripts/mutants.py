@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Mutation check of the module's C++ sources.
 
-Plants one small fault (a mutant) at a time in the sources under as/, engines/, common/ and
-glyphkit/, rebuilds the build folder incrementally and runs the CTest suite. A mutant that makes
+Plants one small fault (a mutant) at a time in the sources under as/, engines/, common/,
+glyphkit/ and host/, rebuilds the build folder incrementally and runs the CTest suite. A mutant that makes
 a test fail (or time out) is killed; one that leaves every test passing survived, which points
 at a fault the tests would not catch (or at a mutant that cannot change behaviour); one that does
 not compile is stillborn and not counted. The score is killed / (killed + survived).
@@ -30,7 +30,7 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-SOURCE_DIRS = ("as", "engines", "common", "glyphkit")
+SOURCE_DIRS = ("as", "engines", "common", "glyphkit", "host")
 # Generated tables and sources that the Linux build does not compile.
 SKIP_NAME = re.compile(r"(_tables?\.cpp|^platform_win32\.cpp|^md5_win32\.cpp)$")
 BACKUP_NAME = "mutants-backup"

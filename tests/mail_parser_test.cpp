@@ -256,37 +256,46 @@ TEST(MailParser, HostileStructure) {
 
     // A block of many header fields (most of them kept from GMime) reads field by field as
     // each field does alone: names, values, order, the first Subject.
-    const std::string fields[] = {"X-A: plain\n",
-                                  "X-B:   lead and trail  \t\n",
-                                  "X-C: folded\n\tover\n  lines \n",
-                                  "X-D: crlf\r\n",
-                                  "X-E:\n",
-                                  "X-F: bare\rcr\n",
-                                  "X-G: =?utf-8?B?w6k=?=\n",
-                                  "X-H: caf\xe9\n",
-                                  "X-I : blank before the colon\n",
-                                  "no colon\n",
-                                  "Received: x\n",
-                                  std::string("X-J: nul\0byte\n", 14),
-                                  "Subject: s1\n",
-                                  "X-Molvex-Fields-0: 0\n",
-                                  "X-K: a=?b\n",
-                                  "X-L: =?bogus?Q?x?=\n",
-                                  "To: t@b.c\n"};
+    // field, whether the host reads it itself (the others go to GMime)
+    const std::pair<std::string, bool> fields[] = {{"X-A: plain\n", true},
+                                                   {"X-B:   lead and trail  \t\n", true},
+                                                   {"X-C: folded\n\tover\n  lines \n", true},
+                                                   {"X-D: crlf\r\n", true},
+                                                   {"X-E:\n", true},
+                                                   {"X-F: bare\rcr\n", true},
+                                                   {"X-G: =?utf-8?B?w6k=?=\n", true},
+                                                   {"X-H: caf\xe9\n", true},
+                                                   {"X-I : blank before the colon\n", false},
+                                                   {"no colon\n", false},
+                                                   {"Received: x\n", true},
+                                                   {std::string("X-J: nul\0byte\n", 14), false},
+                                                   {"Subject: s1\n", false},
+                                                   {"X-Molvex-Fields-0: 0\n", true},
+                                                   {"X-K: a=?b\n", true},
+                                                   {"X-L: =?bogus?Q?x?=\n", true},
+                                                   {"Reply-To: r@b.c\n", false},
+                                                   {"Date: d\n", false},
+                                                   {"To: t@b.c\n", false}};
     std::string block = "From: a@b\n";
     std::vector<std::pair<std::string, std::string>> others;
+    size_t taken = 0;
     for (int round = 0; round < 5; ++round) {
-        for (const std::string& field : fields) {
+        for (const auto& [field, hostReads] : fields) {
             block += field;
+            taken += hostReads;
             const ParsedMail alone = Parse("From: a@b\n" + field + "\nbody\n");
             others.insert(others.end(), alone.root.others.begin(), alone.root.others.end());
         }
     }
     const ParsedMail blockMail = Parse(block + "\nbody\n");
     EXPECT_EQ(others, blockMail.root.others);
+    EXPECT_EQ(taken, blockMail.fieldsRoundGMime);
     EXPECT_EQ("s1", blockMail.root.subject);
-    ASSERT_EQ(2u, blockMail.root.addresses.size());
-    EXPECT_EQ(5u, blockMail.root.addresses[1].second.size());
+    const std::vector<std::pair<std::string, std::vector<std::string>>> addresses = {
+        {"From", {"a@b"}},
+        {"Reply-To", std::vector<std::string>(5, "r@b.c")},
+        {"To", std::vector<std::string>(5, "t@b.c")}};
+    EXPECT_EQ(addresses, blockMail.root.addresses);
     for (const char* defect :
          {"no colon", "8-bit text in header X-H", "unknown charset bogus in header X-L"})
         EXPECT_TRUE(HasDefect(blockMail, defect)) << defect;
@@ -298,34 +307,39 @@ TEST(MailParser, HostileStructure) {
     // sharing a name with a field GMime still reads.
     std::string manyFields = "X-R: 1\nX-R: 1\nX-R: 2\nX-K : kept\nX-K: not taken\nX-E: caf\xe9\n";
     for (int i = 0; i < 40; ++i) manyFields += "X-F" + std::to_string(i % 30) + ": v\n";
-    const std::string partTexts[] = {
-        manyFields + "Content-Type: text/plain\n\nfields\n",
-        "Content-Type: text/plain\n\nhello http://a.example/\n",
-        "Content-Type: text/html; charset=utf-8\n\n<p>hi</p>\n",
-        "Content-Type: TEXT/PLAIN; charset=\"iso-8859-1\"\nX-A: 1\n\ncaf\xe9\n",
-        "Content-Type: text/plain\n\n",
-        "Content-Type: text/plain\r\n\r\nline\r\n",
-        "Content-Type: text/plain; format=flowed\n\nx\n",
-        "Content-Type: text/plain; charset=bogus-cs\n\nx\n",
-        "Content-Transfer-Encoding: base64\nContent-Type: text/plain\n\naGk=\n",
-        "Content-Type: text/plain\nX-A: 1\nX-a: 2\n\ndup\n",
-        "Content-Type: multipart/alternative; boundary=in\n\n--in\nContent-Type: text/plain\n\n"
-        "inner\n--in--\n",
-        "X-B: folded\n\tvalue\nContent-Type: text/html\n\n<b>x</b>\n\n",
-        "Content-Type: text/plain\n\n--not-a-boundary\n",
-        "X-C: 1\n\nbare\n",
-        "Content-Type: text/plain ; charset=utf-8 \n\nspaces\n",
-        "Content-Type: text/plain\nContent-Type: text/html\n\ntwo types\n",
-        "Content-Type: text/plain\nX-A: no content\n",
-        "Content-Type: multipart/mixed; boundary=c\nX-A: cut short\n",
-        "Content-Type: message/rfc822\nX-A: empty\n",
-        "Content-Type: text/plain (a comment)\n\ncommented\n",
-        "Content-Type: multipart/digest; boundary=d\n\n--d\n\nSubject: in a digest\n\ntext\n--d\n"
-        "Content-Type: text/plain\n\nplain in a digest\n--d--\n",
-        "Content-Type : message/rfc822\n\nSubject: inner\nContent-Type: multipart/alternative; "
-        "boundary=m\n\n--m\nContent-Type: text/plain\n\ninner\n--m--\n",
-        "Content-Type: message/rfc822\n\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
-        "Content-Type: text/plain\n\nsame boundary\n--b\nContent-Type: text/html\n\nx\n--b--\n"};
+    // part text, how many of its parts the host reads itself (the others go to GMime)
+    const std::pair<std::string, size_t> partTexts[] = {
+        {manyFields + "Content-Type: text/plain\n\nfields\n", 0},
+        {"Content-Type: text/plain\n\nhello http://a.example/\n", 1},
+        {"Content-Type: text/html; charset=utf-8\n\n<p>hi</p>\n", 1},
+        {"Content-Type: TEXT/PLAIN; charset=\"iso-8859-1\"\nX-A: 1\n\ncaf\xe9\n", 1},
+        {"Content-Type: text/plain\n\n", 1},
+        {"Content-Type: text/plain\r\n\r\nline\r\n", 1},
+        {"Content-Type: text/plain; format=flowed\n\nx\n", 0},
+        {"Content-Type: text/plain; charset=bogus-cs\n\nx\n", 1},
+        {"Content-Transfer-Encoding: base64\nContent-Type: text/plain\n\naGk=\n", 0},
+        {"Content-Type: text/plain\nX-A: 1\nX-a: 2\n\ndup\n", 0},
+        {"Content-Type: multipart/alternative; boundary=in\n\n--in\nContent-Type: text/plain\n\n"
+         "inner\n--in--\n",
+         1},
+        {"X-B: folded\n\tvalue\nContent-Type: text/html\n\n<b>x</b>\n\n", 1},
+        {"Content-Type: text/plain\n\n--not-a-boundary\n", 1},
+        {"X-C: 1\n\nbare\n", 0},
+        {"Content-Type: text/plain ; charset=utf-8 \n\nspaces\n", 1},
+        {"Content-Type: text/plain\nContent-Type: text/html\n\ntwo types\n", 0},
+        {"Content-Type: text/plain\nX-A: no content\n", 0},
+        {"Content-Type: multipart/mixed; boundary=c\nX-A: cut short\n", 0},
+        {"Content-Type: message/rfc822\nX-A: empty\n", 0},
+        {"Content-Type: text/plain (a comment)\n\ncommented\n", 0},
+        {"Content-Type: multipart/digest; boundary=d\n\n--d\n\nSubject: in a digest\n\ntext\n--d\n"
+         "Content-Type: text/plain\n\nplain in a digest\n--d--\n",
+         1},
+        {"Content-Type : message/rfc822\n\nSubject: inner\nContent-Type: multipart/alternative; "
+         "boundary=m\n\n--m\nContent-Type: text/plain\n\ninner\n--m--\n",
+         1},
+        {"Content-Type: message/rfc822\n\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
+         "Content-Type: text/plain\n\nsame boundary\n--b\nContent-Type: text/html\n\nx\n--b--\n",
+         2}};
     const auto numberless = [](std::string text) {
         text.erase(std::remove_if(text.begin(), text.end(), ::isdigit), text.end());
         return text;
@@ -351,6 +365,7 @@ TEST(MailParser, HostileStructure) {
         const std::string next = std::string("--b") + lineBreak,
                           end = "--b--" + std::string(lineBreak);
         std::string many = top;
+        size_t plainParts = 0;
         // Every line break of the part texts as the boundaries' (those written CR LF stay).
         const auto breaks = [&](const std::string& text) {
             std::string out;
@@ -364,8 +379,9 @@ TEST(MailParser, HostileStructure) {
         };
         std::vector<std::string> expected, expectedNotes{"charsets"}, expectedDefects;
         for (int round = 0; round < 8; ++round) {
-            for (const std::string& lfText : partTexts) {
+            for (const auto& [lfText, hostReads] : partTexts) {
                 const std::string text = breaks(lfText);
+                plainParts += hostReads;
                 many += next + text;
                 const ParsedMail alone = Parse(top + next + text + end);
                 std::vector<std::string> lines = summary(alone);
@@ -377,6 +393,8 @@ TEST(MailParser, HostileStructure) {
             }
         }
         const ParsedMail manyMail = Parse(many + end);
+        EXPECT_EQ(plainParts, manyMail.partsRoundGMime) << lineBreak;
+        EXPECT_EQ(8 * 44u, manyMail.fieldsRoundGMime) << lineBreak;  // the many fields
         std::vector<std::string> got = summary(manyMail), gotDefects;
         for (const std::string& defect : manyMail.defects) gotDefects.push_back(numberless(defect));
         expected.insert(expected.end(), expectedNotes.begin(), expectedNotes.end());
