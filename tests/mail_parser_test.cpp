@@ -319,6 +319,12 @@ TEST(MailParser, HostileStructure) {
         {"Content-Type: text/plain; charset=bogus-cs\n\nx\n", 1},
         {"Content-Transfer-Encoding: base64\nContent-Type: text/plain\n\naGk=\n", 0},
         {"Content-Type: text/plain\nX-A: 1\nX-a: 2\n\ndup\n", 0},
+        {"Content-Type: text/plain\nX-1: 1\nX-2: 2\nX-3: 3\nX-4: 4\nX-5: 5\nX-6: 6\nX-7: 7\n\n"
+         "eight fields\n",
+         1},
+        {"Content-Type: text/plain\nX-1: 1\nX-2: 2\nX-3: 3\nX-4: 4\nX-5: 5\nX-6: 6\nX-7: 7\n"
+         "X-8: 8\n\nnine fields\n",
+         0},
         {"Content-Type: multipart/alternative; boundary=in\n\n--in\nContent-Type: text/plain\n\n"
          "inner\n--in--\n",
          1},
@@ -334,7 +340,7 @@ TEST(MailParser, HostileStructure) {
         {"Content-Type: multipart/digest; boundary=d\n\n--d\n\nSubject: in a digest\n\ntext\n--d\n"
          "Content-Type: text/plain\n\nplain in a digest\n--d--\n",
          1},
-        {"Content-Type : message/rfc822\n\nSubject: inner\nContent-Type: multipart/alternative; "
+        {"Content-Type : message/RFC2822\n\nSubject: inner\nContent-Type: multipart/alternative; "
          "boundary=m\n\n--m\nContent-Type: text/plain\n\ninner\n--m--\n",
          1},
         {"Content-Type: message/rfc822\n\nContent-Type: multipart/mixed; boundary=b\n\n--b\n"
