@@ -742,6 +742,15 @@ std::string SecretName(const char* prefix) {
     return name;
 }
 
+// The index a placeholder's text names (leading digits), when below `count`.
+bool PlaceholderIndex(const char* text, size_t count, size_t* index) {
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (end == text || value >= count) return false;
+    *index = value;
+    return true;
+}
+
 // The header name of the placeholders that stand for pieces.
 const std::string& PieceMarker() {
     static const std::string marker = SecretName("X-Molvex-Piece-");
@@ -766,13 +775,12 @@ bool RoomForOtherField(Context* context) {
     return false;
 }
 
-// Puts the run of plain fields a placeholder stands for in its place, once (as far as the cap
-// on other fields leaves room).
+// Puts the run of fields a placeholder stands for in its place, once (as far as the cap on
+// other fields leaves room).
 void SpliceFieldRun(const char* name, HeaderFields* fields, Context* context) {
-    const char* digits = name + FieldRunMarker().size() + 1;
-    char* end = nullptr;
-    const unsigned long index = std::strtoul(digits, &end, 10);
-    if (end == digits || *end != '\0' || index >= context->headerRuns.size()) return;
+    size_t index = 0;
+    if (!PlaceholderIndex(name + FieldRunMarker().size() + 1, context->headerRuns.size(), &index))
+        return;
     TakenRun& run = context->headerRuns[index];
     for (const auto& [conflicting, repeated] : run.repeats) {
         context->Defect(Named(conflicting ? "conflicting repeated header" : "repeated header",
@@ -794,7 +802,7 @@ void SpliceFieldRun(const char* name, HeaderFields* fields, Context* context) {
         g_autofree char* decoded = g_mime_utils_header_decode_text(context->options, unfolded);
         fields->others.emplace_back(std::move(field.name), Clean(decoded));
     }
-    TakenRun().fields.swap(run.fields);
+    run = TakenRun();  // spliced once: its memory goes now
 }
 
 // Adds the headers of one GMime header list to `fields`. The first Subject and Content-Type
@@ -1059,9 +1067,8 @@ bool OpenPiece(GMimeObject* object, Context* context, std::unique_ptr<InputStrea
     if (context->pieces.empty() || !GMIME_IS_PART(object)) return false;
     const char* value = g_mime_object_get_header(object, PieceMarker().c_str());
     if (value == nullptr) return false;
-    char* end = nullptr;
-    const unsigned long index = std::strtoul(value, &end, 10);
-    if (end == value || index == 0 || index >= context->pieces.size() ||
+    size_t index = 0;
+    if (!PlaceholderIndex(value, context->pieces.size(), &index) || index == 0 ||
         context->pieceOpened[index] || context->pieces[index].empty()) {
         return true;
     }
@@ -1084,9 +1091,9 @@ std::vector<PlainPart>* PlainRun(GMimeObject* object, Context* context) {
     if (context->partRuns.empty() || !GMIME_IS_PART(object)) return nullptr;
     const char* value = g_mime_object_get_header(object, PartRunMarker().c_str());
     if (value == nullptr) return nullptr;
-    char* end = nullptr;
-    const unsigned long index = std::strtoul(value, &end, 10);
-    return end != value && index < context->partRuns.size() ? &context->partRuns[index] : nullptr;
+    size_t index = 0;
+    return PlaceholderIndex(value, context->partRuns.size(), &index) ? &context->partRuns[index]
+                                                                     : nullptr;
 }
 
 // Appends `root` and everything below it to mail->parts in document (depth-first) order. The
